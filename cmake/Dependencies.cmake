@@ -1,0 +1,50 @@
+# Every dependency names the Debian package that provides it, so a failed
+# configure says exactly what to install.
+find_package(PkgConfig QUIET)
+
+macro(vistrel_require_package cmake_name debian_package)
+  find_package(${cmake_name} ${ARGN} QUIET)
+  if(NOT ${cmake_name}_FOUND)
+    message(FATAL_ERROR "Missing dependency ${cmake_name}: install the Debian package '${debian_package}' (scripts/test.sh does this for you).")
+  endif()
+endmacro()
+
+find_package(Qt6 6.4 QUIET COMPONENTS Core Gui Widgets Test)
+if(NOT Qt6_FOUND)
+  message(FATAL_ERROR "Missing dependency Qt 6 (Core, Gui, Widgets, Test): install the Debian package 'qt6-base-dev'.")
+endif()
+
+if(NOT PkgConfig_FOUND)
+  message(FATAL_ERROR "Missing pkg-config: install the Debian package 'pkg-config'.")
+endif()
+
+pkg_check_modules(JPEG QUIET IMPORTED_TARGET libjpeg)
+if(NOT JPEG_FOUND)
+  message(FATAL_ERROR "Missing dependency libjpeg: install the Debian package 'libjpeg62-turbo-dev'.")
+endif()
+
+pkg_check_modules(V4L2 QUIET IMPORTED_TARGET libv4l2)
+pkg_check_modules(V4LCONVERT QUIET IMPORTED_TARGET libv4lconvert)
+if(NOT V4L2_FOUND OR NOT V4LCONVERT_FOUND)
+  message(FATAL_ERROR "Missing dependency libv4l2/libv4lconvert: install the Debian package 'libv4l-dev'.")
+endif()
+
+find_path(LIBYUV_INCLUDE_DIR libyuv.h)
+find_library(LIBYUV_LIBRARY yuv)
+if(NOT LIBYUV_INCLUDE_DIR OR NOT LIBYUV_LIBRARY)
+  message(FATAL_ERROR "Missing dependency libyuv: install the Debian package 'libyuv-dev'.")
+endif()
+add_library(Vistrel::yuv UNKNOWN IMPORTED)
+set_target_properties(Vistrel::yuv PROPERTIES
+  IMPORTED_LOCATION "${LIBYUV_LIBRARY}"
+  INTERFACE_INCLUDE_DIRECTORIES "${LIBYUV_INCLUDE_DIR}")
+
+vistrel_require_package(GTest libgtest-dev)
+find_path(GMOCK_INCLUDE_DIR gmock/gmock.h)
+if(NOT GMOCK_INCLUDE_DIR)
+  message(FATAL_ERROR "Missing dependency GoogleMock: install the Debian package 'libgmock-dev'.")
+endif()
+if(VISTREL_BENCHMARKS)
+  vistrel_require_package(benchmark libbenchmark-dev)
+endif()
+find_package(Threads REQUIRED)

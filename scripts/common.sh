@@ -1,0 +1,34 @@
+# Shared by run.sh and test.sh: install what is missing, then configure and build.
+set -euo pipefail
+
+VISTREL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+VISTREL_BUILD="${VISTREL_BUILD:-$VISTREL_ROOT/build}"
+
+VISTREL_PACKAGES=(
+  cmake ninja-build g++ pkg-config ccache
+  qt6-base-dev libjpeg62-turbo-dev libv4l-dev libyuv-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-dejavu-core
+)
+
+vistrel_install_deps() {
+  local missing=()
+  local p
+  for p in "${VISTREL_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing missing packages: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+vistrel_build() {
+  local werror="${VISTREL_WERROR:-OFF}"
+  local sanitize="${VISTREL_SANITIZE:-OFF}"
+  cmake -S "$VISTREL_ROOT" -B "$VISTREL_BUILD" -G Ninja \
+    -DVISTREL_WERROR="$werror" -DVISTREL_SANITIZE="$sanitize" >/dev/null
+  cmake --build "$VISTREL_BUILD" "$@"
+}

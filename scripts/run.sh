@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the recorder. Extra arguments
+# go to the recorder (for example -m to start hidden in the tray).
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+vistrel_install_deps
+vistrel_build --target vistrel
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  echo "No display found: running on Qt's offscreen platform."
+  export QT_QPA_PLATFORM=offscreen
+fi
+exec "$VISTREL_BUILD/vistrel" "$@"

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "common/logfont.h"
+#include "common/recorder_display.h"
+#include "common/timed_lock.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace vistrel {
+
+// Every setting of the running process and the per-camera archive counters.
+// One instance for the whole process (Instance()), reachable from every thread.
+// SettingsLock guards every field from InstanceNumber on; each archive counter
+// has its own per-camera lock. Code that needs SettingsLock and a counter lock
+// takes SettingsLock first. Per-camera arrays are indexed by camera letter
+// (A = 0 ... H = 7). Colours are 0x00BBGGRR.
+struct InstanceSettings {
+    static InstanceSettings& Instance();
+
+    InstanceSettings();
+
+    // Archive counters, each with its own lock per camera.
+    std::array<TimedMutex, kCameraCount> ArchiveBytesLock;
+    std::array<int64_t, kCameraCount> ArchiveBytes{};
+    std::array<TimedMutex, kCameraCount> ArchiveCountLock;
+    std::array<int32_t, kCameraCount> ArchiveCount{};
+    std::array<TimedMutex, kCameraCount> LastImageBytesLock;
+    std::array<uint32_t, kCameraCount> LastImageBytes{};
+
+    TimedMutex SettingsLock; // guards every field below
+
+    int32_t InstanceNumber = 1;
+    int32_t EnableMux = 0;
+    std::array<int32_t, kCameraCount> MuxerInputs{};
+    int32_t MuxerSpeed = 250;
+    int32_t Device = 0;
+    int32_t InputPin = 0;
+    std::string VideoFormat = "320x240 24 bit";
+    std::array<std::string, kCameraCount> OverlayText;
+    std::array<LOGFONTA, kCameraCount> OverlayFont;
+    std::array<std::string, kCameraCount> HORZ;
+    std::array<std::string, kCameraCount> VERT;
+    std::array<uint32_t, kCameraCount> TextColor{};
+    std::array<uint32_t, kCameraCount> BackgroundColor{};
+    std::array<int32_t, kCameraCount> OverlayEffect{};
+    std::array<int32_t, kCameraCount> EnableOverlay{};
+    std::array<std::string, kCameraCount> Rotation;
+    std::array<int32_t, kCameraCount> HorzFlip{};
+    std::array<int32_t, kCameraCount> VertFlip{};
+    int32_t SaveEvery = 1000;
+    std::array<int32_t, kCameraCount> EnableStaticSave{};
+    std::array<int32_t, kCameraCount> EnableArchving{};
+    std::array<int32_t, kCameraCount> EnableStaticMotion{};
+    std::array<int32_t, kCameraCount> EnableArchiveMotion{};
+    std::array<std::string, kCameraCount> StaticPathFile;
+    std::array<std::string, kCameraCount> ArchivePath;
+    std::array<int32_t, kCameraCount> LoadedArchiveCount{};
+    std::array<int32_t, kCameraCount> JpegQuality{};
+    std::array<int32_t, kCameraCount> Days{};
+    std::array<int32_t, kCameraCount> Hours{};
+    std::array<int32_t, kCameraCount> Minutes{};
+    std::array<int32_t, kCameraCount> TriggerLevel{};
+    std::array<int32_t, kCameraCount> SaveCount{};
+
+    // The overlay settings of one camera as its pane keeps them (caller holds SettingsLock).
+    OverlaySettings Overlay(int camera) const;
+};
+
+// The camera letter of an index: 'A' + index.
+inline char CameraLetter(int camera) { return char('A' + camera); }
+
+} // namespace vistrel

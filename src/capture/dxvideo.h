@@ -1,0 +1,60 @@
+#pragma once
+
+#include "common/bitmap.h"
+#include "common/frame.h"
+#include "common/message_reporter.h"
+
+#include <memory>
+#include <string>
+
+class QComboBox;
+
+namespace vistrel {
+
+class ICaptureBackend;
+class CapturePreview;
+
+// The one capture object of the process. The user-interface thread starts,
+// stops and lists; the image thread calls IsRunning, GrabFrame, ListInputs
+// and SelectInput. A stop never frees what a concurrent grab or route uses.
+// Devices are numbered as the backends enumerate them: the V4L2 devices
+// (/dev/video0, /dev/video1, ...) and then the test-pattern device.
+class CDXVideo {
+public:
+    // With no backend given, uses the V4L2 devices followed by the test-pattern device.
+    explicit CDXVideo(IMessageReporter& reporter, std::unique_ptr<ICaptureBackend> backend = nullptr);
+    ~CDXVideo();
+    CDXVideo(const CDXVideo&) = delete;
+    CDXVideo& operator=(const CDXVideo&) = delete;
+
+    void InitCom();
+    // 0 running; 1 format text unusable (nothing changed); negative: the
+    // failing step's code, its message shown, the object idle.
+    int StartCapture(int deviceIndex, CapturePreview* preview, const std::string& formatText);
+    void StopCapture();
+    bool IsRunning() const;
+    // A newly allocated copy of the latest frame, or null.
+    std::unique_ptr<Frame> GrabFrame();
+    bool GetFrameFormat(BITMAPINFOHEADER& header);
+
+    // -1 no capture; 0 no crossbar; 1 route requested.
+    int SelectInput(int input);
+    // Named devices listed; -1 without a list or when enumeration fails.
+    int ListDevices(QComboBox* list);
+    // Acceptable formats found, duplicates counted; -1 on failure. List may be null.
+    int ListFormats(int deviceNumber, QComboBox* list);
+    // Video inputs of the running device; -1 without capture or crossbar. List may be null.
+    int ListInputs(QComboBox* list);
+
+    static std::string ConnectorName(int physicalType);
+    // "320x240 24 bit" -> 320, 240, 24; all three 0 unless a third token exists.
+    static void ParseFormat(const std::string& text, int& width, int& height, int& bitCount);
+
+    ICaptureBackend& backend();
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace vistrel

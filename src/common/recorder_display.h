@@ -1,0 +1,71 @@
+#pragma once
+
+#include "common/frame.h"
+#include "common/logfont.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vistrel {
+
+inline constexpr int kCameraCount = 8;
+
+// Colours are 0x00BBGGRR.
+inline constexpr uint32_t Rgb(uint8_t r, uint8_t g, uint8_t b)
+{
+    return uint32_t(r) | (uint32_t(g) << 8) | (uint32_t(b) << 16);
+}
+
+// A camera's overlay settings as the pane keeps them.
+struct OverlaySettings {
+    std::string text = "%t %w %d";
+    LOGFONTA font = DefaultOverlayFont();
+    std::string horz = "CENTER";
+    std::string vert = "CENTER";
+    uint32_t textColor = 0x000000;
+    uint32_t backgroundColor = 0xFFFFFF;
+    int effect = 0;
+    bool enabled = false;
+};
+
+// One camera's picture pane as the image thread sees it. Implemented by
+// CPictureBoxEx; called on the image thread, painted on the user-interface
+// thread, so implementations guard the image hand-over.
+class ICameraPane {
+public:
+    virtual ~ICameraPane() = default;
+    // Takes ownership of the frame; a null or empty frame changes nothing.
+    virtual void SetImage(std::unique_ptr<Frame> frame, bool repaint) = 0;
+    // Clearing the flag also repaints the pane (erased).
+    virtual void SetHasPicture(bool hasPicture) = 0;
+    virtual bool HasPicture() const = 0;
+    virtual void SetMotionBlocks(std::vector<uint32_t> blocks) = 0;
+    virtual void SetOverlaySettings(const OverlaySettings& settings) = 0;
+    // Burns the overlay text into the frame.
+    virtual void DrawOverlay(Frame& frame) = 0;
+    // Writes the pane's current image as a baseline JPEG.
+    virtual bool SaveJpeg(const std::string& path, int quality) = 0;
+};
+
+// The two meters and two labels under each pane.
+enum class Meter { Motion, Archive };   // row-1 meter (1033+k), row-2 meter (1052+k)
+enum class Label { FrameRate, Forecast }; // row-1 label (1025+k), row-2 label (1060+k)
+
+// The main window as the worker threads see it. Implemented by CMainDlg;
+// called from the image and archive threads. Every update is queued to the
+// user-interface thread and never blocks the caller; updates of one control
+// are coalesced so that the latest value wins.
+class IRecorderDisplay {
+public:
+    virtual ~IRecorderDisplay() = default;
+    virtual ICameraPane& Pane(int camera) = 0;
+    virtual void SetMeterRange(int camera, Meter meter, int lower, int upper) = 0;
+    virtual void SetMeterPos(int camera, Meter meter, int pos) = 0;
+    virtual void SetMeterText(int camera, Meter meter, const std::string& text) = 0;
+    virtual void SetMeterBarColour(int camera, Meter meter, uint32_t colour) = 0;
+    virtual void SetLabelText(int camera, Label label, const std::string& text) = 0;
+};
+
+} // namespace vistrel

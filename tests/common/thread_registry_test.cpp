@@ -1,0 +1,113 @@
+#include "common/thread_registry.h"
+#include "common/worker_thread.h"
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+namespace vistrel {
+namespace {
+
+// A worker that records the order in which the workers ended.
+class StopRecorder : public CWorkerThread {
+public:
+    StopRecorder(Group group, CThreadRegistry& registry, std::vector<int>& order, std::mutex& mutex, int tag)
+        : CWorkerThread(group, registry), order_(order), mutex_(mutex), tag_(tag)
+    {
+    }
+    std::atomic<bool> started{false};
+
+protected:
+    void OnThreadStart() override { started = true; }
+    void OnThreadMessage(int message, quintptr, qintptr) override
+    {
+        if (message == WM_THREAD_STOP) {
+            std::lock_guard guard(mutex_);
+            order_.push_back(tag_);
+            PostQuit();
+        }
+    }
+    void OnTimer() override {}
+
+private:
+    std::vector<int>& order_;
+    std::mutex& mutex_;
+    int tag_;
+};
+
+bool WaitUntil(const std::function<bool()>& pred)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!pred() && timer.elapsed() < 10000)
+        QThread::msleep(1);
+    return pred();
+}
+
+TEST(ThreadRegistry, StopAllWithNothingRegisteredReturnsAtOnceAndClosesForGood)
+{
+    CThreadRegistry registry;
+    QElapsedTimer timer;
+    timer.start();
+    registry.StopAll(true);
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_TRUE(registry.IsClosing());
+    EXPECT_FALSE(registry.AddImageThread(7, nullptr, 1));
+    EXPECT_FALSE(registry.AddArchiveThread(8, nullptr, 1));
+    EXPECT_EQ(registry.RegisteredCount(), 0);
+}
+
+TEST(ThreadRegistry, RemovalAfterClosingIsIgnoredAndUnknownIdsChangeNothing)
+{
+    CThreadRegistry registry;
+    ASSERT_TRUE(registry.AddArchiveThread(1, nullptr, 1));
+    ASSERT_TRUE(registry.AddImageThread(2, nullptr, 1));
+    registry.RemoveImageThread(99, 1);
+    EXPECT_EQ(registry.RegisteredCount(), 2);
+    registry.RemoveImageThread(2, 1);
+    EXPECT_EQ(registry.RegisteredCount(), 1);
+    registry.StopAll(false);
+    registry.RemoveArchiveThread(1, 1);
+    EXPECT_EQ(registry.RegisteredCount(), 1);
+}
+
+TEST(ThreadRegistry, StopsTheArchiveWorkerBeforeTheImageWorker)
+{
+    CThreadRegistry registry;
+    std::vector<int> order;
+    std::mutex mutex;
+    // The image worker registers first, so registration order cannot explain the result.
+    StopRecorder image(CWorkerThread::Group::Image, registry, order, mutex, 2);
+    image.Resume();
+    ASSERT_TRUE(WaitUntil([&] { return image.started.load(); }));
+    StopRecorder archive(CWorkerThread::Group::Archive, registry, order, mutex, 1);
+    archive.Resume();
+    ASSERT_TRUE(WaitUntil([&] { return archive.started.load(); }));
+    EXPECT_EQ(registry.RegisteredCount(), 2);
+
+    registry.StopAll(true);
+    EXPECT_TRUE(image.isFinished());
+    EXPECT_TRUE(archive.isFinished());
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    // Removal at exit was ignored: the entries stay for the walk.
+    EXPECT_EQ(registry.RegisteredCount(), 2);
+}
+
+TEST(ThreadRegistry, AWorkerStartedAfterStoppingBeganEndsAtOnce)
+{
+    CThreadRegistry registry;
+    registry.StopAll(true);
+    std::vector<int> order;
+    std::mutex mutex;
+    StopRecorder late(CWorkerThread::Group::Image, registry, order, mutex, 3);
+    late.Resume();
+    ASSERT_TRUE(late.wait(QDeadlineTimer(10000)));
+    EXPECT_FALSE(late.started.load());
+}
+
+} // namespace
+} // namespace vistrel

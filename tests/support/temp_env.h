@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+namespace vistrel::test {
+
+// Points VISTREL_REGISTRY, VISTREL_RUNTIME_DIR and HOME at fresh temporary
+// folders for as long as it lives, and restores the old values afterwards.
+class TempEnvironment {
+public:
+    TempEnvironment();
+    ~TempEnvironment();
+    TempEnvironment(const TempEnvironment&) = delete;
+    TempEnvironment& operator=(const TempEnvironment&) = delete;
+
+    QString root() const { return dir_.path(); }
+    QString registryDir() const { return dir_.path() + "/registry"; }
+    QString runtimeDir() const { return dir_.path() + "/runtime"; }
+    QString homeDir() const { return dir_.path() + "/home"; }
+
+private:
+    QTemporaryDir dir_;
+    QByteArray oldRegistry_, oldRuntime_, oldHome_;
+};
+
+// Runs the Qt event loop until pred() holds or the deadline passes; returns pred().
+bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds deadline = std::chrono::seconds(10));
+
+} // namespace vistrel::test
