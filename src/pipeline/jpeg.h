@@ -1,0 +1,24 @@
+#pragma once
+
+#include "common/frame.h"
+
+#include <cstdint>
+#include <string>
+
+namespace vistrel {
+
+// The colour of pixel (x, y) of an uncompressed frame as 0x00RRGGBB; row y
+// counts from the first stored row. 8-bit frames are grey.
+uint32_t ReadPixel(const Frame& image, int x, int y);
+
+// Writes `rgb` (width x height x 3 bytes, rows top-down, red-green-blue) as a
+// baseline JPEG with the given quality (passed to libjpeg unchanged). The
+// file appears under `path` only once it is complete; on failure nothing is
+// left behind and an existing file keeps its old content. Silent: false on failure.
+bool WriteJpegFile(const std::string& path, const uint8_t* rgb, int width, int height, int quality);
+
+// Encodes a pane's image (8, 16, 24 or 32 bits, uncompressed, bottom-up) as
+// WriteJpegFile does. False for compressed images or other depths.
+bool SaveJpeg(const Frame& image, const std::string& path, int quality);
+
+} // namespace vistrel
