@@ -1,0 +1,3 @@
+#include "pipeline/pipeline_log.h"
+
+Q_LOGGING_CATEGORY(lcPipeline, "vistrel.pipeline", QtInfoMsg)
