@@ -1,0 +1,22 @@
+#pragma once
+
+#include "common/frame.h"
+
+namespace vistrel {
+
+// Rotations and flips of a camera's frame, applied on the image thread before
+// anything else looks at it. They work in place (the buffer keeps its address
+// and size), address stored rows as exactly width x bytes-per-pixel long, and
+// leave a frame unchanged when its buffer is missing or smaller than width x
+// height pixels, or its depth is not 8, 16, 24 or 32 bits.
+
+// 90 turns the displayed picture a quarter turn clockwise, 270 counter-
+// clockwise, 180 a half turn; 90 and 270 swap the header's width and height.
+// Any other value changes nothing.
+void Rotate(Frame& frame, int degrees);
+// Mirrors every row.
+void FlipHorizontal(Frame& frame);
+// Reverses the order of the rows.
+void FlipVertical(Frame& frame);
+
+} // namespace vistrel
