@@ -13,6 +13,7 @@ namespace vistrel {
 
 class ICaptureBackend;
 class CapturePreview;
+struct CaptureFormat;
 
 // The one capture object of the process. The user-interface thread starts,
 // stops and lists; the image thread calls IsRunning, GrabFrame, ListInputs
@@ -36,6 +37,13 @@ public:
     // A newly allocated copy of the latest frame, or null.
     std::unique_ptr<Frame> GrabFrame();
     bool GetFrameFormat(BITMAPINFOHEADER& header);
+    // True while running on a device that failed or disappeared; it delivers
+    // no frames, and IsRunning stays true until StopCapture.
+    bool DeviceLost() const;
+
+    // False for a negative number or when the devices cannot be enumerated;
+    // otherwise true, with `found` set when that device exists with a readable name.
+    bool FindDevice(int number, bool& found);
 
     // -1 no capture; 0 no crossbar; 1 route requested.
     int SelectInput(int input);
@@ -53,6 +61,8 @@ public:
     ICaptureBackend& backend();
 
 private:
+    int BuildGraph(int deviceIndex, CapturePreview* preview, const CaptureFormat& format);
+
     class Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -1,0 +1,82 @@
+#include "capture/capture_backend.h"
+
+#include "capture/test_pattern.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace vistrel {
+
+CompositeBackend::CompositeBackend(std::vector<std::unique_ptr<ICaptureBackend>> backends)
+    : backends_(std::move(backends))
+{
+}
+
+bool CompositeBackend::EnumerateDevices(std::vector<DeviceEntry>& devices)
+{
+    devices.clear();
+    for (auto& backend : backends_) {
+        std::vector<DeviceEntry> own;
+        if (backend->EnumerateDevices(own))
+            devices.insert(devices.end(), own.begin(), own.end());
+    }
+    return !devices.empty();
+}
+
+ICaptureBackend* CompositeBackend::Locate(int number, int& localNumber)
+{
+    if (number < 0)
+        return nullptr;
+    int first = 0;
+    for (auto& backend : backends_) {
+        std::vector<DeviceEntry> own;
+        if (!backend->EnumerateDevices(own))
+            continue;
+        const int count = int(own.size());
+        if (number < first + count) {
+            localNumber = number - first;
+            return backend.get();
+        }
+        first += count;
+    }
+    return nullptr;
+}
+
+bool CompositeBackend::DeviceFormats(int number, std::vector<CaptureFormat>& formats)
+{
+    int local = 0;
+    ICaptureBackend* backend = Locate(number, local);
+    return backend && backend->DeviceFormats(local, formats);
+}
+
+int CompositeBackend::OpenDevice(int number, std::unique_ptr<ICaptureDevice>& device)
+{
+    int local = 0;
+    ICaptureBackend* backend = Locate(number, local);
+    if (!backend)
+        return -ENODEV;
+    return backend->OpenDevice(local, device);
+}
+
+std::unique_ptr<ICaptureBackend> MakeDefaultCaptureBackend()
+{
+    std::vector<std::unique_ptr<ICaptureBackend>> backends;
+    backends.push_back(std::make_unique<TestPatternBackend>());
+    return std::make_unique<CompositeBackend>(std::move(backends));
+}
+
+int DeliveredBitCount(int formatBitCount)
+{
+    switch (formatBitCount) {
+    case 8: return 8;
+    case 9:
+    case 12:
+    case 24: return 24;
+    case 16: return 16;
+    case 32: return 32;
+    default: return 0;
+    }
+}
+
+} // namespace vistrel

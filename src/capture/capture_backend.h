@@ -1,0 +1,135 @@
+#pragma once
+
+#include "common/bitmap.h"
+#include "common/frame.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vistrel {
+
+// One entry of a backend's device enumeration. A device whose name cannot be
+// read still takes its number, but is not listed.
+struct DeviceEntry {
+    std::string name;
+    bool nameReadable = true;
+};
+
+// A capture format as a device offers it.
+struct CaptureFormat {
+    int width = 0;
+    int height = 0;
+    int bitCount = 0;
+
+    bool operator==(const CaptureFormat&) const = default;
+};
+
+// Physical connector types of crossbar pins (the values of the format texts).
+namespace connector {
+inline constexpr int kVideoTuner = 1;
+inline constexpr int kVideoComposite = 2;
+inline constexpr int kVideoSVideo = 3;
+inline constexpr int kVideoRgb = 4;
+inline constexpr int kVideoYRYBY = 5;
+inline constexpr int kVideoSerialDigital = 6;
+inline constexpr int kVideoUsb = 11;
+inline constexpr int kVideoDecoder = 12;
+inline constexpr int kFirstAudio = 0x1000;
+inline constexpr int kAudioLine = 4097;
+} // namespace connector
+
+// The input and output pins of a device's crossbar, by physical connector
+// type, in pin order. Audio pins (types from 0x1000) may sit between video pins.
+struct CrossbarInfo {
+    std::vector<int> inputTypes;
+    std::vector<int> outputTypes;
+};
+
+// The steps of a capture start that a device can fail, in the order they run.
+enum class CaptureStep { Open, SetFormat, Grabber, Render, Preview, Start };
+
+// Failure codes of the steps (negative, like every capture failure code).
+inline constexpr int kNoMatchingFormat = -1;
+// What the grabber step returns for a bit count it cannot deliver.
+inline constexpr int kEFail = int(0x80004005u);
+
+// An opened capture device. Created and stepped through a start on the
+// user-interface thread; LatestFrame, FrameSequence, Crossbar and Route may
+// be called from any thread at any time until the object is destroyed, also
+// after Stop.
+class ICaptureDevice {
+public:
+    virtual ~ICaptureDevice() = default;
+
+    // The device's formats in enumeration order.
+    virtual std::vector<CaptureFormat> Formats() = 0;
+
+    // The start steps; each returns 0 or a negative failure code.
+    virtual int SetFormat(const CaptureFormat& format) = 0;
+    // Delivered frames will have this bit count (8, 16, 24 or 32).
+    virtual int SetDeliveredBitCount(int bitCount) = 0;
+    virtual int PrepareStreaming() = 0;
+    virtual int SetupPreview() { return 0; }
+    virtual int Start() = 0;
+    // Stops delivering and releases the device; safe to call twice.
+    virtual void Stop() = 0;
+
+    // False when the device has no crossbar.
+    virtual bool Crossbar(CrossbarInfo& info) = 0;
+    // Routes an input pin to an output pin; refused routes are not reported.
+    virtual void Route(int outputPin, int inputPin) = 0;
+
+    // A new frame in the delivered layout, or null when none has arrived or
+    // the device has failed. Converts on the calling thread.
+    virtual std::unique_ptr<Frame> LatestFrame() = 0;
+    // Counts the frames that arrived; 0 before the first.
+    virtual uint64_t FrameSequence() const = 0;
+    // The header of delivered frames once the format and bit count are set.
+    virtual BITMAPINFOHEADER DeliveredHeader() const = 0;
+    // The device's frame period, the pace of the preview.
+    virtual int FrameIntervalMs() const = 0;
+    // True once the device failed or disappeared while streaming.
+    virtual bool Lost() const = 0;
+};
+
+// A source of capture devices, numbered from 0 in enumeration order.
+// Called on the user-interface thread.
+class ICaptureBackend {
+public:
+    virtual ~ICaptureBackend() = default;
+    // False when the devices cannot be enumerated or there are none.
+    virtual bool EnumerateDevices(std::vector<DeviceEntry>& devices) = 0;
+    // The formats of a device in enumeration order; false when it cannot be read.
+    virtual bool DeviceFormats(int number, std::vector<CaptureFormat>& formats) = 0;
+    // Opens a device; 0 or a negative failure code.
+    virtual int OpenDevice(int number, std::unique_ptr<ICaptureDevice>& device) = 0;
+};
+
+// The devices of several backends, one after the other: numbers continue
+// where the previous backend's devices end.
+class CompositeBackend : public ICaptureBackend {
+public:
+    explicit CompositeBackend(std::vector<std::unique_ptr<ICaptureBackend>> backends);
+
+    bool EnumerateDevices(std::vector<DeviceEntry>& devices) override;
+    bool DeviceFormats(int number, std::vector<CaptureFormat>& formats) override;
+    int OpenDevice(int number, std::unique_ptr<ICaptureDevice>& device) override;
+
+private:
+    // The backend that owns device `number` and the number within it; null when none.
+    ICaptureBackend* Locate(int number, int& localNumber);
+
+    std::vector<std::unique_ptr<ICaptureBackend>> backends_;
+};
+
+// The V4L2 devices followed by the test-pattern device. With the environment
+// variable VISTREL_NO_V4L2 set to 1, only the test-pattern device.
+std::unique_ptr<ICaptureBackend> MakeDefaultCaptureBackend();
+
+// The bit count of delivered frames for a device format's bit count
+// (8 grey; 9, 12, 24 BGR; 16 RGB555; 32 BGRX); 0 when none is delivered.
+int DeliveredBitCount(int formatBitCount);
+
+} // namespace vistrel

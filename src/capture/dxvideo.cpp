@@ -1,0 +1,425 @@
+#include "capture/dxvideo.h"
+
+#include "capture/capture_backend.h"
+#include "capture/capture_log.h"
+#include "capture/capture_preview.h"
+
+#include <QComboBox>
+#include <QPointer>
+
+#include <atomic>
+#include <cerrno>
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <mutex>
+
+namespace vistrel {
+
+namespace {
+
+constexpr int kStateIdle = 0;
+constexpr int kStateRunning = 2;
+constexpr size_t kMaxDeviceNameBytes = 2047; // plus the terminator of the 2048-byte buffer
+
+bool IsAcceptedBitCount(int bitCount)
+{
+    switch (bitCount) {
+    case 8:
+    case 9:
+    case 12:
+    case 16:
+    case 24:
+    case 32: return true;
+    default: return false;
+    }
+}
+
+// Decimal conversion as strtol does it: leading white space, a sign, digits
+// up to the first non-digit; 0 without digits. Saturates at the 32-bit range.
+int ParseNumber(const std::string& token)
+{
+    size_t i = 0;
+    while (i < token.size() && std::isspace(static_cast<unsigned char>(token[i])))
+        ++i;
+    bool negative = false;
+    if (i < token.size() && (token[i] == '+' || token[i] == '-'))
+        negative = token[i++] == '-';
+    long long value = 0;
+    for (; i < token.size() && std::isdigit(static_cast<unsigned char>(token[i])); ++i) {
+        value = value * 10 + (token[i] - '0');
+        if (value > INT_MAX)
+            return negative ? INT_MIN : INT_MAX;
+    }
+    return int(negative ? -value : value);
+}
+
+// Adds `text` where a sorted drop-down list would put it (text order, case ignored).
+void InsertSorted(QComboBox* list, const QString& text)
+{
+    int index = 0;
+    while (index < list->count() && QString::compare(list->itemText(index), text, Qt::CaseInsensitive) <= 0)
+        ++index;
+    list->insertItem(index, text);
+}
+
+// Selects the first entry beginning with `prefix` (case ignored); false when none does.
+bool SelectPrefix(QComboBox* list, const QString& prefix)
+{
+    for (int i = 0; i < list->count(); ++i) {
+        if (list->itemText(i).startsWith(prefix, Qt::CaseInsensitive)) {
+            list->setCurrentIndex(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+class CDXVideo::Impl {
+public:
+    Impl(IMessageReporter& reporter, std::unique_ptr<ICaptureBackend> backend)
+        : reporter(reporter)
+        , backend(backend ? std::move(backend) : MakeDefaultCaptureBackend())
+    {
+    }
+
+    std::shared_ptr<ICaptureDevice> CurrentDevice() const
+    {
+        std::lock_guard lock(graphMutex);
+        return device;
+    }
+
+    IMessageReporter& reporter;
+    const std::unique_ptr<ICaptureBackend> backend;
+
+    // Held only to read or swap `device`, never across a device call, so
+    // a stop on the user-interface thread never waits for a grab and never
+    // frees a device that a grab or route on the image thread still uses.
+    mutable std::mutex graphMutex; // Protects device
+    std::shared_ptr<ICaptureDevice> device;
+    std::atomic<int> state{kStateIdle};
+
+    // User-interface thread only.
+    QPointer<CapturePreview> preview;
+};
+
+CDXVideo::CDXVideo(IMessageReporter& reporter, std::unique_ptr<ICaptureBackend> backend)
+    : impl_(std::make_unique<Impl>(reporter, std::move(backend)))
+{
+}
+
+CDXVideo::~CDXVideo()
+{
+    StopCapture();
+}
+
+ICaptureBackend& CDXVideo::backend()
+{
+    return *impl_->backend;
+}
+
+void CDXVideo::InitCom()
+{
+    // There is no platform object model to initialise here, so its failure
+    // message cannot occur; what remains is clearing the object.
+    StopCapture();
+}
+
+void CDXVideo::ParseFormat(const std::string& text, int& width, int& height, int& bitCount)
+{
+    width = height = bitCount = 0;
+    static constexpr const char* kSeparators = "x bits";
+    std::string tokens[3];
+    int found = 0;
+    size_t pos = 0;
+    while (found < 3) {
+        pos = text.find_first_not_of(kSeparators, pos);
+        if (pos == std::string::npos)
+            break;
+        const size_t end = text.find_first_of(kSeparators, pos);
+        tokens[found++] = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
+        pos = end;
+    }
+    if (found < 3)
+        return;
+    width = ParseNumber(tokens[0]);
+    height = ParseNumber(tokens[1]);
+    bitCount = ParseNumber(tokens[2]);
+}
+
+int CDXVideo::StartCapture(int deviceIndex, CapturePreview* preview, const std::string& formatText)
+{
+    int width = 0, height = 0, bitCount = 0;
+    ParseFormat(formatText, width, height, bitCount);
+    if (width < 1 || height < 1) {
+        impl_->reporter.ShowMessage("The Device Format is not supported", "Initialize Failed", MessageIcon::Error);
+        return 1;
+    }
+    return BuildGraph(deviceIndex, preview, {width, height, bitCount});
+}
+
+int CDXVideo::BuildGraph(int deviceIndex, CapturePreview* preview, const CaptureFormat& format)
+{
+    StopCapture();
+
+    std::shared_ptr<ICaptureDevice> device;
+    auto fail = [&](int code, const char* text) {
+        qCDebug(lcCapture) << "start of device" << deviceIndex << "failed:" << text << code;
+        if (preview)
+            preview->Detach();
+        if (device)
+            device->Stop();
+        device.reset();
+        StopCapture();
+        impl_->reporter.ShowMessage(text, "Init Failed", MessageIcon::Error);
+        return code;
+    };
+
+    bool found = false;
+    if (FindDevice(deviceIndex, found) && found) {
+        std::unique_ptr<ICaptureDevice> opened;
+        const int rc = impl_->backend->OpenDevice(deviceIndex, opened);
+        if (rc < 0 || !opened)
+            return fail(rc < 0 ? rc : -ENODEV, "Failed to Add the Device Filter to the GraphBuilder");
+        device = std::move(opened);
+    } else {
+        return fail(-ENODEV, "Failed to Add the Device Filter to the GraphBuilder");
+    }
+
+    if (const int rc = device->SetFormat(format); rc < 0)
+        return fail(rc, "Failed to Set Video Format");
+
+    const int delivered = DeliveredBitCount(format.bitCount);
+    const int grabber = delivered ? device->SetDeliveredBitCount(delivered) : kEFail;
+    if (grabber < 0)
+        return fail(grabber, "Failed to Add Grabber Filter");
+
+    if (const int rc = device->PrepareStreaming(); rc < 0)
+        return fail(rc, "Failed to Render Stream, Device may already be in use");
+
+    if (const int rc = device->SetupPreview(); rc < 0)
+        return fail(rc, "Failed to Setup Video Window");
+    if (preview) {
+        preview->Attach(device);
+        impl_->preview = preview;
+    }
+
+    if (const int rc = device->Start(); rc < 0)
+        return fail(rc, "Failed to Start Video");
+
+    {
+        std::lock_guard lock(impl_->graphMutex);
+        impl_->device = device;
+        impl_->state = kStateRunning;
+    }
+    SelectInput(0);
+    return 0;
+}
+
+void CDXVideo::StopCapture()
+{
+    std::shared_ptr<ICaptureDevice> device;
+    {
+        std::lock_guard lock(impl_->graphMutex);
+        impl_->state = kStateIdle;
+        device = std::move(impl_->device);
+        impl_->device.reset();
+    }
+    if (impl_->preview) {
+        impl_->preview->Detach();
+        impl_->preview = nullptr;
+    }
+    // A grab still holding the device keeps it alive until it returns.
+    if (device)
+        device->Stop();
+}
+
+bool CDXVideo::IsRunning() const
+{
+    return impl_->state == kStateRunning;
+}
+
+std::unique_ptr<Frame> CDXVideo::GrabFrame()
+{
+    if (impl_->state != kStateRunning)
+        return nullptr;
+    const auto device = impl_->CurrentDevice();
+    if (!device)
+        return nullptr;
+    return device->LatestFrame();
+}
+
+bool CDXVideo::GetFrameFormat(BITMAPINFOHEADER& header)
+{
+    const auto device = impl_->CurrentDevice();
+    if (!device)
+        return false;
+    header = device->DeliveredHeader();
+    return true;
+}
+
+bool CDXVideo::DeviceLost() const
+{
+    const auto device = impl_->CurrentDevice();
+    return device && device->Lost();
+}
+
+bool CDXVideo::FindDevice(int number, bool& found)
+{
+    found = false;
+    if (number < 0)
+        return false;
+    std::vector<DeviceEntry> devices;
+    if (!impl_->backend->EnumerateDevices(devices))
+        return false;
+    found = number < int(devices.size()) && devices[size_t(number)].nameReadable;
+    return true;
+}
+
+int CDXVideo::SelectInput(int input)
+{
+    const auto device = impl_->CurrentDevice();
+    if (!device)
+        return -1;
+    CrossbarInfo crossbar;
+    if (!device->Crossbar(crossbar))
+        return 0;
+
+    int inputPin = int(crossbar.inputTypes.size());
+    int videoInputs = 0;
+    for (size_t pin = 0; pin < crossbar.inputTypes.size(); ++pin) {
+        if (crossbar.inputTypes[pin] >= connector::kFirstAudio)
+            continue;
+        if (videoInputs++ == input) {
+            inputPin = int(pin);
+            break;
+        }
+    }
+    int outputPin = int(crossbar.outputTypes.size());
+    for (size_t pin = 0; pin < crossbar.outputTypes.size(); ++pin) {
+        if (crossbar.outputTypes[pin] == connector::kVideoDecoder) {
+            outputPin = int(pin);
+            break;
+        }
+    }
+    device->Route(outputPin, inputPin);
+    return 1;
+}
+
+int CDXVideo::ListDevices(QComboBox* list)
+{
+    if (!list)
+        return -1;
+    std::vector<DeviceEntry> devices;
+    if (!impl_->backend->EnumerateDevices(devices))
+        return -1;
+    list->clear();
+    int count = 0;
+    for (const DeviceEntry& device : devices) {
+        if (!device.nameReadable)
+            continue;
+        const std::string name = device.name.substr(0, kMaxDeviceNameBytes);
+        list->addItem(QString::fromStdString(name));
+        ++count;
+    }
+    list->setCurrentIndex(0);
+    return count;
+}
+
+int CDXVideo::ListFormats(int deviceNumber, QComboBox* list)
+{
+    if (list) {
+        list->clear();
+        list->setEnabled(false);
+    }
+    std::vector<CaptureFormat> formats;
+    bool found = false;
+    if (FindDevice(deviceNumber, found)) {
+        if (!found || !impl_->backend->DeviceFormats(deviceNumber, formats))
+            return -1;
+    } else {
+        const auto device = impl_->CurrentDevice();
+        if (!device)
+            return -1;
+        formats = device->Formats();
+    }
+
+    int count = 0;
+    for (const CaptureFormat& format : formats) {
+        if (!IsAcceptedBitCount(format.bitCount))
+            continue;
+        ++count;
+        if (!list)
+            continue;
+        const QString text = QString::asprintf("%dx%d %d bit", format.width, format.height, format.bitCount);
+        if (list->findText(text, Qt::MatchFixedString) < 0)
+            InsertSorted(list, text);
+    }
+    if (list && count > 0) {
+        list->setCurrentIndex(0);
+        SelectPrefix(list, QStringLiteral("320x240"));
+        SelectPrefix(list, QStringLiteral("320x240 24 bit"));
+        list->setEnabled(true);
+    }
+    return count;
+}
+
+int CDXVideo::ListInputs(QComboBox* list)
+{
+    if (list) {
+        list->clear();
+        list->setEnabled(false);
+    }
+    const auto device = impl_->CurrentDevice();
+    CrossbarInfo crossbar;
+    if (!device || !device->Crossbar(crossbar))
+        return -1;
+    int count = 0;
+    for (size_t pin = 0; pin < crossbar.inputTypes.size(); ++pin) {
+        const int type = crossbar.inputTypes[pin];
+        if (type >= connector::kFirstAudio)
+            continue;
+        ++count;
+        if (list)
+            InsertSorted(list, QString::asprintf("%d: %s", int(pin), ConnectorName(type).c_str()));
+    }
+    if (list) {
+        list->setCurrentIndex(0);
+        list->setEnabled(true);
+    }
+    return count;
+}
+
+std::string CDXVideo::ConnectorName(int physicalType)
+{
+    switch (physicalType) {
+    case 1: return "Video Tuner";
+    case 2: return "Video Composite";
+    case 3: return "S-Video";
+    case 4: return "Video RGB";
+    case 5: return "Video YRYBY";
+    case 6: return "Video Serial Digital";
+    case 7: return "Video Parallel Digital";
+    case 8: return "Video SCSI";
+    case 9: return "Video AUX";
+    case 10: return "Video 1394";
+    case 11: return "Video USB";
+    case 12: return "Video Decoder";
+    case 13: return "Video Encoder";
+    case 4096: return "Audio Tuner";
+    case 4097: return "Audio Line";
+    case 4098: return "Audio Microphone";
+    case 4099: return "Audio AES/EBU Digital";
+    case 4100: return "Audio S/PDIF";
+    case 4101: return "Audio SCSI";
+    case 4102: return "Audio AUX";
+    case 4103: return "Audio 1394";
+    case 4104: return "Audio USB";
+    case 4105: return "Audio Decoder";
+    default: return "Unknown Type";
+    }
+}
+
+} // namespace vistrel

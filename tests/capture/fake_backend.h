@@ -1,0 +1,140 @@
+#pragma once
+
+#include "capture/capture_backend.h"
+#include "common/message_reporter.h"
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace vistrel::test {
+
+// Records every message box instead of showing it.
+class RecordingReporter : public IMessageReporter {
+public:
+    struct Message {
+        std::string text, caption;
+        MessageIcon icon;
+    };
+    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override
+    {
+        std::lock_guard lock(mutex_);
+        messages_.push_back({text, caption, icon});
+    }
+    std::vector<Message> messages() const
+    {
+        std::lock_guard lock(mutex_);
+        return messages_;
+    }
+    void clear()
+    {
+        std::lock_guard lock(mutex_);
+        messages_.clear();
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Message> messages_;
+};
+
+struct FakeDeviceSpec {
+    std::string name;
+    bool nameReadable = true;
+    std::vector<CaptureFormat> formats;
+    std::optional<CrossbarInfo> crossbar;
+};
+
+// What a test configures and observes of a FakeBackend after handing it over.
+struct FakeState {
+    std::vector<FakeDeviceSpec> devices;
+    bool enumerable = true;
+    std::vector<std::pair<int, int>> routes; // (output pin, input pin)
+    int opened = 0;
+    int stopped = 0;
+};
+
+// A device that streams nothing and records what is asked of it.
+class FakeDevice : public ICaptureDevice {
+public:
+    FakeDevice(std::shared_ptr<FakeState> state, FakeDeviceSpec spec)
+        : state_(std::move(state))
+        , spec_(std::move(spec))
+    {
+    }
+    std::vector<CaptureFormat> Formats() override { return spec_.formats; }
+    int SetFormat(const CaptureFormat& format) override
+    {
+        for (const auto& offered : spec_.formats)
+            if (offered == format)
+                return 0;
+        return kNoMatchingFormat;
+    }
+    int SetDeliveredBitCount(int) override { return 0; }
+    int PrepareStreaming() override { return 0; }
+    int Start() override { return 0; }
+    void Stop() override
+    {
+        if (!stopped_) {
+            stopped_ = true;
+            ++state_->stopped;
+        }
+    }
+    bool Crossbar(CrossbarInfo& info) override
+    {
+        if (!spec_.crossbar)
+            return false;
+        info = *spec_.crossbar;
+        return true;
+    }
+    void Route(int outputPin, int inputPin) override { state_->routes.emplace_back(outputPin, inputPin); }
+    std::unique_ptr<Frame> LatestFrame() override { return nullptr; }
+    uint64_t FrameSequence() const override { return 0; }
+    BITMAPINFOHEADER DeliveredHeader() const override { return {}; }
+    int FrameIntervalMs() const override { return 40; }
+    bool Lost() const override { return false; }
+
+private:
+    std::shared_ptr<FakeState> state_;
+    FakeDeviceSpec spec_;
+    bool stopped_ = false;
+};
+
+class FakeBackend : public ICaptureBackend {
+public:
+    explicit FakeBackend(std::shared_ptr<FakeState> state)
+        : state_(std::move(state))
+    {
+    }
+    bool EnumerateDevices(std::vector<DeviceEntry>& devices) override
+    {
+        devices.clear();
+        if (!state_->enumerable)
+            return false;
+        for (const auto& spec : state_->devices)
+            devices.push_back({spec.name, spec.nameReadable});
+        return !devices.empty();
+    }
+    bool DeviceFormats(int number, std::vector<CaptureFormat>& formats) override
+    {
+        if (number < 0 || number >= int(state_->devices.size()))
+            return false;
+        formats = state_->devices[size_t(number)].formats;
+        return true;
+    }
+    int OpenDevice(int number, std::unique_ptr<ICaptureDevice>& device) override
+    {
+        if (number < 0 || number >= int(state_->devices.size()))
+            return -19;
+        ++state_->opened;
+        device = std::make_unique<FakeDevice>(state_, state_->devices[size_t(number)]);
+        return 0;
+    }
+
+private:
+    std::shared_ptr<FakeState> state_;
+};
+
+} // namespace vistrel::test
