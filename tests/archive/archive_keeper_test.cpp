@@ -1,0 +1,537 @@
+#include "archive/archive_keeper.h"
+
+#include "archive/archive_folder.h"
+#include "fake_display.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace vistrel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kPast = 1600000000; // September 2020
+
+class ArchiveKeeperTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(root_.isValid());
+        for (int i = 0; i < kCameraCount; ++i) {
+            settings.ArchivePath[i] = Folder(i);
+            fs::create_directories(Folder(i));
+        }
+    }
+
+    std::string Folder(int camera) const
+    {
+        return root_.path().toStdString() + "/Camera1" + CameraLetter(camera);
+    }
+
+    // Writes archive images of `camera` one second apart, as the image thread names them.
+    std::vector<std::string> AddImages(int camera, int count, uint32_t firstTime = kPast, size_t bytes = 0,
+                                       int instance = 1)
+    {
+        std::vector<std::string> names;
+        for (int k = 0; k < count; ++k) {
+            const std::string name = std::to_string(firstTime + k) + "0" + ArchiveSuffix(instance, camera);
+            std::ofstream(Folder(camera) + "/" + name) << std::string(bytes, 'x');
+            names.push_back(name);
+        }
+        return names;
+    }
+
+    // As the image thread does after an archive save.
+    void CountNewImage(int camera, int64_t bytes = 0)
+    {
+        settings.ArchiveCount[camera] += 1;
+        settings.ArchiveBytes[camera] += bytes;
+        settings.LastImageBytes[camera] = uint32_t(bytes);
+    }
+
+    std::vector<std::string> Listing(int camera) const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(Folder(camera)))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    void Start()
+    {
+        ASSERT_TRUE(keeper.TakeSettingsSnapshot());
+        ASSERT_EQ(keeper.CountArchives(), ArchiveKeeper::Pass::Done);
+    }
+
+    QTemporaryDir root_;
+    InstanceSettings settings;
+    test::RecordingDisplay display;
+    int dispatches = 0;
+    std::function<void()> onDispatch;
+    ArchiveKeeper keeper{settings, display, [this] {
+                             ++dispatches;
+                             if (onDispatch)
+                                 onDispatch();
+                         }};
+};
+
+TEST_F(ArchiveKeeperTest, RetentionBecomesAnImageCountFromTheEffectiveInterval)
+{
+    const struct {
+        int32_t saveEvery;
+        bool mux;
+        int32_t muxSpeed;
+        int inputs;
+        int32_t days, hours, minutes;
+        int32_t intervalMs;
+        int32_t maxImages;
+    } cases[] = {
+        {1000, false, 250, 0, 0, 0, 5, 1000, 300},
+        {333, false, 250, 0, 0, 0, 5, 333, 901},
+        {1000, true, 250, 3, 0, 0, 5, 750, 400},   // each camera sees every third frame
+        {1000, true, 250, 0, 0, 0, 5, 100, 3000},  // no input in use: 0 ms taken as 100
+        {0, false, 250, 0, 0, 0, 5, 100, 3000},
+        {50, false, 250, 0, 0, 0, 5, 100, 3000},
+        {-1000, false, 250, 0, 0, 0, 5, 100, 3000},
+        {1000, false, 250, 0, 1, 1, 1, 1000, 90060},
+        {1000, false, 250, 0, 0, 0, 0, 1000, 0},
+        {1000, false, 250, 0, 0, 0, -5, 1000, 0},  // a negative period keeps nothing, as zero does
+        {100, false, 250, 0, 100000, 0, 0, 100, INT32_MAX},
+    };
+    for (const auto& c : cases) {
+        InstanceSettings s;
+        s.SaveEvery = c.saveEvery;
+        s.EnableMux = c.mux;
+        s.MuxerSpeed = c.muxSpeed;
+        for (int i = 0; i < c.inputs; ++i)
+            s.MuxerInputs[i] = 1;
+        s.Days[2] = c.days;
+        s.Hours[2] = c.hours;
+        s.Minutes[2] = c.minutes;
+        ArchiveKeeper k(s, display, [] {});
+        ASSERT_TRUE(k.TakeSettingsSnapshot());
+        EXPECT_EQ(k.IntervalMs(), c.intervalMs) << c.saveEvery << " " << c.mux;
+        EXPECT_EQ(k.MaxImageCount(2), c.maxImages) << c.saveEvery << " " << c.days << " " << c.minutes;
+    }
+
+    settings.LoadedArchiveCount[0] = 0;
+    settings.LoadedArchiveCount[1] = -3;
+    settings.LoadedArchiveCount[2] = 500;
+    ASSERT_TRUE(keeper.TakeSettingsSnapshot());
+    EXPECT_EQ(keeper.ExpectedCount(0), 1);
+    EXPECT_EQ(keeper.ExpectedCount(1), 1);
+    EXPECT_EQ(keeper.ExpectedCount(2), 500);
+}
+
+TEST_F(ArchiveKeeperTest, CountPassStoresCountBytesAndNewestSizeWithProgress)
+{
+    settings.LoadedArchiveCount[0] = 4;
+    AddImages(0, 3, kPast, 10);
+    AddImages(0, 1, kPast + 10, 25); // the newest
+    settings.ArchiveCount[0] = 99;   // a count from before is replaced
+    Start();
+
+    EXPECT_EQ(settings.ArchiveCount[0], 4);
+    EXPECT_EQ(settings.ArchiveBytes[0], 55);
+    EXPECT_EQ(settings.LastImageBytes[0], 25u);
+    EXPECT_TRUE(keeper.Counted(0));
+    const auto bar = display.bar(0);
+    EXPECT_EQ(bar.range, std::make_pair(0, 4));
+    EXPECT_EQ(bar.positions, (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(bar.texts.front(), "Reading Archive 1 of 4");
+    EXPECT_EQ(bar.texts.back(), "Reading Archive 4 of 4");
+    EXPECT_EQ(dispatches, 4); // after every file
+
+    // An empty or missing folder is an archive of nothing.
+    fs::remove_all(Folder(0));
+    settings.ArchivePath[0] = Folder(0) + "/missing";
+    ASSERT_TRUE(keeper.TakeSettingsSnapshot());
+    ASSERT_EQ(keeper.CountArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(settings.ArchiveCount[0], 0);
+    EXPECT_EQ(settings.ArchiveBytes[0], 0);
+    EXPECT_EQ(settings.LastImageBytes[0], 0u);
+
+    // No image yet: the forecast is nothing either.
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(display.bar(0).forecast, "Forecast Disk Usage: 0.00 KB, Used so far: 0.00 KB");
+}
+
+TEST_F(ArchiveKeeperTest, ZeroRetentionDeletesEveryImageOnEachTick)
+{
+    settings.Minutes[0] = 0;
+    AddImages(0, 8);
+    Start();
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_TRUE(Listing(0).empty());
+    EXPECT_EQ(settings.ArchiveCount[0], 0);
+
+    AddImages(0, 1, kPast + 100, 2048);
+    CountNewImage(0, 2048);
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_TRUE(Listing(0).empty());
+
+    display.clear();
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    const auto bar = display.bar(0);
+    EXPECT_EQ(bar.texts, (std::vector<std::string>{"Archive 0 of 0   [0days 0hr 0min 0sec]"}));
+    EXPECT_EQ(bar.range, std::make_pair(0, 1));
+    EXPECT_EQ(bar.positions, (std::vector<int>{0}));
+    EXPECT_EQ(bar.forecast, "Forecast Disk Usage: 0.00 KB, Used so far: 0.00 KB");
+    EXPECT_EQ(settings.ArchiveBytes[0], 0);
+}
+
+TEST_F(ArchiveKeeperTest, ASurplusOfFiveIsDeletedQuietlyAndOfSixAsAResize)
+{
+    // Five minutes at one image a second: 300 images.
+    const auto names = AddImages(0, 305, kPast, 100);
+    Start();
+    display.clear();
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    auto bar = display.bar(0);
+    EXPECT_EQ(bar.texts, (std::vector<std::string>{"Archive 305 of 300   [0days 0hr 5min 5sec]"}));
+    EXPECT_EQ(bar.range, std::make_pair(0, 300));
+    EXPECT_EQ(bar.forecast, "Forecast Disk Usage: 29.30 KB, Used so far: 29.79 KB");
+    EXPECT_EQ(settings.ArchiveCount[0], 300);
+    EXPECT_EQ(settings.ArchiveBytes[0], 30000);
+    const auto left = Listing(0);
+    EXPECT_EQ(left, std::vector<std::string>(names.begin() + 5, names.end())); // the oldest went
+
+    AddImages(0, 6, kPast + 1000, 100);
+    for (int k = 0; k < 6; ++k)
+        CountNewImage(0, 100);
+    display.clear();
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    bar = display.bar(0);
+    EXPECT_EQ(bar.texts, (std::vector<std::string>{
+                             "Archive 306 of 300   [0days 0hr 5min 6sec]", "Resizing Archive 306 of 300",
+                             "Resizing Archive 305 of 300", "Resizing Archive 304 of 300",
+                             "Resizing Archive 303 of 300", "Resizing Archive 302 of 300",
+                             "Resizing Archive 301 of 300"}));
+    EXPECT_EQ(bar.positions, (std::vector<int>{306, 0, 0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(bar.range, std::make_pair(0, 6));
+    EXPECT_EQ(Listing(0).front(), names[11]);
+    EXPECT_EQ(settings.ArchiveCount[0], 300);
+
+    display.clear();
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(display.lastText(0), "Archive 300 of 300   [0days 0hr 5min 0sec]");
+    EXPECT_EQ(display.bar(0).range, std::make_pair(0, 300));
+}
+
+TEST_F(ArchiveKeeperTest, OnlyCamerasOnTheMultiplexerAreHandledAndCameraAAlways)
+{
+    settings.EnableMux = 1;
+    settings.MuxerInputs = {0, 1, 0, 0, 0, 0, 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        settings.Minutes[i] = 0;
+        AddImages(i, 4);
+    }
+    Start();
+    EXPECT_TRUE(keeper.Counted(0));
+    EXPECT_TRUE(keeper.Counted(1));
+    EXPECT_FALSE(keeper.Counted(2));
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_TRUE(Listing(0).empty());
+    EXPECT_TRUE(Listing(1).empty());
+    EXPECT_EQ(Listing(2).size(), 4u);
+    EXPECT_EQ(display.bar(2).updates, 0);
+
+    // Without multiplexing only camera A is left.
+    settings.EnableMux = 0;
+    AddImages(1, 2);
+    keeper.NotifySettingsChanged();
+    ASSERT_TRUE(keeper.TakeSettingsSnapshot());
+    CountNewImage(1);
+    CountNewImage(1);
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(Listing(1).size(), 2u);
+}
+
+TEST_F(ArchiveKeeperTest, APathChangeRecountsUnlessItNamesTheSameFolder)
+{
+    AddImages(0, 3);
+    Start();
+    ASSERT_TRUE(keeper.Counted(0));
+
+    // Other letter case reaching the same folder: no recount.
+    const std::string sameFolder = root_.path().toStdString() + "/camera1a";
+    fs::create_directory_symlink(Folder(0), sameFolder);
+    settings.ArchivePath[0] = sameFolder;
+    ASSERT_TRUE(keeper.TakeSettingsSnapshot());
+    EXPECT_TRUE(keeper.Counted(0));
+
+    // Other letter case naming another folder on this file system: counted afresh.
+    const std::string otherFolder = root_.path().toStdString() + "/CAMERA1A";
+    fs::create_directory(otherFolder);
+    settings.ArchivePath[0] = otherFolder;
+    ASSERT_TRUE(keeper.TakeSettingsSnapshot());
+    EXPECT_FALSE(keeper.Counted(0));
+    ASSERT_EQ(keeper.CountArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(settings.ArchiveCount[0], 0);
+
+    // Unchanged settings count nothing again.
+    const auto listings = keeper.ListingCount();
+    ASSERT_TRUE(keeper.TakeSettingsSnapshot());
+    ASSERT_EQ(keeper.CountArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(keeper.ListingCount(), listings);
+}
+
+TEST_F(ArchiveKeeperTest, AStopInMidCountStoresNothingForThatCamera)
+{
+    AddImages(0, 5);
+    settings.ArchiveCount[0] = 77;
+    ASSERT_TRUE(keeper.TakeSettingsSnapshot());
+    onDispatch = [this] {
+        if (dispatches == 3)
+            keeper.RequestQuit();
+    };
+    EXPECT_EQ(keeper.CountArchives(), ArchiveKeeper::Pass::Quit);
+    EXPECT_EQ(dispatches, 3); // the stop takes effect after the current file
+    EXPECT_EQ(settings.ArchiveCount[0], 77);
+    EXPECT_FALSE(keeper.Counted(0));
+}
+
+TEST_F(ArchiveKeeperTest, ASettingsChangeInMidCountStartsAgainWithTheNewSettings)
+{
+    settings.EnableMux = 1;
+    settings.MuxerInputs = {1, 1, 0, 0, 0, 0, 0, 0};
+    AddImages(0, 2);
+    AddImages(1, 6);
+    const std::string moved = root_.path().toStdString() + "/moved";
+    fs::create_directory(moved);
+    for (const auto& name : AddImages(1, 3, kPast + 50))
+        fs::rename(Folder(1) + "/" + name, moved + "/" + name);
+    ASSERT_TRUE(keeper.TakeSettingsSnapshot());
+    int listingsAtChange = -1;
+    onDispatch = [&] {
+        if (dispatches == 4) { // camera A done, camera B's second file
+            settings.ArchivePath[1] = moved;
+            keeper.NotifySettingsChanged();
+            listingsAtChange = int(keeper.ListingCount());
+        }
+    };
+    ASSERT_EQ(keeper.CountArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(settings.ArchiveCount[0], 2);
+    EXPECT_EQ(settings.ArchiveCount[1], 3);
+    EXPECT_FALSE(keeper.SettingsChanged());
+    EXPECT_EQ(keeper.ListingCount(), listingsAtChange + 1); // camera A was not counted again
+}
+
+TEST_F(ArchiveKeeperTest, AFileDeletedBehindItsBackIsSkippedWithoutMiscounting)
+{
+    settings.Minutes[0] = 1; // 60 images
+    const auto names = AddImages(0, 61, kPast, 10);
+    Start();
+    fs::remove(Folder(0) + "/" + names[0]);
+
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    // The count still held the vanished file, so one more surplus remains.
+    EXPECT_EQ(settings.ArchiveCount[0], 60);
+    EXPECT_EQ(settings.ArchiveBytes[0], 600);
+    EXPECT_EQ(Listing(0).size(), 59u);
+    EXPECT_EQ(Listing(0).front(), names[2]);
+}
+
+TEST_F(ArchiveKeeperTest, ASubfolderNamedLikeAnImageIsCountedButNeverDeleted)
+{
+    settings.Minutes[0] = 0;
+    AddImages(0, 2, kPast + 10, 7);
+    const std::string folderName = std::to_string(kPast) + "0" + ArchiveSuffix(1, 0);
+    fs::create_directory(Folder(0) + "/" + folderName);
+    std::ofstream(Folder(0) + "/" + folderName + "/inside.jpg") << "keep";
+    Start();
+    EXPECT_EQ(settings.ArchiveCount[0], 3);
+    EXPECT_EQ(settings.ArchiveBytes[0], 14);
+
+    for (int tick = 0; tick < 3; ++tick)
+        ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(Listing(0), std::vector<std::string>{folderName});
+    EXPECT_TRUE(fs::exists(Folder(0) + "/" + folderName + "/inside.jpg"));
+    EXPECT_EQ(settings.ArchiveCount[0], 1);
+}
+
+TEST_F(ArchiveKeeperTest, OnlyThisInstancesImagesOfThisCameraAreDeleted)
+{
+    settings.InstanceNumber = 1;
+    settings.Minutes[0] = 0;
+    AddImages(0, 3);
+    const std::vector<std::string> foreign = {
+        "16000000000-Cam11A.jpg", "16000000000-Cam2A.jpg", "16000000000-Cam1B.jpg", "16000000000-cam1a.jpg",
+        "16000000000-Cam1A.JPG",  "16000000000-Cam1A.jpg.tmp", ".16000000000-Cam1A.jpg.tmp-Ab12Cd", "notes.txt",
+    };
+    for (const auto& name : foreign)
+        std::ofstream(Folder(0) + "/" + name) << "x";
+    fs::create_symlink(Folder(0) + "/notes.txt", Folder(0) + "/16000000001-Cam1A.jpg");
+    Start();
+    EXPECT_EQ(settings.ArchiveCount[0], 4);
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+
+    auto expected = foreign;
+    expected.push_back("16000000001-Cam1A.jpg"); // a link is not an image file of ours
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Listing(0), expected);
+}
+
+TEST_F(ArchiveKeeperTest, TheSteadyStateListsTheFolderOnlyWhenItsKeptNamesRunOut)
+{
+    settings.Minutes[0] = 1; // 60 images
+    auto names = AddImages(0, 60);
+    Start();
+    const auto listings = keeper.ListingCount();
+
+    // Nothing to delete: no listing.
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(keeper.ListingCount(), listings);
+
+    // One new image, one deletion, tick after tick: still no listing.
+    for (int k = 0; k < 60; ++k) {
+        AddImages(0, 1, kPast + 60 + k);
+        CountNewImage(0);
+        ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+        ASSERT_FALSE(fs::exists(Folder(0) + "/" + names[k])) << k;
+    }
+    EXPECT_EQ(keeper.ListingCount(), listings);
+    EXPECT_EQ(Listing(0).size(), 60u);
+
+    // The kept names have run out: the next deletion lists once more and
+    // takes the oldest of what it finds.
+    AddImages(0, 1, kPast + 500);
+    CountNewImage(0);
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(keeper.ListingCount(), listings + 1);
+    EXPECT_EQ(Listing(0).front(), std::to_string(kPast + 61) + "0" + ArchiveSuffix(1, 0));
+    EXPECT_EQ(settings.ArchiveCount[0], 60);
+}
+
+TEST_F(ArchiveKeeperTest, AfterTheClockWentBackTheImagesFromBeforeGoFirst)
+{
+    settings.Minutes[0] = 1; // 60 images
+    const uint32_t now = uint32_t(std::time(nullptr));
+    const auto beforeStep = AddImages(0, 30, now + 3600); // saved while the clock ran an hour ahead
+    const auto afterStep = AddImages(0, 40, now - 40);
+    Start();
+    ASSERT_EQ(settings.ArchiveCount[0], 70);
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+
+    auto left = Listing(0);
+    auto expected = afterStep;
+    expected.insert(expected.end(), beforeStep.begin() + 10, beforeStep.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
+}
+
+TEST(SortOldestFirst, NamesInTheFutureOfNowLeadThenNameOrder)
+{
+    const std::time_t now = 1700000000;
+    std::vector<ArchiveEntry> entries;
+    for (const char* name : {"17000000000-Cam1A.jpg", "17000005000-Cam1A.jpg", "16999999990-Cam1A.jpg",
+                             "17000001001-Cam1A.jpg", "99999999910-Cam1A.jpg", "1700000-Cam1A.jpg",
+                             "-Cam1A.jpg", "17000000001-Cam1A.jpg"})
+        entries.push_back({name});
+    SortOldestFirst(entries, now);
+    std::vector<std::string> order;
+    for (const auto& e : entries)
+        order.push_back(e.name);
+    EXPECT_EQ(order, (std::vector<std::string>{
+                         "17000001001-Cam1A.jpg", "17000005000-Cam1A.jpg", // after now
+                         "-Cam1A.jpg", "16999999990-Cam1A.jpg", "1700000-Cam1A.jpg", "17000000000-Cam1A.jpg",
+                         "17000000001-Cam1A.jpg",
+                         "99999999910-Cam1A.jpg", // past 32 bits: an old time and a collision number of 10
+                     }));
+}
+
+// Holds a lock from another thread until released, as the image thread would.
+class LockHolder {
+public:
+    explicit LockHolder(TimedMutex& mutex)
+        : thread_([this, &mutex] {
+            std::unique_lock guard(m_);
+            cv_.wait(guard, [this] { return take_; });
+            mutex.lock();
+            held_ = true;
+            cv_.notify_all();
+            cv_.wait(guard, [this] { return release_; });
+            mutex.unlock();
+        })
+    {
+    }
+    ~LockHolder()
+    {
+        Release();
+        thread_.join();
+    }
+    void Take()
+    {
+        std::unique_lock guard(m_);
+        take_ = true;
+        cv_.notify_all();
+        cv_.wait(guard, [this] { return held_; });
+    }
+    void Release()
+    {
+        std::lock_guard guard(m_);
+        take_ = release_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool take_ = false, held_ = false, release_ = false;
+    std::thread thread_;
+};
+
+TEST_F(ArchiveKeeperTest, ACounterUpdateThatFindsItsLockBusyIsAppliedLaterNotLost)
+{
+    ArchiveKeeper quick(settings, display, [] {}, std::chrono::milliseconds(20));
+    settings.Minutes[0] = 1;
+    AddImages(0, 62, kPast, 10);
+    ASSERT_TRUE(quick.TakeSettingsSnapshot());
+    ASSERT_EQ(quick.CountArchives(), ArchiveKeeper::Pass::Done);
+
+    // The count lock turns busy between reading the counters and deleting.
+    LockHolder holder(settings.ArchiveCountLock[0]);
+    display.onLabel = [&](int camera) {
+        if (camera == 0)
+            holder.Take();
+    };
+    ASSERT_EQ(quick.PruneArchives(), ArchiveKeeper::Pass::Done);
+    display.onLabel = nullptr;
+    EXPECT_EQ(Listing(0).size(), 60u);
+    EXPECT_EQ(settings.ArchiveBytes[0], 600); // its own lock was free
+
+    // While the lock stays busy the camera waits; nothing more is deleted.
+    ASSERT_EQ(quick.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(Listing(0).size(), 60u);
+
+    holder.Release();
+    ASSERT_EQ(quick.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(settings.ArchiveCount[0], 60);
+    EXPECT_EQ(Listing(0).size(), 60u);
+}
+
+TEST_F(ArchiveKeeperTest, AStopInMidPruneEndsThePassAtOnce)
+{
+    settings.Minutes[0] = 0;
+    AddImages(0, 10);
+    Start();
+    onDispatch = [this] {
+        if (dispatches == 13) // ten while counting, the third deletion
+            keeper.RequestQuit();
+    };
+    EXPECT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Quit);
+    EXPECT_EQ(Listing(0).size(), 7u);
+    EXPECT_EQ(settings.ArchiveCount[0], 7);
+}
+
+} // namespace
+} // namespace vistrel
