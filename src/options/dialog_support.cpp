@@ -1,0 +1,34 @@
+#include "options/dialog_support.h"
+
+#include "common/worker_thread.h"
+#include "options/dialog_host.h"
+
+#include <QVariant>
+
+namespace vistrel {
+
+QWidget* FindControl(const QWidget& dialog, int id)
+{
+    const QList<QWidget*> children = dialog.findChildren<QWidget*>();
+    for (QWidget* child : children) {
+        const QVariant value = child->property(kControlIdProperty);
+        if (value.isValid() && value.toInt() == id)
+            return child;
+    }
+    return nullptr;
+}
+
+ThreadPoster DefaultThreadPoster()
+{
+    return [](ThreadId id, int message, quintptr wParam, qintptr lParam) {
+        return PostThreadMessage(id, message, wParam, lParam);
+    };
+}
+
+void AnnounceSettingsChanged(IDialogHost& host, const ThreadPoster& post)
+{
+    post(host.ImageThreadId(), WM_SETTINGS_CHANGED, 0, 0);
+    post(host.ArchiveThreadId(), WM_SETTINGS_CHANGED, 0, 0);
+}
+
+} // namespace vistrel

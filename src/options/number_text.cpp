@@ -1,0 +1,66 @@
+#include "options/number_text.h"
+
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <locale.h>
+
+namespace vistrel {
+
+namespace {
+
+locale_t cLocale()
+{
+    static const locale_t locale = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    return locale;
+}
+
+} // namespace
+
+double LeadingDouble(const std::string& text)
+{
+    if (locale_t c = cLocale())
+        return strtod_l(text.c_str(), nullptr, c);
+    return std::strtod(text.c_str(), nullptr);
+}
+
+long long LeadingInteger(const std::string& text)
+{
+    // strtoll already saturates at LLONG_MIN/LLONG_MAX and reads no
+    // locale-specific digits in base 10.
+    return std::strtoll(text.c_str(), nullptr, 10);
+}
+
+int32_t LeadingInt(const std::string& text)
+{
+    const long long value = LeadingInteger(text);
+    if (value > INT32_MAX)
+        return INT32_MAX;
+    if (value < INT32_MIN)
+        return INT32_MIN;
+    return int32_t(value);
+}
+
+std::string FormatFixed3(double value)
+{
+    char buffer[400];
+    const auto result = std::to_chars(buffer, buffer + sizeof(buffer), value, std::chars_format::fixed, 3);
+    if (result.ec != std::errc())
+        return "0.000";
+    return std::string(buffer, result.ptr);
+}
+
+int64_t SecondsTextToMs(const std::string& text)
+{
+    const double ms = std::trunc(LeadingDouble(text) * 1000.0);
+    if (std::isnan(ms))
+        return 0;
+    if (ms >= double(INT32_MAX))
+        return int64_t(INT32_MAX) + 1;
+    if (ms <= double(INT32_MIN))
+        return int64_t(INT32_MIN) - 1;
+    return int64_t(ms);
+}
+
+} // namespace vistrel

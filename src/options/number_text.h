@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vistrel {
+
+// Numbers as the dialogs read and show them. Parsing and formatting always use
+// the C locale: Qt switches the process to the user's locale at start-up, and
+// "1,5" must not become 1.5 under one locale and 1 under another.
+
+// The leading decimal number of `text` as strtod reads it (blanks, sign,
+// exponent, "inf" and "nan" included); 0 when the text starts with no number.
+double LeadingDouble(const std::string& text);
+
+// The leading decimal integer as strtol reads it; beyond the range of long long
+// it saturates instead of wrapping. 0 when there are no digits.
+long long LeadingInteger(const std::string& text);
+
+// atoi semantics, saturated to the range of int.
+int32_t LeadingInt(const std::string& text);
+
+// Seconds text of the dialogs: "%.3f" of ms × 0.001 (1000 gives "1.000").
+std::string FormatFixed3(double value);
+
+// Save Every text to milliseconds, truncated toward zero. NaN gives 0; values
+// outside int32 saturate, so the caller's range check sees them as too large
+// or too small.
+int64_t SecondsTextToMs(const std::string& text);
+
+} // namespace vistrel
