@@ -1,0 +1,356 @@
+#include "pipeline/image_stepper.h"
+
+#include "common/timed_lock.h"
+#include "pipeline/transforms.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+namespace vistrel {
+
+namespace {
+
+constexpr uint32_t kMeterRed = Rgb(255, 0, 0);
+constexpr uint32_t kMeterGreen = Rgb(0, 128, 0);
+constexpr uint32_t kMeterNavy = Rgb(0, 0, 128);
+
+// The decimal value of the text's leading digits, as atoi reads them
+// ("90" gives 90; "", "abc" give 0).
+int LeadingNumber(const std::string& text)
+{
+    const char* p = text.c_str();
+    while (std::isspace(static_cast<unsigned char>(*p)))
+        ++p;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+    long long value = 0;
+    for (; std::isdigit(static_cast<unsigned char>(*p)) && value <= INT_MAX; ++p)
+        value = value * 10 + (*p - '0');
+    value = std::min<long long>(value, INT_MAX);
+    return int(negative ? -value : value);
+}
+
+template <typename... Args>
+std::string Format(const char* format, Args... args)
+{
+    const int length = std::snprintf(nullptr, 0, format, args...);
+    if (length <= 0)
+        return {};
+    std::string text(size_t(length), '\0');
+    std::snprintf(text.data(), text.size() + 1, format, args...);
+    return text;
+}
+
+std::string ArchiveName(const std::string& folder, uint32_t time, int number, int instance, int camera)
+{
+    const std::string tail = Format("%u%d-Cam%d%c.jpg", time, number, instance, CameraLetter(camera));
+    return folder + "/" + tail;
+}
+
+// Any directory entry counts, a dangling link included.
+bool NameTaken(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
+} // namespace
+
+ImageStepper::ImageStepper(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings, ImageClock clock)
+    : display_(display)
+    , source_(source)
+    , settings_(settings)
+    , clock_(std::move(clock))
+{
+}
+
+int ImageStepper::Start()
+{
+    if (!ReloadSettings())
+        reloadRequested_ = true; // tried again at the next tick
+    return kTickMs;
+}
+
+std::optional<int> ImageStepper::Tick()
+{
+    if (quitRequested_)
+        return std::nullopt;
+    if (muxOffPending_)
+        StoreMuxOff();
+    if (reloadRequested_)
+        ReloadSettings(); // on a lock time-out the request stays for the next tick
+    return FrameStep();
+}
+
+bool ImageStepper::ReloadSettings()
+{
+    std::array<OverlaySettings, kCameraCount> overlays;
+    {
+        TimedLock lock(settings_.SettingsLock);
+        if (!lock)
+            return false;
+        if (muxOffPending_) {
+            settings_.EnableMux = 0;
+            muxOffPending_ = false;
+        }
+        enableMux_ = settings_.EnableMux;
+        muxerSpeed_ = settings_.MuxerSpeed;
+        saveEvery_ = settings_.SaveEvery;
+        instanceNumber_ = settings_.InstanceNumber;
+        enabledInputCount_ = 0;
+        for (size_t k = 0; k < kCameraCount; ++k) {
+            Camera& camera = cameras_[k];
+            camera.muxerInput = settings_.MuxerInputs[k] != 0;
+            if (camera.muxerInput)
+                ++enabledInputCount_;
+            camera.triggerLevel = settings_.TriggerLevel[k];
+            camera.saveCount = settings_.SaveCount[k];
+            camera.rotation = settings_.Rotation[k];
+            camera.horzFlip = settings_.HorzFlip[k] != 0;
+            camera.vertFlip = settings_.VertFlip[k] != 0;
+            camera.enableStaticSave = settings_.EnableStaticSave[k] != 0;
+            camera.enableArchiving = settings_.EnableArchving[k] != 0;
+            camera.enableStaticMotion = settings_.EnableStaticMotion[k] != 0;
+            camera.enableArchiveMotion = settings_.EnableArchiveMotion[k] != 0;
+            camera.staticPathFile = settings_.StaticPathFile[k];
+            camera.archivePath = settings_.ArchivePath[k];
+            camera.jpegQuality = settings_.JpegQuality[k];
+            // Motion-only saving waits for the first frame with motion.
+            camera.staticSavesSinceMotion = camera.saveCount;
+            camera.archiveSavesSinceMotion = camera.saveCount;
+            overlays[k] = settings_.Overlay(int(k));
+        }
+    }
+
+    // The display resets come after the lock is released: no lock is held
+    // while calling into the user interface.
+    for (int k = 0; k < kCameraCount; ++k) {
+        ICameraPane& pane = display_.Pane(k);
+        pane.SetHasPicture(false);
+        display_.SetMeterBarColour(k, Meter::Motion, kMeterNavy);
+        display_.SetMeterText(k, Meter::Motion, " ");
+        display_.SetMeterPos(k, Meter::Motion, 0);
+        display_.SetMeterText(k, Meter::Archive, " ");
+        display_.SetMeterPos(k, Meter::Archive, 0);
+        display_.SetLabelText(k, Label::FrameRate, " ");
+        display_.SetLabelText(k, Label::Forecast, " ");
+        pane.SetOverlaySettings(overlays[size_t(k)]);
+    }
+
+    // The manual input choice of the setup window holds only without multiplexing.
+    if (enableMux_) {
+        source_.SetInputListEnabled(false);
+    } else if (source_.ListInputs() >= 1) {
+        source_.SetInputListEnabled(true);
+        const int selection = source_.InputListSelection();
+        if (selection >= 0)
+            source_.SelectInput(selection);
+    }
+
+    tickCount_ = 0;
+    reloadRequested_ = false;
+    return true;
+}
+
+int ImageStepper::FrameStep()
+{
+    if (!source_.IsRunning())
+        return kIdleMs; // not counted as a tick
+
+    ++tickCount_;
+    if (tickCount_ <= ticksToWait_)
+        return kTickMs;
+    tickCount_ = 0;
+    const auto start = clock_.now();
+
+    // Multiplexing with no input taking part has nowhere to go: frames then
+    // belong to camera A as without multiplexing.
+    if (!enableMux_ || enabledInputCount_ == 0) {
+        std::unique_ptr<Frame> frame = source_.GrabFrame();
+        if (!frame)
+            return kTickMs;
+        ProcessFrame(0, std::move(frame));
+        return Finish(start, saveEvery_, 0, false);
+    }
+
+    // The frame grabbed now was captured while input `current` was routed.
+    const int current = muxPosition_;
+    const bool currentTakesPart = cameras_[size_t(current)].muxerInput;
+    std::unique_ptr<Frame> frame;
+    if (currentTakesPart) {
+        frame = source_.GrabFrame();
+        if (!frame)
+            return kTickMs;
+    }
+
+    // At least one input takes part, so this stops within eight steps.
+    int next = current;
+    for (int step = 0; step < kCameraCount; ++step) {
+        next = (next + 1) % kCameraCount;
+        if (cameras_[size_t(next)].muxerInput)
+            break;
+        display_.Pane(next).SetHasPicture(false);
+    }
+    muxPosition_ = next;
+    if (source_.SelectInput(next) == 0) {
+        StoreMuxOff();
+        enableMux_ = 0;
+        muxPosition_ = 0;
+    }
+
+    if (currentTakesPart)
+        ProcessFrame(current, std::move(frame));
+    else
+        display_.Pane(current).SetHasPicture(false);
+    return Finish(start, muxerSpeed_, currentTakesPart ? current : -1, true);
+}
+
+void ImageStepper::ProcessFrame(int k, std::unique_ptr<Frame> frame)
+{
+    Camera& camera = cameras_[size_t(k)];
+    ICameraPane& pane = display_.Pane(k);
+
+    Rotate(*frame, LeadingNumber(camera.rotation));
+    if (camera.horzFlip)
+        FlipHorizontal(*frame);
+    if (camera.vertFlip)
+        FlipVertical(*frame);
+    pane.SetHasPicture(true);
+
+    // Measured before the overlay, so the changing clock text is no motion.
+    MotionState& state = motion_[size_t(k)];
+    const int level = MeasureMotion(state, *frame, camera.triggerLevel);
+    const bool motion = level >= camera.triggerLevel;
+    display_.SetMeterBarColour(k, Meter::Motion, motion ? kMeterRed : kMeterGreen);
+    pane.SetMotionBlocks(motion ? state.MotionBlocks : std::vector<uint32_t> {});
+
+    pane.DrawOverlay(*frame);
+    pane.SetImage(std::move(frame), true);
+    display_.SetMeterPos(k, Meter::Motion, level);
+    display_.SetMeterText(k, Meter::Motion, Format("Motion Detection Meter: %d", level));
+
+    SaveDecisions(k, motion);
+}
+
+void ImageStepper::SaveDecisions(int k, bool motion)
+{
+    Camera& camera = cameras_[size_t(k)];
+    if (motion) {
+        camera.staticSavesSinceMotion = 0;
+        camera.archiveSavesSinceMotion = 0;
+    }
+
+    if (camera.enableStaticMotion) {
+        if (camera.enableStaticSave && camera.staticSavesSinceMotion < camera.saveCount) {
+            display_.Pane(k).SaveJpeg(camera.staticPathFile, camera.jpegQuality);
+            ++camera.staticSavesSinceMotion;
+        }
+    } else if (camera.enableStaticSave) {
+        display_.Pane(k).SaveJpeg(camera.staticPathFile, camera.jpegQuality);
+    }
+
+    if (camera.enableArchiveMotion) {
+        if (camera.enableArchiving && camera.archiveSavesSinceMotion < camera.saveCount) {
+            WriteArchiveImage(k);
+            ++camera.archiveSavesSinceMotion;
+        }
+    } else if (camera.enableArchiving) {
+        WriteArchiveImage(k);
+    }
+}
+
+void ImageStepper::WriteArchiveImage(int k)
+{
+    const Camera& camera = cameras_[size_t(k)];
+    const uint32_t time = clock_.unixTime();
+    int number = 0;
+    std::string name = ArchiveName(camera.archivePath, time, number, instanceNumber_, k);
+    while (NameTaken(name))
+        name = ArchiveName(camera.archivePath, time, ++number, instanceNumber_, k);
+
+    // Only an image that was written whole is counted.
+    if (!display_.Pane(k).SaveJpeg(name, camera.jpegQuality))
+        return;
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(name, error);
+    if (error)
+        return;
+
+    PendingCounters& pending = pending_[size_t(k)];
+    pending.bytes += int64_t(size);
+    pending.count += 1;
+    pending.lastImageBytes = uint32_t(size);
+    ApplyCounters(k);
+}
+
+// Each counter under its own lock, one at a time, never with SettingsLock held.
+void ImageStepper::ApplyCounters(int k)
+{
+    PendingCounters& pending = pending_[size_t(k)];
+    const size_t i = size_t(k);
+    if (pending.bytes != 0) {
+        TimedLock lock(settings_.ArchiveBytesLock[i]);
+        if (lock) {
+            settings_.ArchiveBytes[i] += pending.bytes;
+            pending.bytes = 0;
+        }
+    }
+    if (pending.count != 0) {
+        TimedLock lock(settings_.ArchiveCountLock[i]);
+        if (lock) {
+            settings_.ArchiveCount[i] += pending.count;
+            pending.count = 0;
+        }
+    }
+    if (pending.lastImageBytes) {
+        TimedLock lock(settings_.LastImageBytesLock[i]);
+        if (lock) {
+            settings_.LastImageBytes[i] = *pending.lastImageBytes;
+            pending.lastImageBytes.reset();
+        }
+    }
+}
+
+int ImageStepper::Finish(std::chrono::steady_clock::time_point start, int intervalMs, int k, bool multiplexed)
+{
+    const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(clock_.now() - start).count();
+    const int elapsed = int(std::clamp<long long>(elapsedMs, 0, INT_MAX));
+    const int remaining = std::max(0, intervalMs - elapsed);
+
+    if (k >= 0) {
+        // Seconds between two frames of this camera.
+        double delta = std::max(intervalMs, elapsed) * 0.001;
+        if (multiplexed)
+            delta *= enabledInputCount_;
+        const double fps = 1.0 / delta;
+        display_.SetLabelText(k, Label::FrameRate, Format("Frame Rate [%.2f FPS] [%.2f Delta]", fps, delta));
+    }
+
+    // Wake at least every 100 ms so that stop and reload requests are seen.
+    if (remaining > kTickMs) {
+        ticksToWait_ = remaining / kTickMs;
+        return remaining % kTickMs;
+    }
+    ticksToWait_ = 0;
+    return remaining;
+}
+
+void ImageStepper::StoreMuxOff()
+{
+    TimedLock lock(settings_.SettingsLock);
+    if (!lock) {
+        muxOffPending_ = true;
+        return;
+    }
+    settings_.EnableMux = 0;
+    muxOffPending_ = false;
+}
+
+} // namespace vistrel

@@ -1,0 +1,121 @@
+#pragma once
+
+#include "app/settings/instance_settings.h"
+#include "common/frame.h"
+#include "common/recorder_display.h"
+#include "common/video_source.h"
+#include "pipeline/motion.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace vistrel {
+
+// The clocks the image thread reads: a monotonic one for pacing and the
+// seconds since 1970 for archive names. Tests substitute their own.
+struct ImageClock {
+    std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
+    std::function<uint32_t()> unixTime = [] { return uint32_t(std::time(nullptr)); };
+};
+
+// The work of the image thread, one timer tick at a time: pacing, the
+// multiplex cycle, the per-camera steps, the save decisions and the settings
+// reload. Lives on the image thread: CImageThread forwards its messages and
+// ticks here, and no other thread touches it. It reads InstanceSettings only
+// while reloading, under SettingsLock, and writes it only to switch
+// multiplexing off.
+class ImageStepper {
+public:
+    static constexpr int kTickMs = 100;
+    static constexpr int kIdleMs = 500; // capture not running
+
+    ImageStepper(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings, ImageClock clock = {});
+
+    void RequestQuit() { quitRequested_ = true; }
+    void RequestReload() { reloadRequested_ = true; }
+
+    // WM_THREAD_START: loads the settings; returns the delay of the first timer.
+    int Start();
+    // One timer tick. The delay of the next timer in ms, or nothing when the
+    // thread is to end.
+    std::optional<int> Tick();
+
+    // Copies the settings and resets every camera's displays. False when
+    // SettingsLock was not obtained: nothing changed and the reload stays requested.
+    bool ReloadSettings();
+    // Pacing and one frame; returns the delay of the next timer in ms.
+    int FrameStep();
+    // Saves pane `camera`'s image under a new archive name and counts it.
+    void WriteArchiveImage(int camera);
+
+    int TickCount() const { return tickCount_; }
+    int TicksToWait() const { return ticksToWait_; }
+    int MuxPosition() const { return muxPosition_; }
+    bool Multiplexing() const { return enableMux_ != 0; }
+    bool ReloadRequested() const { return reloadRequested_; }
+    int StaticSavesSinceMotion(int camera) const { return cameras_[size_t(camera)].staticSavesSinceMotion; }
+    int ArchiveSavesSinceMotion(int camera) const { return cameras_[size_t(camera)].archiveSavesSinceMotion; }
+
+private:
+    // The settings of one camera as this thread uses them, and its save counters.
+    struct Camera {
+        bool muxerInput = false;
+        int triggerLevel = 0;
+        int saveCount = 0;
+        std::string rotation;
+        bool horzFlip = false;
+        bool vertFlip = false;
+        bool enableStaticSave = false;
+        bool enableArchiving = false;
+        bool enableStaticMotion = false;
+        bool enableArchiveMotion = false;
+        std::string staticPathFile;
+        std::string archivePath;
+        int jpegQuality = 0;
+        int32_t staticSavesSinceMotion = 0;
+        int32_t archiveSavesSinceMotion = 0;
+    };
+    // Archive counter updates not yet applied because a counter lock timed
+    // out; applied at the next archive image.
+    struct PendingCounters {
+        int64_t bytes = 0;
+        int32_t count = 0;
+        std::optional<uint32_t> lastImageBytes;
+    };
+
+    void ProcessFrame(int camera, std::unique_ptr<Frame> frame);
+    void SaveDecisions(int camera, bool motion);
+    int Finish(std::chrono::steady_clock::time_point start, int intervalMs, int camera, bool multiplexed);
+    void ApplyCounters(int camera);
+    // Clears EnableMux in the settings; retried at later ticks if the lock is busy.
+    void StoreMuxOff();
+
+    IRecorderDisplay& display_;
+    IVideoSource& source_;
+    InstanceSettings& settings_;
+    ImageClock clock_;
+
+    int32_t tickCount_ = 0;
+    int32_t ticksToWait_ = 1;
+    bool quitRequested_ = false;
+    bool reloadRequested_ = false;
+    bool muxOffPending_ = false;
+    int32_t muxPosition_ = 0;
+
+    int instanceNumber_ = 1;
+    int enableMux_ = 0;
+    int muxerSpeed_ = 0;
+    int saveEvery_ = 0;
+    int enabledInputCount_ = 0;
+    std::array<Camera, kCameraCount> cameras_;
+    std::array<MotionState, kCameraCount> motion_;
+    std::array<PendingCounters, kCameraCount> pending_;
+};
+
+} // namespace vistrel

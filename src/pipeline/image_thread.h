@@ -1,0 +1,28 @@
+#pragma once
+
+#include "common/worker_thread.h"
+#include "pipeline/image_stepper.h"
+
+namespace vistrel {
+
+// The image worker: on its timer it pulls the latest frame from the video
+// source and runs it through the per-camera steps (ImageStepper). Created,
+// resumed and destroyed on the user-interface thread; other threads reach it
+// only by posting WM_THREAD_STOP and WM_SETTINGS_CHANGED to its thread id.
+class CImageThread : public CWorkerThread {
+public:
+    // The program passes InstanceSettings::Instance(); the display, the
+    // source and the settings must outlive the thread.
+    CImageThread(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings,
+        CThreadRegistry& registry = CThreadRegistry::Instance(), ImageClock clock = {});
+
+protected:
+    void OnThreadStart() override;
+    void OnThreadMessage(int message, quintptr wParam, qintptr lParam) override;
+    void OnTimer() override;
+
+private:
+    ImageStepper stepper_; // used on the image thread only
+};
+
+} // namespace vistrel
