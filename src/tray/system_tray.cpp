@@ -1,0 +1,221 @@
+#include "tray/system_tray.h"
+
+#include "tray/tray_menu.h"
+
+#include <QMenu>
+#include <QParallelAnimationGroup>
+#include <QPropertyAnimation>
+#include <QTimer>
+#include <QWidget>
+
+namespace vistrel {
+
+namespace {
+
+constexpr int kAnimationMs = 200;
+// How often the notification area is looked for, to put the icon back when
+// the panel restarts (Qt has no signal for it).
+constexpr int kWatchIntervalMs = 2000;
+
+} // namespace
+
+CSystemTray::CSystemTray(ITrayTarget& target, std::function<bool()> trayAvailable, QObject* parent)
+    : QObject(parent)
+    , target_(target)
+    , trayAvailable_(trayAvailable ? std::move(trayAvailable) : [] { return QSystemTrayIcon::isSystemTrayAvailable(); })
+    , menu_(std::make_unique<QMenu>())
+    , watchIntervalMs_(kWatchIntervalMs)
+{
+    connect(menu_.get(), &QMenu::aboutToShow, this, &CSystemTray::ComposeMenu);
+    ComposeMenu();
+}
+
+CSystemTray::~CSystemTray()
+{
+    StopAnimation();
+    RemoveFromTray();
+}
+
+bool CSystemTray::ShowInTray(const QString& toolTip, const QIcon& icon, int iconId)
+{
+    toolTip_ = toolTip;
+    iconImage_ = icon;
+    iconId_ = iconId;
+
+    if (!watch_) {
+        watch_ = new QTimer(this);
+        watch_->setInterval(watchIntervalMs_);
+        connect(watch_, &QTimer::timeout, this, &CSystemTray::CheckAvailability);
+        watch_->start();
+    }
+    lastAvailable_ = trayAvailable_();
+    if (!lastAvailable_) {
+        iconAdded_ = false;
+        pendingAdd_ = true;
+        return false;
+    }
+    CreateIcon();
+    return iconAdded_;
+}
+
+void CSystemTray::setWatchInterval(int intervalMs)
+{
+    watchIntervalMs_ = intervalMs;
+    if (watch_)
+        watch_->setInterval(intervalMs);
+}
+
+void CSystemTray::CreateIcon()
+{
+    pendingAdd_ = false;
+    icon_ = std::make_unique<QSystemTrayIcon>(iconImage_);
+    icon_->setToolTip(toolTip_);
+    icon_->setContextMenu(menu_.get());
+    connect(icon_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) { HandleIconMessage(iconId_, reason); });
+    icon_->show();
+    iconAdded_ = true;
+    iconRemoved_ = false;
+}
+
+void CSystemTray::RemoveFromTray()
+{
+    pendingAdd_ = false;
+    if (!iconAdded_)
+        return;
+    if (icon_)
+        icon_->hide();
+    icon_.reset();
+    iconAdded_ = false;
+}
+
+void CSystemTray::ReAddIcon()
+{
+    if (!iconAdded_)
+        return;
+    if (!iconRemoved_) {
+        icon_->hide();
+        iconRemoved_ = true;
+    }
+    if (iconAdded_ && iconRemoved_) {
+        icon_->show();
+        iconRemoved_ = false;
+    }
+}
+
+void CSystemTray::CheckAvailability()
+{
+    const bool available = trayAvailable_();
+    if (available && !lastAvailable_) {
+        if (pendingAdd_)
+            CreateIcon();
+        else
+            ReAddIcon();
+    }
+    lastAvailable_ = available;
+}
+
+int CSystemTray::HandleIconMessage(int iconId, QSystemTrayIcon::ActivationReason reason)
+{
+    if (iconId != iconId_)
+        return 0;
+    switch (reason) {
+    case QSystemTrayIcon::Context:
+        // The platform opens the context menu itself; it is composed on aboutToShow.
+        return 1;
+    case QSystemTrayIcon::DoubleClick:
+        target_.PostCommand(CommandId(menu_->defaultAction()));
+        return 1;
+    default:
+        return 1;
+    }
+}
+
+void CSystemTray::ComposeMenu()
+{
+    ComposeTrayMenu(*menu_, target_.TrayMenuBar(), [this](int id) { target_.PostCommand(id); });
+}
+
+QRect CSystemTray::FindNotifyAreaRect() const
+{
+    if (!icon_ || !iconAdded_)
+        return {};
+    const QRect rect = icon_->geometry();
+    return rect.isValid() && !rect.isEmpty() ? rect : QRect();
+}
+
+void CSystemTray::StopAnimation()
+{
+    if (animation_) {
+        // Finishing runs the end-of-animation steps (hide, restore geometry).
+        animation_->setCurrentTime(animation_->totalDuration());
+        animation_->stop();
+    }
+}
+
+void CSystemTray::HideToTray(QWidget* window, bool force)
+{
+    Q_UNUSED(force);
+    if (!window)
+        return;
+    StopAnimation();
+    const QRect iconRect = FindNotifyAreaRect();
+    if (iconRect.isEmpty() || window->isMinimized() || !window->isVisible()) {
+        window->hide();
+        return;
+    }
+    const QRect from = window->geometry();
+    auto* group = new QParallelAnimationGroup(this);
+    auto* shrink = new QPropertyAnimation(window, "geometry", group);
+    shrink->setDuration(kAnimationMs);
+    shrink->setStartValue(from);
+    shrink->setEndValue(iconRect);
+    auto* fade = new QPropertyAnimation(window, "windowOpacity", group);
+    fade->setDuration(kAnimationMs);
+    fade->setStartValue(1.0);
+    fade->setEndValue(0.0);
+    QPointer<QWidget> guarded(window);
+    connect(group, &QAbstractAnimation::finished, this, [guarded, from] {
+        if (!guarded)
+            return;
+        guarded->hide();
+        guarded->setGeometry(from);
+        guarded->setWindowOpacity(1.0);
+    });
+    animation_ = group;
+    group->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void CSystemTray::ShowFromTray(QWidget* window, bool force)
+{
+    Q_UNUSED(force);
+    if (!window)
+        return;
+    StopAnimation();
+    const QRect iconRect = FindNotifyAreaRect();
+    if (window->isMinimized()) {
+        window->showNormal();
+    } else if (window->isVisible() || iconRect.isEmpty()) {
+        window->show();
+    } else {
+        const QRect to = window->geometry();
+        window->setWindowOpacity(0.0);
+        window->setGeometry(iconRect);
+        window->show();
+        auto* group = new QParallelAnimationGroup(this);
+        auto* grow = new QPropertyAnimation(window, "geometry", group);
+        grow->setDuration(kAnimationMs);
+        grow->setStartValue(iconRect);
+        grow->setEndValue(to);
+        auto* fade = new QPropertyAnimation(window, "windowOpacity", group);
+        fade->setDuration(kAnimationMs);
+        fade->setStartValue(0.0);
+        fade->setEndValue(1.0);
+        animation_ = group;
+        group->start(QAbstractAnimation::DeleteWhenStopped);
+    }
+    window->raise();
+    window->activateWindow();
+}
+
+} // namespace vistrel

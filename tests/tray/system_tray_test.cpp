@@ -1,0 +1,128 @@
+#include "tray/system_tray.h"
+
+#include "support/temp_env.h"
+#include "tray/tray_menu.h"
+
+#include <gtest/gtest.h>
+
+#include <QMenu>
+#include <QMenuBar>
+#include <QPixmap>
+#include <QWidget>
+
+#include <vector>
+
+namespace vistrel {
+namespace {
+
+QIcon testIcon()
+{
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::darkGray);
+    return QIcon(pixmap);
+}
+
+class FakeTarget : public ITrayTarget {
+public:
+    FakeTarget() { bar.addMenu("&File")->addAction("&Exit")->setData(32772); }
+    const QMenuBar* TrayMenuBar() const override { return &bar; }
+    void PostCommand(int commandId) override { posted.push_back(commandId); }
+
+    QMenuBar bar;
+    std::vector<int> posted;
+};
+
+TEST(SystemTray, WithoutANotificationAreaNothingIsAddedAndEventsDoNothing)
+{
+    FakeTarget target;
+    CSystemTray tray(target, [] { return false; });
+    EXPECT_FALSE(tray.ShowInTray("Vistrel 1", testIcon(), kTrayIconId));
+    EXPECT_FALSE(tray.iconAdded());
+    EXPECT_FALSE(tray.isIconShown());
+    tray.ReAddIcon();
+    EXPECT_FALSE(tray.iconAdded());
+}
+
+TEST(SystemTray, DoubleClickPostsRestoreAndOtherIconsAreNotHandled)
+{
+    FakeTarget target;
+    CSystemTray tray(target, [] { return true; });
+    ASSERT_TRUE(tray.ShowInTray("Vistrel 3", testIcon(), kTrayIconId));
+    EXPECT_EQ(tray.toolTip(), "Vistrel 3");
+
+    EXPECT_EQ(tray.HandleIconMessage(kTrayIconId + 1, QSystemTrayIcon::DoubleClick), 0);
+    EXPECT_TRUE(target.posted.empty());
+
+    EXPECT_EQ(tray.HandleIconMessage(kTrayIconId, QSystemTrayIcon::DoubleClick), 1);
+    EXPECT_EQ(target.posted, std::vector<int>{kTrayRestoreCommand});
+
+    EXPECT_EQ(tray.HandleIconMessage(kTrayIconId, QSystemTrayIcon::Trigger), 1);
+    EXPECT_EQ(target.posted.size(), 1u);
+}
+
+TEST(SystemTray, MenuIsComposedFromTheTargetsMenuBarWhenItOpens)
+{
+    FakeTarget target;
+    CSystemTray tray(target, [] { return true; });
+    tray.ShowInTray("Vistrel 1", testIcon(), kTrayIconId);
+    target.bar.addMenu("&Help");
+    Q_EMIT tray.menu()->aboutToShow();
+
+    QStringList texts;
+    for (const QAction* action : tray.menu()->actions())
+        texts << (action->isSeparator() ? QString("-") : action->text());
+    EXPECT_EQ(texts, QStringList({"&Help", "&File", "-", "&Restore", "&Exit"}));
+
+    tray.menu()->actions().last()->trigger();
+    EXPECT_EQ(target.posted, std::vector<int>{kTrayExitCommand});
+}
+
+TEST(SystemTray, ReAddAndRemoveKeepTheFlagsStraight)
+{
+    FakeTarget target;
+    CSystemTray tray(target, [] { return true; });
+    tray.ShowInTray("Vistrel 1", testIcon(), kTrayIconId);
+    tray.ReAddIcon();
+    EXPECT_TRUE(tray.iconAdded());
+    EXPECT_FALSE(tray.iconRemoved());
+    tray.RemoveFromTray();
+    EXPECT_FALSE(tray.iconAdded());
+    tray.ReAddIcon();
+    EXPECT_FALSE(tray.iconAdded());
+}
+
+TEST(SystemTray, IconIsAddedOnceANotificationAreaAppears)
+{
+    FakeTarget target;
+    bool available = false;
+    CSystemTray tray(target, [&] { return available; });
+    tray.setWatchInterval(10);
+    EXPECT_FALSE(tray.ShowInTray("Vistrel 1", testIcon(), kTrayIconId));
+    available = true;
+    EXPECT_TRUE(test::waitFor([&] { return tray.iconAdded(); }));
+    EXPECT_TRUE(tray.isIconShown());
+}
+
+TEST(SystemTray, HidingAndRestoringWithoutAnIconPlaceIsImmediate)
+{
+    FakeTarget target;
+    CSystemTray tray(target, [] { return true; });
+    tray.ShowInTray("Vistrel 1", testIcon(), kTrayIconId);
+    ASSERT_TRUE(tray.FindNotifyAreaRect().isEmpty()); // offscreen: the desktop reports no place
+
+    QWidget window;
+    window.resize(200, 100);
+    window.show();
+    tray.HideToTray(&window, false);
+    EXPECT_FALSE(window.isVisible());
+    tray.ShowFromTray(&window, false);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.size(), QSize(200, 100));
+
+    window.showMinimized();
+    tray.ShowFromTray(&window, false);
+    EXPECT_FALSE(window.isMinimized());
+}
+
+} // namespace
+} // namespace vistrel
