@@ -1,0 +1,244 @@
+// The archive thread's passes on a folder of 100,000 images against the bare
+// file-system calls they cannot avoid.
+#include "archive/archive_folder.h"
+#include "archive/archive_keeper.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vistrel {
+namespace {
+
+constexpr int kImages = 100000;
+constexpr uint32_t kFirstTime = 1600000000;
+
+class NullDisplay : public IRecorderDisplay {
+public:
+    ICameraPane& Pane(int) override { std::abort(); }
+    void SetMeterRange(int, Meter, int, int) override {}
+    void SetMeterPos(int, Meter, int) override {}
+    void SetMeterText(int, Meter, const std::string&) override {}
+    void SetMeterBarColour(int, Meter, uint32_t) override {}
+    void SetLabelText(int, Label, const std::string&) override {}
+};
+
+// A temporary folder of kImages empty archive images of camera A of
+// instance 1, made once per run and removed at the end.
+class ImageFolder {
+public:
+    ImageFolder()
+    {
+        std::string pattern = std::filesystem::temp_directory_path().string() + "/archive-bench-XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            std::abort();
+        path_ = pattern;
+        for (int k = 0; k < kImages; ++k)
+            AddNewest();
+    }
+    ~ImageFolder() { std::filesystem::remove_all(path_); }
+
+    const std::string& path() const { return path_; }
+
+    // One more image, newer than all others, as the image thread writes it.
+    void AddNewest()
+    {
+        const std::string file = path_ + "/" + std::to_string(nextTime_++) + "0" + suffix_;
+        const int fd = ::open(file.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        if (fd < 0)
+            std::abort();
+        ::close(fd);
+    }
+    // The oldest image, which the next deletion removes; marked gone.
+    std::string TakeOldest() { return path_ + "/" + std::to_string(oldestTime_++) + "0" + suffix_; }
+
+private:
+    std::string path_;
+    std::string suffix_ = ArchiveSuffix(1, 0);
+    uint32_t nextTime_ = kFirstTime;
+    uint32_t oldestTime_ = kFirstTime;
+};
+
+ImageFolder* folder = nullptr;
+
+// Retention of exactly kImages images: 16 h 40 min at 600 ms.
+void ConfigureFullArchive(InstanceSettings& settings)
+{
+    settings.ArchivePath[0] = folder->path();
+    settings.SaveEvery = 600;
+    settings.Hours[0] = 16;
+    settings.Minutes[0] = 40;
+}
+
+template <typename F>
+void TimeEach(benchmark::State& state, F&& timed)
+{
+    const auto start = std::chrono::steady_clock::now();
+    timed();
+    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+}
+
+// One keeper for every run of the prune benchmark: counting 100,000 images
+// is its set-up, not what it measures.
+struct SteadyArchive {
+    SteadyArchive()
+    {
+        ConfigureFullArchive(settings);
+        keeper.TakeSettingsSnapshot();
+        keeper.CountArchives();
+    }
+    InstanceSettings settings;
+    NullDisplay display;
+    ArchiveKeeper keeper{settings, display, [] {}};
+};
+
+// The steady state: one new image, and the tick that deletes the oldest.
+void BM_PruneOneSurplusImage(benchmark::State& state)
+{
+    static SteadyArchive archive;
+    if (archive.keeper.MaxImageCount(0) != kImages) {
+        state.SkipWithError("retention is not 100,000 images");
+        return;
+    }
+    for (auto _ : state) {
+        folder->AddNewest();
+        archive.settings.ArchiveCount[0] += 1;
+        const std::string oldest = folder->TakeOldest();
+        TimeEach(state, [&] { archive.keeper.PruneArchives(); });
+        if (::access(oldest.c_str(), F_OK) == 0) {
+            state.SkipWithError("the oldest image was not deleted");
+            break;
+        }
+    }
+    state.counters["listings"] = double(archive.keeper.ListingCount());
+}
+BENCHMARK(BM_PruneOneSurplusImage)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+// Baseline: the same step with a bare unlink of the oldest image.
+void BM_BareUnlink(benchmark::State& state)
+{
+    for (auto _ : state) {
+        folder->AddNewest();
+        const std::string oldest = folder->TakeOldest();
+        TimeEach(state, [&] {
+            if (::unlink(oldest.c_str()) != 0)
+                std::abort();
+        });
+    }
+}
+BENCHMARK(BM_BareUnlink)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
+void CountPass(benchmark::State& state, const std::function<void()>& dispatch)
+{
+    InstanceSettings settings;
+    ConfigureFullArchive(settings);
+    NullDisplay display;
+    for (auto _ : state) {
+        ArchiveKeeper keeper(settings, display, dispatch);
+        keeper.TakeSettingsSnapshot();
+        TimeEach(state, [&] { keeper.CountArchives(); });
+    }
+    state.counters["images"] = settings.ArchiveCount[0];
+}
+
+// A count pass without the message pump, then with it as the thread runs it.
+void BM_CountPass(benchmark::State& state)
+{
+    CountPass(state, [] {});
+}
+BENCHMARK(BM_CountPass)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void BM_CountPassWithMessagePump(benchmark::State& state)
+{
+    CountPass(state, [] { QCoreApplication::processEvents(); });
+}
+BENCHMARK(BM_CountPassWithMessagePump)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Baseline: readdir of the whole folder.
+void BM_BareReaddir(benchmark::State& state)
+{
+    for (auto _ : state) {
+        TimeEach(state, [&] {
+            DIR* dir = opendir(folder->path().c_str());
+            int entries = 0;
+            while (readdir(dir))
+                ++entries;
+            closedir(dir);
+            benchmark::DoNotOptimize(entries);
+        });
+    }
+}
+BENCHMARK(BM_BareReaddir)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// What a count cannot do without: readdir and the size of every file.
+void BM_BareReaddirAndStat(benchmark::State& state)
+{
+    for (auto _ : state) {
+        TimeEach(state, [&] {
+            DIR* dir = opendir(folder->path().c_str());
+            int64_t total = 0;
+            struct stat st;
+            while (const dirent* e = readdir(dir)) {
+                if (fstatat(dirfd(dir), e->d_name, &st, 0) == 0)
+                    total += st.st_size;
+            }
+            closedir(dir);
+            benchmark::DoNotOptimize(total);
+        });
+    }
+}
+BENCHMARK(BM_BareReaddirAndStat)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// A tick that finds nothing to delete: counters, texts, no file-system call.
+void BM_TickWithNothingToDelete(benchmark::State& state)
+{
+    InstanceSettings settings;
+    ConfigureFullArchive(settings);
+    NullDisplay display;
+    ArchiveKeeper keeper(settings, display, [] {});
+    keeper.TakeSettingsSnapshot();
+    settings.ArchiveCount[0] = kImages;
+    for (auto _ : state)
+        keeper.PruneArchives();
+    state.counters["listings"] = double(keeper.ListingCount());
+}
+BENCHMARK(BM_TickWithNothingToDelete)->Unit(benchmark::kMicrosecond);
+
+// For scale: one stat of the archive folder.
+void BM_BareStat(benchmark::State& state)
+{
+    struct stat st;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(::stat(folder->path().c_str(), &st));
+}
+BENCHMARK(BM_BareStat)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+} // namespace vistrel
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    vistrel::ImageFolder images;
+    vistrel::folder = &images;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    vistrel::folder = nullptr;
+    return 0;
+}
