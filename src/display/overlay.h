@@ -1,0 +1,48 @@
+#pragma once
+
+#include "common/frame.h"
+#include "common/recorder_display.h"
+
+#include <QFont>
+#include <QString>
+
+#include <ctime>
+#include <string>
+
+namespace vistrel {
+
+// The text that stands in place of the time, date and weekday when the
+// clock cannot be converted to local time.
+inline constexpr const char* kInvalidDateTime = "Invalid DateTime";
+
+// Replaces, in this order, every "%t" by the local time of `now`
+// ("%I:%M:%S%p"), every "%d" by its date ("%x") and every "%w" by its
+// weekday ("%A"), in the C runtime's current locale. Plain left-to-right,
+// non-overlapping substring replacement; all other text is kept.
+std::string ExpandOverlayText(const std::string& text, std::time_t now);
+
+// Where the text box of size cx x cy goes in a picture of width x height:
+// "CENTER", "LEFT"/"TOP", "RIGHT"/"BOTTOM"; anything else gives 0. The
+// halves round toward zero, so a text wider than the picture starts left of it.
+int AlignHorizontal(const std::string& horz, int width, int cx);
+int AlignVertical(const std::string& vert, int height, int cy);
+
+// Draws one camera's overlay into frames: the settings and the font made
+// from them once, the text expanded and measured for every frame.
+// Not thread-safe by itself; the pane guards it.
+class OverlayRenderer {
+public:
+    void setSettings(const OverlaySettings& settings);
+    const OverlaySettings& settings() const { return settings_; }
+
+    // Burns the text into the frame's pixels, touching only the text's box
+    // (one pixel more around it for Shadow and Outline). Frames that are not
+    // uncompressed 8, 16, 24 or 32 bits with all their pixels stay untouched.
+    void draw(Frame& frame, std::time_t now) const;
+
+private:
+    OverlaySettings settings_;
+    QFont font_; // made from settings_.font by setSettings, never per frame
+};
+
+} // namespace vistrel

@@ -1,0 +1,183 @@
+#include "display/picture_box.h"
+
+#include "pipeline/jpeg.h"
+
+#include <QMetaObject>
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace vistrel {
+
+namespace {
+
+constexpr QColor kNoPicture(64, 64, 64);
+constexpr QColor kMotionBox(255, 0, 0);
+constexpr int kGrid = 10; // motion blocks form a 10 x 10 grid, column-major
+
+} // namespace
+
+QImage StoredRowsImage(const Frame& frame)
+{
+    const BITMAPINFOHEADER& bmi = frame.header.bmi;
+    if (bmi.biCompression != 0 || bmi.biWidth <= 0 || bmi.biHeight <= 0)
+        return {};
+    QImage::Format format;
+    switch (bmi.biBitCount) {
+    case 8:
+        format = QImage::Format_Grayscale8;
+        break;
+    case 16:
+        format = QImage::Format_RGB555;
+        break;
+    case 24:
+        format = QImage::Format_BGR888;
+        break;
+    case 32:
+        format = QImage::Format_RGB32;
+        break;
+    default:
+        return {};
+    }
+    const qsizetype stride = qsizetype(bmi.biWidth) * (bmi.biBitCount / 8);
+    if (frame.size() < size_t(stride) * size_t(bmi.biHeight))
+        return {};
+    return QImage(frame.data(), bmi.biWidth, bmi.biHeight, stride, format);
+}
+
+CPictureBoxEx::CPictureBoxEx(QWidget* parent)
+    : QWidget(parent)
+{
+    // Every paint covers the whole pane.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+CPictureBoxEx::~CPictureBoxEx() = default;
+
+void CPictureBoxEx::SetImage(std::unique_ptr<Frame> frame, bool repaint)
+{
+    if (!frame || frame->size() == 0)
+        return;
+    std::shared_ptr<const Frame> previous;
+    {
+        std::lock_guard lock(imageMutex_);
+        previous = std::exchange(image_, std::shared_ptr<const Frame>(std::move(frame)));
+    }
+    // `previous` is freed here, outside the lock, unless a paint or a save still holds it.
+    if (repaint)
+        requestUpdate();
+}
+
+void CPictureBoxEx::SetHasPicture(bool hasPicture)
+{
+    hasPicture_ = hasPicture;
+    if (!hasPicture)
+        requestUpdate();
+}
+
+void CPictureBoxEx::SetMotionBlocks(std::vector<uint32_t> blocks)
+{
+    std::lock_guard lock(imageMutex_);
+    blocks_ = std::move(blocks);
+}
+
+void CPictureBoxEx::SetOverlaySettings(const OverlaySettings& settings)
+{
+    std::lock_guard lock(overlayMutex_);
+    overlay_.setSettings(settings);
+}
+
+OverlaySettings CPictureBoxEx::overlaySettings() const
+{
+    std::lock_guard lock(overlayMutex_);
+    return overlay_.settings();
+}
+
+void CPictureBoxEx::DrawOverlay(Frame& frame)
+{
+    DrawOverlay(frame, std::time(nullptr));
+}
+
+void CPictureBoxEx::DrawOverlay(Frame& frame, std::time_t now)
+{
+    std::lock_guard lock(overlayMutex_);
+    overlay_.draw(frame, now);
+}
+
+bool CPictureBoxEx::SaveJpeg(const std::string& path, int quality)
+{
+    // The frame is never changed once handed over, so encoding it needs only
+    // a reference, not the lock.
+    const std::shared_ptr<const Frame> current = image();
+    return current && ::vistrel::SaveJpeg(*current, path, quality);
+}
+
+std::shared_ptr<const Frame> CPictureBoxEx::image() const
+{
+    std::lock_guard lock(imageMutex_);
+    return image_;
+}
+
+void CPictureBoxEx::requestUpdate()
+{
+    if (updateQueued_.exchange(true))
+        return;
+    QMetaObject::invokeMethod(this, [this] {
+        updateQueued_ = false;
+        update();
+    }, Qt::QueuedConnection);
+}
+
+void CPictureBoxEx::paintEvent(QPaintEvent*)
+{
+    ++paintCount_;
+    std::shared_ptr<const Frame> current;
+    std::vector<uint32_t> blocks;
+    const bool hasPicture = hasPicture_;
+    if (hasPicture) {
+        std::lock_guard lock(imageMutex_);
+        current = image_;
+        blocks = blocks_;
+    }
+    const QImage view = current ? StoredRowsImage(*current) : QImage();
+
+    QPainter painter(this);
+    const QRect client = rect();
+    if (view.isNull()) {
+        painter.fillRect(client, kNoPicture);
+        return;
+    }
+
+    // Stretched over the whole pane without smoothing; rows are stored
+    // bottom-up, so the image is drawn mirrored.
+    painter.save();
+    painter.setTransform(QTransform(1, 0, 0, -1, 0, client.height()));
+    painter.drawImage(client, view);
+    painter.restore();
+
+    const int cellWidth = client.width() / kGrid;
+    const int cellHeight = client.height() / kGrid;
+    if (cellWidth < 1 || cellHeight < 1)
+        return;
+    painter.setPen(kMotionBox);
+    painter.setBrush(Qt::NoBrush);
+    for (const uint32_t block : blocks) {
+        // -1 marks an unused entry; anything else outside the grid cannot
+        // come from a measurement and is skipped too.
+        if (block >= uint32_t(kGrid * kGrid))
+            continue;
+        const int x = cellWidth * int(block / kGrid);
+        const int y = cellHeight * int(block % kGrid);
+        // A Qt outline of w x h covers w + 1 x h + 1 pixels.
+        painter.drawRect(x, y, cellWidth - 1, cellHeight - 1);
+        if (cellWidth > 2 && cellHeight > 2)
+            painter.drawRect(x + 1, y + 1, cellWidth - 3, cellHeight - 3);
+    }
+}
+
+void CPictureBoxEx::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QWidget::mouseDoubleClickEvent(event);
+    Q_EMIT doubleClicked();
+}
+
+} // namespace vistrel
