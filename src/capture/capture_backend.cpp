@@ -1,6 +1,10 @@
 #include "capture/capture_backend.h"
 
 #include "capture/test_pattern.h"
+#include "capture/v4l2_backend.h"
+
+#include <QByteArray>
+#include <QtGlobal>
 
 #include <cerrno>
 #include <cstdlib>
@@ -62,6 +66,8 @@ int CompositeBackend::OpenDevice(int number, std::unique_ptr<ICaptureDevice>& de
 std::unique_ptr<ICaptureBackend> MakeDefaultCaptureBackend()
 {
     std::vector<std::unique_ptr<ICaptureBackend>> backends;
+    if (qgetenv("VISTREL_NO_V4L2") != "1")
+        backends.push_back(std::make_unique<V4l2Backend>());
     backends.push_back(std::make_unique<TestPatternBackend>());
     return std::make_unique<CompositeBackend>(std::move(backends));
 }

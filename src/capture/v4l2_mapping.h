@@ -1,0 +1,66 @@
+#pragma once
+
+#include "capture/capture_backend.h"
+
+#include <linux/videodev2.h>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace vistrel {
+
+// How the V4L2 answers of a device become the numbers of the format and
+// input lists. Pure functions: they see the device only through `Ioctl`, so
+// tests feed them recorded answers.
+
+// Issues one ioctl; 0 on success, else -errno.
+using Ioctl = std::function<int(unsigned long request, void* arg)>;
+
+// Bit count of a pixel format for the format texts; 0 for formats not listed.
+int BitCountForPixelFormat(uint32_t pixelFormat);
+
+// A video capture device by the capabilities of the opened node.
+bool IsCaptureDevice(const v4l2_capability& capability);
+bool IsUsbBus(const v4l2_capability& capability);
+
+// Physical connector type of a V4L2 input (1 tuner, 2 composite, ...).
+int ConnectorTypeForInput(const v4l2_input& input, bool usbBus);
+
+// The sizes listed for stepwise or continuous frame sizes.
+inline constexpr int kStandardSizes[][2] = {{160, 120}, {320, 240}, {640, 480}, {800, 600},
+                                            {1024, 768}, {1280, 720}, {1920, 1080}};
+
+// One listed format: the V4L2 pixel format and size behind a capture format.
+struct V4l2Mode {
+    uint32_t pixelFormat = 0;
+    CaptureFormat format;
+};
+
+// The capture queue's formats and sizes in enumeration order: VIDIOC_ENUM_FMT,
+// then VIDIOC_ENUM_FRAMESIZES for each listed pixel format; where a driver
+// has no size enumeration, the standard sizes VIDIOC_TRY_FMT keeps exactly.
+std::vector<V4l2Mode> EnumerateModes(const Ioctl& ioctl);
+
+// The first mode giving exactly that width, height and bit count; null when none does.
+const V4l2Mode* FindMode(const std::vector<V4l2Mode>& modes, const CaptureFormat& format);
+
+// Connector types of the inputs by VIDIOC_ENUMINPUT; false when the device
+// does not enumerate inputs (it has no crossbar).
+bool EnumerateInputTypes(const Ioctl& ioctl, bool usbBus, std::vector<int>& types);
+
+// What the capture thread does next, by the result of its wait for a
+// buffer (`pollResult`: ready count, or -errno) and of VIDIOC_DQBUF.
+enum class StreamStep {
+    Retry,   // wait again
+    Deliver, // keep the buffer as the latest frame, then hand it back
+    Skip,    // hand the buffer back unread (the driver flagged it bad, or it is empty)
+    Fail,    // the device is gone, broken or silent: stop delivering
+};
+StreamStep StepAfterWait(int pollResult);
+StreamStep StepAfterDequeue(short deviceEvents, int dequeueResult, const v4l2_buffer& buffer);
+
+// The frame period from VIDIOC_G_PARM's answer; `fallbackMs` when it gives none.
+int FrameIntervalMs(const v4l2_streamparm& parm, int fallbackMs);
+
+} // namespace vistrel
