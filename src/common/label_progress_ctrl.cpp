@@ -60,10 +60,12 @@ int CLabelProgressCtrl::SetPos(int pos)
     const int old = pos_;
     pos_ = pos;
     // An empty range has no bar; without this the division gives inf or NaN.
+    // A vertical bar is measured along its height, the way it grows.
     int length = 0;
     if (upper_ != lower_) {
         const double fraction = (double(pos_) - lower_) / (double(upper_) - lower_);
-        length = truncateToInt(fraction * clientRect().width());
+        const QRect client = clientRect();
+        length = truncateToInt(fraction * (vertical_ ? client.height() : client.width()));
     }
     if (length != barLength_) {
         barLength_ = length;
@@ -139,6 +141,7 @@ void CLabelProgressCtrl::SetVertical(bool vertical)
     if (vertical == vertical_)
         return;
     vertical_ = vertical;
+    barLength_ = -1; // measured along the other side from now on
     invalidate();
 }
 

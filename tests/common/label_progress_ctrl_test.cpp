@@ -283,6 +283,18 @@ TEST_F(LabelProgressRepaint, SetPosRepaintsOnlyWhenTheBarMovesAWholePixel)
     EXPECT_EQ(meter_->paintCount(), paints + 1);
 }
 
+TEST_F(LabelProgressRepaint, VerticalBarRepaintsWhenItGrowsAlongItsHeight)
+{
+    meter_->setGeometry(0, 0, 10, 100);
+    meter_->SetVertical(true);
+    meter_->SetRange32(0, 100);
+    meter_->SetPos(0);
+    settle();
+    const int paints = meter_->paintCount();
+    meter_->SetPos(5); // half a pixel of its width, but five of its height
+    EXPECT_EQ(meter_->paintCount(), paints + 1);
+}
+
 TEST_F(LabelProgressRepaint, SameTextTwiceRepaintsOnce)
 {
     const int paints = meter_->paintCount();
