@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/capture_backend.h"
 #include "common/bitmap.h"
 #include "common/frame.h"
 #include "common/message_reporter.h"
@@ -11,9 +12,7 @@ class QComboBox;
 
 namespace vistrel {
 
-class ICaptureBackend;
 class CapturePreview;
-struct CaptureFormat;
 
 // The one capture object of the process. The user-interface thread starts,
 // stops and lists; the image thread calls IsRunning, GrabFrame, ListInputs
