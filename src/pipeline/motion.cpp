@@ -77,41 +77,60 @@ void SumBand32(const uint8_t* first, size_t stride, int bw, int bh, ChannelSums 
     }
 }
 
-// 16 bits, 5-5-5: the five-bit fields are summed and scaled by 8 at the end,
-// the same as summing each component shifted left by 3.
+// 16 bits, 5-5-5: eight pixels per step, each five-bit field summed in its
+// own lanes and scaled by 8 at the end, the same as summing each component
+// shifted left by 3.
 void SumBand16(const uint8_t* first, size_t stride, int bw, int bh, ChannelSums (&out)[10])
 {
+    constexpr int kLanes = 8;
+    const int chunks = bw / kLanes;
     for (int bx = 0; bx < 10; ++bx) {
-        uint64_t r = 0, g = 0, b = 0;
+        uint32_t r[kLanes] = {}, g[kLanes] = {}, b[kLanes] = {};
+        uint64_t tailR = 0, tailG = 0, tailB = 0;
         for (int row = 0; row < bh; ++row) {
             const uint8_t* p = first + size_t(row) * stride + size_t(bx) * size_t(bw) * 2;
-            uint32_t rowR = 0, rowG = 0, rowB = 0;
-            for (int x = 0; x < bw; ++x) {
-                const uint32_t v = uint32_t(p[2 * x]) | (uint32_t(p[2 * x + 1]) << 8);
-                rowB += v & 31;
-                rowG += (v >> 5) & 31;
-                rowR += (v >> 10) & 31;
+            for (int c = 0; c < chunks; ++c, p += 2 * kLanes) {
+                for (int j = 0; j < kLanes; ++j) {
+                    const uint32_t v = uint32_t(p[2 * j]) | (uint32_t(p[2 * j + 1]) << 8);
+                    b[j] += v & 31;
+                    g[j] += (v >> 5) & 31;
+                    r[j] += (v >> 10) & 31;
+                }
             }
-            r += rowR;
-            g += rowG;
-            b += rowB;
+            for (int x = chunks * kLanes; x < bw; ++x, p += 2) {
+                const uint32_t v = uint32_t(p[0]) | (uint32_t(p[1]) << 8);
+                tailB += v & 31;
+                tailG += (v >> 5) & 31;
+                tailR += (v >> 10) & 31;
+            }
         }
-        out[bx] = { r * 8, g * 8, b * 8 };
+        for (int j = 0; j < kLanes; ++j) {
+            tailR += r[j];
+            tailG += g[j];
+            tailB += b[j];
+        }
+        out[bx] = { tailR * 8, tailG * 8, tailB * 8 };
     }
 }
 
-// 8 bits: grey, all three components equal.
+// 8 bits: grey, all three components equal; sixteen pixels per step.
 void SumBand8(const uint8_t* first, size_t stride, int bw, int bh, ChannelSums (&out)[10])
 {
+    constexpr int kLanes = 16;
+    const int chunks = bw / kLanes;
     for (int bx = 0; bx < 10; ++bx) {
+        uint32_t lanes[kLanes] = {};
         uint64_t sum = 0;
         for (int row = 0; row < bh; ++row) {
             const uint8_t* p = first + size_t(row) * stride + size_t(bx) * size_t(bw);
-            uint32_t rowSum = 0;
-            for (int x = 0; x < bw; ++x)
-                rowSum += p[x];
-            sum += rowSum;
+            for (int c = 0; c < chunks; ++c, p += kLanes)
+                for (int j = 0; j < kLanes; ++j)
+                    lanes[j] += p[j];
+            for (int x = chunks * kLanes; x < bw; ++x)
+                sum += *p++;
         }
+        for (uint32_t lane : lanes)
+            sum += lane;
         out[bx] = { sum, sum, sum };
     }
 }

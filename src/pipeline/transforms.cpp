@@ -149,8 +149,19 @@ void FlipVertical(Frame& frame)
         return;
     const size_t rowBytes = size_t(frame.width()) * size_t(bytes);
     uint8_t* data = frame.data();
-    for (int i = 0, j = frame.height() - 1; i < j; ++i, --j)
-        std::swap_ranges(data + size_t(i) * rowBytes, data + size_t(i + 1) * rowBytes, data + size_t(j) * rowBytes);
+    // Rows are exchanged in pieces through a small buffer, so that the copies
+    // run at memcpy speed without a row-sized allocation.
+    uint8_t piece[4096];
+    for (int i = 0, j = frame.height() - 1; i < j; ++i, --j) {
+        uint8_t* a = data + size_t(i) * rowBytes;
+        uint8_t* b = data + size_t(j) * rowBytes;
+        for (size_t done = 0; done < rowBytes; done += sizeof piece) {
+            const size_t n = std::min(sizeof piece, rowBytes - done);
+            std::memcpy(piece, a + done, n);
+            std::memcpy(a + done, b + done, n);
+            std::memcpy(b + done, piece, n);
+        }
+    }
 }
 
 } // namespace vistrel
