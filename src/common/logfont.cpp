@@ -17,23 +17,35 @@ LOGFONTA DefaultOverlayFont()
     return font;
 }
 
+namespace {
+
+// Records come from the store and may hold any height; glyphs beyond this
+// would only cost memory, as no frame is that tall.
+constexpr int kMaxPixelSize = 4096;
+
+} // namespace
+
 QFont ToQFont(const LOGFONTA& lf)
 {
-    char face[sizeof(lf.lfFaceName) + 1] = {};
-    std::memcpy(face, lf.lfFaceName, sizeof(lf.lfFaceName));
-    QFont font(QString::fromLatin1(face));
+    // The face name is a byte string in the system code page (UTF-8 here),
+    // not always terminated within its 32 bytes.
+    const size_t faceBytes = strnlen(lf.lfFaceName, sizeof(lf.lfFaceName));
+    QFont font(QString::fromUtf8(lf.lfFaceName, qsizetype(faceBytes)));
     font.setStyleStrategy(QFont::NoAntialias);
 
     // A negative height is the character height in pixels; a positive one
     // is the cell height, which also holds the internal leading. Zero picks
-    // a default size, as on the platform the record comes from.
-    if (lf.lfHeight < 0) {
-        font.setPixelSize(std::max(1, -lf.lfHeight));
-    } else if (lf.lfHeight > 0) {
-        font.setPixelSize(lf.lfHeight);
+    // a default size, as on the platform the record comes from. Widened
+    // first, as the smallest int32 has no positive counterpart.
+    const int64_t height = lf.lfHeight;
+    if (height < 0) {
+        font.setPixelSize(int(std::min<int64_t>(-height, kMaxPixelSize)));
+    } else if (height > 0) {
+        const int cellHeight = int(std::min<int64_t>(height, kMaxPixelSize));
+        font.setPixelSize(cellHeight);
         const int cell = QFontMetrics(font).height();
-        if (cell > lf.lfHeight)
-            font.setPixelSize(std::max(1, int(std::lround(double(lf.lfHeight) * lf.lfHeight / cell))));
+        if (cell > cellHeight)
+            font.setPixelSize(std::max(1, int(std::lround(double(cellHeight) * cellHeight / cell))));
     } else {
         font.setPixelSize(16);
     }
@@ -57,8 +69,14 @@ LOGFONTA FromQFont(const QFont& font)
     lf.lfUnderline = font.underline() ? 1 : 0;
     lf.lfStrikeOut = font.strikeOut() ? 1 : 0;
     lf.lfCharSet = 1; // DEFAULT_CHARSET: Qt picks glyphs by script, not by charset
-    const QByteArray face = font.family().toLatin1();
-    std::strncpy(lf.lfFaceName, face.constData(), sizeof(lf.lfFaceName) - 1);
+    // At most 31 bytes and a terminating zero, cut before a character that
+    // would not fit whole.
+    const QByteArray face = font.family().toUtf8();
+    qsizetype length = std::min<qsizetype>(face.size(), sizeof(lf.lfFaceName) - 1);
+    if (length < face.size())
+        while (length > 0 && (uchar(face[length]) & 0xC0) == 0x80)
+            --length;
+    std::memcpy(lf.lfFaceName, face.constData(), size_t(length));
     return lf;
 }
 

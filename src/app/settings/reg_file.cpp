@@ -1,0 +1,326 @@
+#include "app/settings/reg_file.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace vistrel {
+
+namespace {
+
+constexpr std::string_view kHeader = "REGEDIT4";
+// Hex lists are wrapped like the registry editor does, at about 80 columns.
+constexpr size_t kWrapColumn = 76;
+
+char LowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view s)
+{
+    while (!s.empty() && IsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix)
+{
+    return s.size() >= prefix.size() && NamesEqual(s.substr(0, prefix.size()), prefix);
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    c = LowerAscii(c);
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+// 1 to 8 hex digits and nothing else.
+bool ParseHexNumber(std::string_view s, uint32_t& value)
+{
+    if (s.empty() || s.size() > 8)
+        return false;
+    value = 0;
+    for (char c : s) {
+        const int digit = HexDigit(c);
+        if (digit < 0)
+            return false;
+        value = (value << 4) | uint32_t(digit);
+    }
+    return true;
+}
+
+// A quoted string at the start of s, with \\ and \" as its only escapes.
+// On success s is left just past the closing quote.
+bool ParseQuoted(std::string_view& s, std::string& out)
+{
+    if (s.empty() || s.front() != '"')
+        return false;
+    out.clear();
+    size_t i = 1;
+    while (i < s.size()) {
+        const char c = s[i];
+        if (c == '"') {
+            s.remove_prefix(i + 1);
+            return true;
+        }
+        if (c == '\\') {
+            if (i + 1 >= s.size() || (s[i + 1] != '\\' && s[i + 1] != '"'))
+                return false;
+            out += s[i + 1];
+            i += 2;
+            continue;
+        }
+        out += c;
+        ++i;
+    }
+    return false; // no closing quote: a truncated line
+}
+
+// "xx,xx,..." with exactly two digits a byte; an empty list is no bytes.
+bool ParseHexList(std::string_view s, std::vector<uint8_t>& out)
+{
+    out.clear();
+    s = Trim(s);
+    if (s.empty())
+        return true;
+    while (true) {
+        const size_t comma = s.find(',');
+        const std::string_view item = Trim(s.substr(0, comma));
+        if (item.size() != 2)
+            return false;
+        const int high = HexDigit(item[0]);
+        const int low = HexDigit(item[1]);
+        if (high < 0 || low < 0)
+            return false;
+        out.push_back(uint8_t(high << 4 | low));
+        if (comma == std::string_view::npos)
+            return true;
+        s.remove_prefix(comma + 1);
+    }
+}
+
+void AppendQuoted(std::string& out, std::string_view text)
+{
+    out += '"';
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    out += '"';
+}
+
+bool FitsQuotedString(const std::vector<uint8_t>& data)
+{
+    if (data.empty() || data.back() != 0)
+        return false;
+    return std::none_of(data.begin(), data.end() - 1, [](uint8_t b) { return b == 0 || b == '\n' || b == '\r'; });
+}
+
+class Parser {
+public:
+    explicit Parser(std::string_view text)
+    {
+        if (text.substr(0, 3) == "\xEF\xBB\xBF")
+            text.remove_prefix(3);
+        while (!text.empty()) {
+            size_t end = text.find('\n');
+            std::string_view line = text.substr(0, end);
+            if (!line.empty() && line.back() == '\r')
+                line.remove_suffix(1);
+            lines_.push_back(line);
+            if (end == std::string_view::npos)
+                break;
+            text.remove_prefix(end + 1);
+        }
+    }
+
+    RegFile Run()
+    {
+        RegFile file;
+        int sections = 0;
+        for (next_ = 0; next_ < lines_.size();) {
+            const std::string_view line = Trim(lines_[next_++]);
+            if (line.empty() || line.front() == ';' || (line == kHeader && sections == 0))
+                continue;
+            if (line.front() == '[') {
+                if (line.size() < 2 || line.back() != ']') {
+                    ++file.skippedLines;
+                    continue;
+                }
+                if (sections++ == 0)
+                    file.keyName = std::string(line.substr(1, line.size() - 2));
+                continue;
+            }
+            RegEntry entry;
+            if (sections > 1 || !ParseValueLine(line, entry)) {
+                ++file.skippedLines;
+                continue;
+            }
+            if (RegEntry* existing = FindValue(file, entry.name))
+                existing->value = std::move(entry.value);
+            else
+                file.values.push_back(std::move(entry));
+        }
+        return file;
+    }
+
+private:
+    bool ParseValueLine(std::string_view line, RegEntry& entry)
+    {
+        if (line.front() == '@') {
+            entry.name.clear();
+            line.remove_prefix(1);
+        } else if (!ParseQuoted(line, entry.name)) {
+            return false;
+        }
+        line = Trim(line);
+        if (line.empty() || line.front() != '=')
+            return false;
+        line = Trim(line.substr(1));
+
+        RegValue& value = entry.value;
+        if (!line.empty() && line.front() == '"') {
+            std::string text;
+            if (!ParseQuoted(line, text) || !Trim(line).empty())
+                return false;
+            value.type = REG_SZ;
+            value.data.assign(text.begin(), text.end());
+            value.data.push_back(0);
+            return true;
+        }
+        if (StartsWithNoCase(line, "dword:")) {
+            uint32_t number = 0;
+            if (!ParseHexNumber(Trim(line.substr(6)), number))
+                return false;
+            value.type = REG_DWORD;
+            value.data = {uint8_t(number), uint8_t(number >> 8), uint8_t(number >> 16), uint8_t(number >> 24)};
+            return true;
+        }
+        if (StartsWithNoCase(line, "hex")) {
+            line.remove_prefix(3);
+            value.type = REG_BINARY;
+            if (!line.empty() && line.front() == '(') {
+                const size_t close = line.find(')');
+                if (close == std::string_view::npos || !ParseHexNumber(line.substr(1, close - 1), value.type))
+                    return false;
+                line.remove_prefix(close + 1);
+            }
+            if (line.empty() || line.front() != ':')
+                return false;
+            std::string list(line.substr(1));
+            // A list continues on the next line while it ends with a backslash;
+            // a file that ends inside a list was cut short.
+            while (!list.empty() && list.back() == '\\') {
+                if (next_ >= lines_.size())
+                    return false;
+                list.pop_back();
+                list += Trim(lines_[next_++]);
+            }
+            return ParseHexList(list, value.data);
+        }
+        return false; // "-" (a deletion) and anything unknown
+    }
+
+    std::vector<std::string_view> lines_;
+    size_t next_ = 0;
+};
+
+} // namespace
+
+bool NamesEqual(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size()
+        && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+RegEntry* FindValue(RegFile& file, std::string_view name)
+{
+    auto it = std::find_if(file.values.begin(), file.values.end(), [&](const RegEntry& e) { return NamesEqual(e.name, name); });
+    return it == file.values.end() ? nullptr : &*it;
+}
+
+const RegEntry* FindValue(const RegFile& file, std::string_view name)
+{
+    return FindValue(const_cast<RegFile&>(file), name);
+}
+
+bool IsStorableValueName(std::string_view name)
+{
+    return name.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
+}
+
+RegFile ParseRegFile(std::string_view text)
+{
+    return Parser(text).Run();
+}
+
+std::string FormatRegFile(const RegFile& file)
+{
+    std::string out;
+    out.reserve(64 + file.values.size() * 48);
+    out += kHeader;
+    out += "\n\n[";
+    out += file.keyName;
+    out += "]\n";
+    char buffer[32];
+    for (const RegEntry& entry : file.values) {
+        std::string line;
+        if (entry.name.empty())
+            line = "@";
+        else
+            AppendQuoted(line, entry.name);
+        line += '=';
+
+        const RegValue& value = entry.value;
+        if (value.type == REG_SZ && FitsQuotedString(value.data)) {
+            AppendQuoted(line, std::string_view(reinterpret_cast<const char*>(value.data.data()), value.data.size() - 1));
+            out += line;
+            out += '\n';
+            continue;
+        }
+        if (value.type == REG_DWORD && value.data.size() == 4) {
+            const uint32_t number = uint32_t(value.data[0]) | uint32_t(value.data[1]) << 8
+                | uint32_t(value.data[2]) << 16 | uint32_t(value.data[3]) << 24;
+            std::snprintf(buffer, sizeof buffer, "dword:%08x", number);
+            out += line;
+            out += buffer;
+            out += '\n';
+            continue;
+        }
+        if (value.type == REG_BINARY) {
+            line += "hex:";
+        } else {
+            std::snprintf(buffer, sizeof buffer, "hex(%x):", value.type);
+            line += buffer;
+        }
+        for (size_t i = 0; i < value.data.size(); ++i) {
+            std::snprintf(buffer, sizeof buffer, "%02x", value.data[i]);
+            line += buffer;
+            if (i + 1 < value.data.size()) {
+                line += ',';
+                if (line.size() >= kWrapColumn) {
+                    out += line;
+                    out += "\\\n";
+                    line = "  ";
+                }
+            }
+        }
+        out += line;
+        out += '\n';
+    }
+    return out;
+}
+
+} // namespace vistrel

@@ -1,0 +1,384 @@
+#include "app/settings/registry_store.h"
+
+#include "app/settings/settings_log.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vistrel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A key file far beyond anything this program writes is treated as
+// unreadable rather than read into memory.
+constexpr off_t kMaxKeyFileBytes = 16 * 1024 * 1024;
+
+std::string EnvOrEmpty(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+} // namespace
+
+std::string CurrentHomeFolder()
+{
+    std::string home = EnvOrEmpty("HOME");
+    if (!home.empty())
+        return home;
+    // No HOME (a bare service environment): the account's home folder.
+    std::vector<char> buffer(16384);
+    passwd pw{};
+    passwd* result = nullptr;
+    if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &result) == 0 && result && result->pw_dir)
+        return result->pw_dir;
+    return {};
+}
+
+namespace {
+
+// A key path's folder names: '\' separates them. A name the file system
+// would read differently ("", ".", "..", or one holding '/') is refused, so
+// no key path can reach outside the store.
+bool SplitKeyPath(std::string_view keyPath, std::vector<std::string_view>& parts)
+{
+    parts.clear();
+    if (keyPath.empty())
+        return true;
+    while (true) {
+        const size_t sep = keyPath.find('\\');
+        const std::string_view part = keyPath.substr(0, sep);
+        if (part.empty() || part == "." || part == ".." || part.find('/') != std::string_view::npos
+            || part.find('\0') != std::string_view::npos)
+            return false;
+        parts.push_back(part);
+        if (sep == std::string_view::npos)
+            return true;
+        keyPath.remove_prefix(sep + 1);
+    }
+}
+
+// The sub-folder of parent that names the key part without regard to case;
+// an exact match wins, else the first in name order, so the choice is stable.
+bool FindChildFolder(const fs::path& parent, std::string_view part, fs::path& child)
+{
+    std::error_code ec;
+    const fs::path exact = parent / std::string(part);
+    if (fs::is_directory(exact, ec)) {
+        child = exact;
+        return true;
+    }
+    std::string best;
+    for (fs::directory_iterator it(parent, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code dirEc;
+        if (NamesEqual(name, part) && it->is_directory(dirEc) && (best.empty() || name < best))
+            best = name;
+    }
+    if (best.empty())
+        return false;
+    child = parent / best;
+    return true;
+}
+
+bool WriteAll(int fd, const std::string& text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += size_t(n);
+    }
+    return true;
+}
+
+void SyncFolder(const fs::path& folder)
+{
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// The file is updated to hold the value under the key's current spelling;
+// false when nothing changed.
+bool ApplyValue(RegFile& file, const std::string& keyName, std::string_view name, const RegValue& value)
+{
+    bool changed = file.keyName != keyName;
+    file.keyName = keyName;
+    if (RegEntry* entry = FindValue(file, name)) {
+        if (!(entry->value == value)) {
+            entry->value = value;
+            changed = true;
+        }
+    } else {
+        file.values.push_back(RegEntry{std::string(name), value});
+        changed = true;
+    }
+    return changed;
+}
+
+} // namespace
+
+std::string_view RootName(RegistryRoot root)
+{
+    switch (root) {
+    case RegistryRoot::HKEY_CLASSES_ROOT:
+        return "HKEY_CLASSES_ROOT";
+    case RegistryRoot::HKEY_CURRENT_USER:
+        return "HKEY_CURRENT_USER";
+    case RegistryRoot::HKEY_LOCAL_MACHINE:
+        return "HKEY_LOCAL_MACHINE";
+    case RegistryRoot::HKEY_USERS:
+        return "HKEY_USERS";
+    }
+    return {};
+}
+
+fs::path DefaultRegistryFolder()
+{
+    const std::string explicitFolder = EnvOrEmpty("VISTREL_REGISTRY");
+    if (!explicitFolder.empty())
+        return explicitFolder;
+    // A relative XDG_CONFIG_HOME is invalid and ignored.
+    const std::string config = EnvOrEmpty("XDG_CONFIG_HOME");
+    if (!config.empty() && config.front() == '/')
+        return fs::path(config) / "vistrel" / "registry";
+    const std::string home = CurrentHomeFolder();
+    if (home.empty())
+        return {};
+    return fs::path(home) / ".config" / "vistrel" / "registry";
+}
+
+RegStatus LoadKeyFile(const fs::path& keyFolder, RegFile& file)
+{
+    file = RegFile{};
+    const fs::path path = keyFolder / kValuesFileName;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return RegStatus::Ok;
+        qCInfo(lcSettings, "cannot read %s: %s", path.c_str(), std::strerror(errno));
+        return RegStatus::AccessDenied;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxKeyFileBytes) {
+        qCInfo(lcSettings, "%s is not a key file this store can read", path.c_str());
+        ::close(fd);
+        return RegStatus::AccessDenied;
+    }
+    std::string text;
+    text.reserve(size_t(st.st_size));
+    char buffer[8192];
+    while (true) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return RegStatus::AccessDenied;
+        }
+        if (n == 0 || text.size() + size_t(n) > size_t(kMaxKeyFileBytes))
+            break;
+        text.append(buffer, size_t(n));
+    }
+    ::close(fd);
+    file = ParseRegFile(text);
+    if (file.skippedLines > 0)
+        qCInfo(lcSettings, "%s: %d unreadable lines skipped", path.c_str(), file.skippedLines);
+    return RegStatus::Ok;
+}
+
+bool SaveKeyFile(const fs::path& keyFolder, const RegFile& file)
+{
+    static std::atomic<unsigned> counter{0};
+    const std::string text = FormatRegFile(file);
+
+    // The temporary name starts with a dot, so it can never be taken for the
+    // key's file, and a leftover from a crash is simply never read.
+    fs::path temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = keyFolder / (".values.reg." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp");
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        qCInfo(lcSettings, "cannot write in %s: %s", keyFolder.c_str(), std::strerror(errno));
+        return false;
+    }
+    bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    int error = written ? 0 : errno;
+    if (::close(fd) != 0 && written) {
+        written = false;
+        error = errno;
+    }
+    if (!written) {
+        qCInfo(lcSettings, "cannot write %s: %s", temp.c_str(), std::strerror(error));
+        ::unlink(temp.c_str());
+        errno = error;
+        return false;
+    }
+    const fs::path target = keyFolder / kValuesFileName;
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+        const int renameErrno = errno;
+        qCInfo(lcSettings, "cannot replace %s: %s", target.c_str(), std::strerror(renameErrno));
+        ::unlink(temp.c_str());
+        errno = renameErrno;
+        return false;
+    }
+    SyncFolder(keyFolder); // makes the rename itself survive a power cut
+    return true;
+}
+
+RegistryStore::RegistryStore(fs::path folder)
+    : folder_(std::move(folder))
+{
+}
+
+RegistryStore::~RegistryStore() = default;
+
+RegStatus RegistryStore::resolveKey(RegistryRoot root, std::string_view keyPath, bool create, fs::path& folder,
+                                    std::string* keyName) const
+{
+    const std::string_view rootName = RootName(root);
+    std::vector<std::string_view> parts;
+    if (rootName.empty() || !SplitKeyPath(keyPath, parts))
+        return RegStatus::InvalidParameter;
+    if (folder_.empty())
+        return create ? RegStatus::AccessDenied : RegStatus::FileNotFound;
+
+    std::error_code ec;
+    fs::path current = folder_ / std::string(rootName);
+    if (create) {
+        fs::create_directories(folder_, ec);
+        if (::mkdir(current.c_str(), 0777) != 0 && errno != EEXIST)
+            return RegStatus::AccessDenied;
+    }
+    std::string name(rootName);
+    for (std::string_view part : parts) {
+        fs::path child;
+        if (!FindChildFolder(current, part, child)) {
+            if (!create)
+                return RegStatus::FileNotFound;
+            child = current / std::string(part);
+            if (::mkdir(child.c_str(), 0777) != 0 && !(errno == EEXIST && fs::is_directory(child, ec))) {
+                qCInfo(lcSettings, "cannot create key folder %s: %s", child.c_str(), std::strerror(errno));
+                return RegStatus::AccessDenied;
+            }
+        }
+        name += '\\';
+        name += child.filename().string();
+        current = std::move(child);
+    }
+    if (!fs::is_directory(current, ec))
+        return RegStatus::FileNotFound;
+    folder = std::move(current);
+    if (keyName)
+        *keyName = std::move(name);
+    return RegStatus::Ok;
+}
+
+RegStatus RegistryStore::openKey(RegistryRoot root, std::string_view keyPath) const
+{
+    fs::path folder;
+    return resolveKey(root, keyPath, false, folder, nullptr);
+}
+
+RegStatus RegistryStore::createKey(RegistryRoot root, std::string_view keyPath)
+{
+    fs::path folder;
+    return resolveKey(root, keyPath, true, folder, nullptr);
+}
+
+RegStatus RegistryStore::readValue(RegistryRoot root, std::string_view keyPath, std::string_view name,
+                                   RegValue& value) const
+{
+    fs::path folder;
+    if (const RegStatus status = resolveKey(root, keyPath, false, folder, nullptr); status != RegStatus::Ok)
+        return status;
+    const RegEntry* entry = nullptr;
+    RegFile file;
+    if (auto it = pending_.find(folder); it != pending_.end()) {
+        entry = FindValue(it->second.file, name);
+    } else {
+        if (const RegStatus status = LoadKeyFile(folder, file); status != RegStatus::Ok)
+            return status;
+        entry = FindValue(file, name);
+    }
+    if (!entry)
+        return RegStatus::FileNotFound;
+    value = entry->value;
+    return RegStatus::Ok;
+}
+
+RegStatus RegistryStore::writeValue(RegistryRoot root, std::string_view keyPath, std::string_view name,
+                                    const RegValue& value)
+{
+    if (!IsStorableValueName(name))
+        return RegStatus::InvalidParameter;
+    fs::path folder;
+    std::string keyName;
+    if (const RegStatus status = resolveKey(root, keyPath, false, folder, &keyName); status != RegStatus::Ok)
+        return status;
+
+    if (batchDepth_ > 0) {
+        auto it = pending_.find(folder);
+        if (it == pending_.end()) {
+            Pending pending;
+            if (const RegStatus status = LoadKeyFile(folder, pending.file); status != RegStatus::Ok)
+                return status;
+            it = pending_.emplace(folder, std::move(pending)).first;
+        }
+        if (ApplyValue(it->second.file, keyName, name, value))
+            it->second.changed = true;
+        return RegStatus::Ok;
+    }
+
+    RegFile file;
+    // An unreadable file is never replaced: its values would be lost.
+    if (const RegStatus status = LoadKeyFile(folder, file); status != RegStatus::Ok)
+        return status;
+    if (!ApplyValue(file, keyName, name, value))
+        return RegStatus::Ok;
+    return SaveKeyFile(folder, file) ? RegStatus::Ok : RegStatus::AccessDenied;
+}
+
+void RegistryStore::commitBatch()
+{
+    for (auto& [folder, pending] : pending_) {
+        if (pending.changed && !SaveKeyFile(folder, pending.file))
+            qCInfo(lcSettings, "key %s not saved", pending.file.keyName.c_str());
+    }
+    pending_.clear();
+}
+
+RegistryStore::WriteBatch::WriteBatch(RegistryStore& store)
+    : store_(store)
+{
+    ++store_.batchDepth_;
+}
+
+RegistryStore::WriteBatch::~WriteBatch()
+{
+    if (--store_.batchDepth_ == 0)
+        store_.commitBatch();
+}
+
+} // namespace vistrel

@@ -1,0 +1,196 @@
+#include "app/settings/settings_io.h"
+
+#include "app/settings/registry_store.h"
+
+#include <type_traits>
+#include <variant>
+
+namespace vistrel {
+
+namespace {
+
+using IntArray = std::array<int32_t, kCameraCount> InstanceSettings::*;
+using ColourArray = std::array<uint32_t, kCameraCount> InstanceSettings::*;
+using TextArray = std::array<std::string, kCameraCount> InstanceSettings::*;
+using FontArray = std::array<LOGFONTA, kCameraCount> InstanceSettings::*;
+
+enum class PathDefault { None, StaticFile, ArchiveFolder };
+
+struct CameraValue {
+    const char* name;
+    std::variant<IntArray, ColourArray, TextArray, FontArray> field;
+    PathDefault pathDefault = PathDefault::None;
+};
+
+// Each camera key's values after "LastArchiveSize", in the order in which
+// they are written and read.
+const CameraValue kCameraValues[] = {
+    {"MuxerInputs", &InstanceSettings::MuxerInputs},
+    {"Rotation", &InstanceSettings::Rotation},
+    {"HorzFlip", &InstanceSettings::HorzFlip},
+    {"VertFlip", &InstanceSettings::VertFlip},
+    {"HORZ", &InstanceSettings::HORZ},
+    {"VERT", &InstanceSettings::VERT},
+    {"OverlayText", &InstanceSettings::OverlayText},
+    {"TextColor", &InstanceSettings::TextColor},
+    {"BackgroundColor", &InstanceSettings::BackgroundColor},
+    {"EnableOverlay", &InstanceSettings::EnableOverlay},
+    {"OverlayEffect", &InstanceSettings::OverlayEffect},
+    {"OverlayFont", &InstanceSettings::OverlayFont},
+    {"EnableStaticSave", &InstanceSettings::EnableStaticSave},
+    {"EnableStaticMotion", &InstanceSettings::EnableStaticMotion},
+    {"EnableArchving", &InstanceSettings::EnableArchving},
+    {"EnableArchiveMotion", &InstanceSettings::EnableArchiveMotion},
+    {"StaticPathFile", &InstanceSettings::StaticPathFile, PathDefault::StaticFile},
+    {"ArchivePath", &InstanceSettings::ArchivePath, PathDefault::ArchiveFolder},
+    {"JpegQuality", &InstanceSettings::JpegQuality},
+    {"Days", &InstanceSettings::Days},
+    {"Hours", &InstanceSettings::Hours},
+    {"Minutes", &InstanceSettings::Minutes},
+    {"TriggerLevel", &InstanceSettings::TriggerLevel},
+    {"SaveCount", &InstanceSettings::SaveCount},
+};
+
+std::string CamerasFolder()
+{
+    std::string home = CurrentHomeFolder();
+    while (!home.empty() && home.back() == '/')
+        home.pop_back();
+    return home + "/Cameras/";
+}
+
+void LoadCamera(InstanceSettings& s, CRegistryKey& key, int camera)
+{
+    const int32_t instance = s.InstanceNumber;
+    s.LoadedArchiveCount[camera] = key.ReadInt("LastArchiveSize", s.LoadedArchiveCount[camera]);
+    for (const CameraValue& value : kCameraValues) {
+        std::visit(
+            [&](auto field) {
+                auto& slot = (s.*field)[camera];
+                using Slot = std::remove_reference_t<decltype(slot)>;
+                if constexpr (std::is_same_v<Slot, int32_t>) {
+                    slot = key.ReadInt(value.name, slot);
+                } else if constexpr (std::is_same_v<Slot, uint32_t>) {
+                    slot = uint32_t(key.ReadInt(value.name, int32_t(slot)));
+                } else if constexpr (std::is_same_v<Slot, std::string>) {
+                    switch (value.pathDefault) {
+                    case PathDefault::None:
+                        slot = key.ReadString(value.name, slot);
+                        break;
+                    case PathDefault::StaticFile:
+                        slot = key.ReadString(value.name, DefaultStaticPathFile(instance, camera));
+                        break;
+                    case PathDefault::ArchiveFolder:
+                        slot = key.ReadString(value.name, DefaultArchivePath(instance, camera));
+                        break;
+                    }
+                } else {
+                    key.ReadFont(value.name, slot);
+                }
+            },
+            value.field);
+    }
+}
+
+void SaveCamera(InstanceSettings& s, CRegistryKey& key, int camera)
+{
+    {
+        // The counter has its own lock; SettingsLock is already held, which
+        // is the one order in which both may be taken.
+        TimedLock countLock(s.ArchiveCountLock[camera]);
+        if (countLock)
+            key.WriteInt("LastArchiveSize", s.ArchiveCount[camera]);
+    }
+    for (const CameraValue& value : kCameraValues) {
+        std::visit(
+            [&](auto field) {
+                const auto& slot = (s.*field)[camera];
+                using Slot = std::remove_cvref_t<decltype(slot)>;
+                if constexpr (std::is_same_v<Slot, int32_t>)
+                    key.WriteInt(value.name, slot);
+                else if constexpr (std::is_same_v<Slot, uint32_t>)
+                    key.WriteInt(value.name, int32_t(slot));
+                else if constexpr (std::is_same_v<Slot, std::string>)
+                    key.WriteString(value.name, slot);
+                else
+                    key.WriteFont(value.name, slot);
+            },
+            value.field);
+    }
+}
+
+} // namespace
+
+std::string ProcessKeyPath(int32_t instance)
+{
+    return "Software\\Tallow Software\\Vistrel\\Camera" + std::to_string(instance) + "\\Settings";
+}
+
+std::string CameraKeyPath(int32_t instance, int camera)
+{
+    return "Software\\Tallow Software\\Vistrel\\Camera" + std::to_string(instance) + "\\MuxedCam"
+        + CameraLetter(camera);
+}
+
+std::string DefaultStaticPathFile(int32_t instance, int camera)
+{
+    return CamerasFolder() + "Cam" + std::to_string(instance) + CameraLetter(camera) + ".jpg";
+}
+
+std::string DefaultArchivePath(int32_t instance, int camera)
+{
+    return CamerasFolder() + "Camera" + std::to_string(instance) + CameraLetter(camera) + "/";
+}
+
+bool LoadInstanceSettings(InstanceSettings& s, CRegistryKey& key, int32_t& camView)
+{
+    TimedLock lock(s.SettingsLock);
+    if (!lock)
+        return false;
+
+    key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
+    key.SetKey(ProcessKeyPath(s.InstanceNumber), true);
+    camView = key.ReadInt("CamView", camView);
+    s.Device = key.ReadInt("Device", s.Device);
+    s.InputPin = key.ReadInt("InputPin", s.InputPin);
+    s.VideoFormat = key.ReadString("VideoFormat", s.VideoFormat);
+    const bool videoOn = key.ReadInt("VideoOn", 0) != 0;
+    s.MuxerSpeed = key.ReadInt("MuxerSpeed", s.MuxerSpeed);
+    s.EnableMux = key.ReadInt("EnableMux", s.EnableMux);
+    s.SaveEvery = key.ReadInt("SaveEvery", s.SaveEvery);
+
+    for (int camera = 0; camera < kCameraCount; ++camera) {
+        key.SetKey(CameraKeyPath(s.InstanceNumber, camera), true);
+        LoadCamera(s, key, camera);
+    }
+    return videoOn;
+}
+
+void SaveInstanceSettings(InstanceSettings& s, CRegistryKey& key, int32_t camView, std::optional<bool> videoOn)
+{
+    TimedLock lock(s.SettingsLock);
+    if (!lock)
+        return; // tried again at the next save
+
+    // Each key's file is replaced once at the end of the batch, still under
+    // SettingsLock, instead of once a value.
+    RegistryStore::WriteBatch batch(key.Store());
+    key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
+    key.SetKey(ProcessKeyPath(s.InstanceNumber), true);
+    key.WriteInt("CamView", camView);
+    key.WriteInt("Device", s.Device);
+    key.WriteInt("InputPin", s.InputPin);
+    key.WriteString("VideoFormat", s.VideoFormat);
+    if (videoOn)
+        key.WriteInt("VideoOn", *videoOn ? 1 : 0);
+    key.WriteInt("MuxerSpeed", s.MuxerSpeed);
+    key.WriteInt("EnableMux", s.EnableMux);
+    key.WriteInt("SaveEvery", s.SaveEvery);
+
+    for (int camera = 0; camera < kCameraCount; ++camera) {
+        key.SetKey(CameraKeyPath(s.InstanceNumber, camera), true);
+        SaveCamera(s, key, camera);
+    }
+}
+
+} // namespace vistrel
