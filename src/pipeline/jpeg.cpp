@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <random>
@@ -106,11 +107,23 @@ int CreateTemporary(const std::string& path, std::string& temporary)
     return -1;
 }
 
+// A path that is a symbolic link is written where the link points, as
+// opening it for writing would; the link itself stays.
+std::string Destination(const std::string& path)
+{
+    std::error_code error;
+    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(path, error)))
+        return path;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(path, error);
+    return error ? path : target.string();
+}
+
 // Writes the JPEG to a temporary file and renames it over `path` only when
 // libjpeg and the close both succeeded, so a failed save never leaves a
 // truncated static file or a half-written archive image behind.
-bool EncodeToFile(const std::string& path, int width, int height, int quality, const RowSource& rows)
+bool EncodeToFile(const std::string& requestedPath, int width, int height, int quality, const RowSource& rows)
 {
+    const std::string path = Destination(requestedPath);
     std::string temporary;
     const int fd = CreateTemporary(path, temporary);
     if (fd < 0) {

@@ -194,11 +194,12 @@ TEST_F(JpegTest, EveryDepthDecodesUprightWithItsColours)
     }
 }
 
-// The stored rows given straight to libjpeg-turbo must make the very file
-// that the red-green-blue, top-down working copy makes.
-TEST_F(JpegTest, DirectPathMatchesTheWorkingCopyByteForByte)
+// The stored rows given straight to libjpeg-turbo (24 and 32 bits) and the
+// converted copy (8 and 16 bits) must make the very file that a red-green-blue,
+// top-down working copy of ReadPixel's colours makes.
+TEST_F(JpegTest, EveryPathMatchesTheReadPixelWorkingCopyByteForByte)
 {
-    for (int bitCount : { 24, 32 }) {
+    for (int bitCount : { 8, 16, 24, 32 }) {
         for (int quality : { 0, 75, 100 }) {
             auto frame = MakeFrame(67, 45, bitCount, Pattern);
             std::vector<uint8_t> rgb;
@@ -317,6 +318,13 @@ TEST_F(JpegTest, ReplacesAnExistingFileWithPlainPermissions)
     ASSERT_EQ(::stat(fresh.c_str(), &saved), 0);
     ASSERT_EQ(::stat(Path("reference").c_str(), &plain), 0);
     EXPECT_EQ(saved.st_mode & 0777, plain.st_mode & 0777);
+
+    // A static file that is a link is written where the link points; the link stays.
+    fs::create_symlink(fresh, Path("link.jpg"));
+    ASSERT_TRUE(SaveJpeg(*MakeFrame(30, 10, 24, Pattern), Path("link.jpg"), 90));
+    EXPECT_TRUE(fs::is_symlink(Path("link.jpg")));
+    ASSERT_TRUE(Decode(fresh, image));
+    EXPECT_EQ(image.width, 30);
 }
 
 } // namespace
