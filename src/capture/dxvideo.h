@@ -14,9 +14,11 @@ namespace vistrel {
 
 class CapturePreview;
 
-// The one capture object of the process. The user-interface thread starts,
-// stops and lists; the image thread calls IsRunning, GrabFrame, ListInputs
-// and SelectInput. A stop never frees what a concurrent grab or route uses.
+// The one capture object of the process. Lives on the user-interface
+// thread, which starts, stops and fills the lists; the image thread may call
+// IsRunning, GrabFrame, GetFrameFormat, DeviceLost, SelectInput and
+// ListInputs without a list at any time. A stop never frees what a
+// concurrent grab or route uses, and never waits for one.
 // Devices are numbered as the backends enumerate them: the V4L2 devices
 // (/dev/video0, /dev/video1, ...) and then the test-pattern device.
 class CDXVideo {
