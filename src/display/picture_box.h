@@ -36,8 +36,10 @@ public:
     bool HasPicture() const override { return hasPicture_; }
     void SetMotionBlocks(std::vector<uint32_t> blocks) override;
     void SetOverlaySettings(const OverlaySettings& settings) override;
-    // Takes the clock once, so every pass of the frame shows the same second.
+    // Reads the clock once per frame, so all passes of the text (shadow,
+    // outline, main) show the same second even across a second boundary.
     void DrawOverlay(Frame& frame) override;
+    // The same at a given time.
     void DrawOverlay(Frame& frame, std::time_t now);
     bool SaveJpeg(const std::string& path, int quality) override;
 
