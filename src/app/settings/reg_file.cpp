@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <unordered_map>
 
 namespace vistrel {
 
@@ -69,20 +70,18 @@ bool ParseQuoted(std::string_view& s, std::string& out)
     out.clear();
     size_t i = 1;
     while (i < s.size()) {
-        const char c = s[i];
-        if (c == '"') {
-            s.remove_prefix(i + 1);
+        const size_t special = s.find_first_of("\\\"", i);
+        if (special == std::string_view::npos)
+            break;
+        out.append(s.data() + i, special - i);
+        if (s[special] == '"') {
+            s.remove_prefix(special + 1);
             return true;
         }
-        if (c == '\\') {
-            if (i + 1 >= s.size() || (s[i + 1] != '\\' && s[i + 1] != '"'))
-                return false;
-            out += s[i + 1];
-            i += 2;
-            continue;
-        }
-        out += c;
-        ++i;
+        if (special + 1 >= s.size() || (s[special + 1] != '\\' && s[special + 1] != '"'))
+            return false;
+        out += s[special + 1];
+        i = special + 2;
     }
     return false; // no closing quote: a truncated line
 }
@@ -131,27 +130,18 @@ bool FitsQuotedString(const std::vector<uint8_t>& data)
 class Parser {
 public:
     explicit Parser(std::string_view text)
+        : rest_(text)
     {
-        if (text.substr(0, 3) == "\xEF\xBB\xBF")
-            text.remove_prefix(3);
-        while (!text.empty()) {
-            size_t end = text.find('\n');
-            std::string_view line = text.substr(0, end);
-            if (!line.empty() && line.back() == '\r')
-                line.remove_suffix(1);
-            lines_.push_back(line);
-            if (end == std::string_view::npos)
-                break;
-            text.remove_prefix(end + 1);
-        }
+        if (rest_.substr(0, 3) == "\xEF\xBB\xBF")
+            rest_.remove_prefix(3);
     }
 
     RegFile Run()
     {
         RegFile file;
         int sections = 0;
-        for (next_ = 0; next_ < lines_.size();) {
-            const std::string_view line = Trim(lines_[next_++]);
+        for (std::string_view raw; NextLine(raw);) {
+            const std::string_view line = Trim(raw);
             if (line.empty() || line.front() == ';' || (line == kHeader && sections == 0))
                 continue;
             if (line.front() == '[') {
@@ -168,15 +158,58 @@ public:
                 ++file.skippedLines;
                 continue;
             }
-            if (RegEntry* existing = FindValue(file, entry.name))
+            if (RegEntry* existing = find(file, entry.name))
                 existing->value = std::move(entry.value);
             else
-                file.values.push_back(std::move(entry));
+                add(file, std::move(entry));
         }
         return file;
     }
 
 private:
+    // The next line without its line break; false at the end of the text.
+    bool NextLine(std::string_view& line)
+    {
+        if (rest_.empty())
+            return false;
+        const size_t end = rest_.find('\n');
+        line = rest_.substr(0, end);
+        rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        return true;
+    }
+
+    // A key's few values are searched in turn; a large hand-made file gets
+    // an index by folded name, so it cannot take quadratic time.
+    static constexpr size_t kIndexFrom = 32;
+
+    static std::string Folded(std::string_view name)
+    {
+        std::string folded(name);
+        std::transform(folded.begin(), folded.end(), folded.begin(), LowerAscii);
+        return folded;
+    }
+
+    RegEntry* find(RegFile& file, std::string_view name)
+    {
+        if (file.values.size() < kIndexFrom)
+            return FindValue(file, name);
+        const auto it = index_.find(Folded(name));
+        return it == index_.end() ? nullptr : &file.values[it->second];
+    }
+
+    void add(RegFile& file, RegEntry entry)
+    {
+        file.values.push_back(std::move(entry));
+        if (file.values.size() == kIndexFrom) {
+            for (size_t i = 0; i < file.values.size(); ++i)
+                index_.emplace(Folded(file.values[i].name), i);
+        } else if (file.values.size() > kIndexFrom) {
+            index_.emplace(Folded(file.values.back().name), file.values.size() - 1);
+        }
+    }
+
     bool ParseValueLine(std::string_view line, RegEntry& entry)
     {
         if (line.front() == '@') {
@@ -222,19 +255,20 @@ private:
             std::string list(line.substr(1));
             // A list continues on the next line while it ends with a backslash;
             // a file that ends inside a list was cut short.
+            std::string_view more;
             while (!list.empty() && list.back() == '\\') {
-                if (next_ >= lines_.size())
+                if (!NextLine(more))
                     return false;
                 list.pop_back();
-                list += Trim(lines_[next_++]);
+                list += Trim(more);
             }
             return ParseHexList(list, value.data);
         }
         return false; // "-" (a deletion) and anything unknown
     }
 
-    std::vector<std::string_view> lines_;
-    size_t next_ = 0;
+    std::string_view rest_; // the text not yet read
+    std::unordered_map<std::string, size_t> index_; // folded name -> position, from kIndexFrom values on
 };
 
 } // namespace

@@ -115,6 +115,14 @@ void SyncFolder(const fs::path& folder)
     }
 }
 
+// Only the keys of an instance or two are read again and again.
+constexpr size_t kMaxCachedKeys = 32;
+
+int64_t Nanoseconds(const timespec& t)
+{
+    return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 // The file is updated to hold the value under the key's current spelling;
 // false when nothing changed.
 bool ApplyValue(RegFile& file, const std::string& keyName, std::string_view name, const RegValue& value)
@@ -165,7 +173,7 @@ fs::path DefaultRegistryFolder()
     return fs::path(home) / ".config" / "vistrel" / "registry";
 }
 
-RegStatus LoadKeyFile(const fs::path& keyFolder, RegFile& file)
+RegStatus LoadKeyFile(const fs::path& keyFolder, RegFile& file, struct stat* info)
 {
     file = RegFile{};
     const fs::path path = keyFolder / kValuesFileName;
@@ -182,6 +190,8 @@ RegStatus LoadKeyFile(const fs::path& keyFolder, RegFile& file)
         ::close(fd);
         return RegStatus::AccessDenied;
     }
+    if (info)
+        *info = st;
     std::string text;
     text.reserve(size_t(st.st_size));
     char buffer[8192];
@@ -266,6 +276,18 @@ RegStatus RegistryStore::resolveKey(RegistryRoot root, std::string_view keyPath,
 
     std::error_code ec;
     fs::path current = folder_ / std::string(rootName);
+
+    // Usually the key is spelled as on disk: one look-up instead of one a part.
+    fs::path exact = current;
+    for (std::string_view part : parts)
+        exact /= std::string(part);
+    if (fs::is_directory(exact, ec)) {
+        folder = std::move(exact);
+        if (keyName)
+            *keyName = parts.empty() ? std::string(rootName) : std::string(rootName) + '\\' + std::string(keyPath);
+        return RegStatus::Ok;
+    }
+
     if (create) {
         fs::create_directories(folder_, ec);
         if (::mkdir(current.c_str(), 0777) != 0 && errno != EEXIST)
@@ -307,21 +329,76 @@ RegStatus RegistryStore::createKey(RegistryRoot root, std::string_view keyPath)
     return resolveKey(root, keyPath, true, folder, nullptr);
 }
 
+bool RegistryStore::IsSameFile(const Cached& cached, const struct stat& st)
+{
+    return cached.device == st.st_dev && cached.inode == st.st_ino && cached.size == st.st_size
+        && cached.modifiedNs == Nanoseconds(st.st_mtim) && cached.changedNs == Nanoseconds(st.st_ctim);
+}
+
+const RegFile* RegistryStore::unchangedKey(RegistryRoot root, std::string_view keyPath) const
+{
+    const std::string_view rootName = RootName(root);
+    std::vector<std::string_view> parts;
+    if (cache_.empty() || rootName.empty() || folder_.empty() || !SplitKeyPath(keyPath, parts))
+        return nullptr;
+    fs::path folder = folder_ / std::string(rootName);
+    for (std::string_view part : parts)
+        folder /= std::string(part);
+    const auto it = cache_.find(folder);
+    if (it == cache_.end() || pending_.count(folder))
+        return nullptr;
+    struct stat st {};
+    if (::stat((folder / kValuesFileName).c_str(), &st) != 0 || !IsSameFile(it->second, st))
+        return nullptr;
+    return &it->second.file;
+}
+
+RegStatus RegistryStore::loadKey(const fs::path& folder, const RegFile*& file) const
+{
+    static const RegFile kNoValues;
+    const fs::path path = folder / kValuesFileName;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        auto it = cache_.find(folder);
+        if (it != cache_.end() && IsSameFile(it->second, st)) {
+            file = &it->second.file;
+            return RegStatus::Ok;
+        }
+    }
+    cache_.erase(folder);
+    Cached fresh;
+    st = {};
+    if (const RegStatus status = LoadKeyFile(folder, fresh.file, &st); status != RegStatus::Ok)
+        return status;
+    if (st.st_ino == 0) { // no file: no values
+        file = &kNoValues;
+        return RegStatus::Ok;
+    }
+    fresh.device = st.st_dev;
+    fresh.inode = st.st_ino;
+    fresh.size = st.st_size;
+    fresh.modifiedNs = Nanoseconds(st.st_mtim);
+    fresh.changedNs = Nanoseconds(st.st_ctim);
+    if (cache_.size() >= kMaxCachedKeys)
+        cache_.clear();
+    file = &(cache_[folder] = std::move(fresh)).file;
+    return RegStatus::Ok;
+}
+
 RegStatus RegistryStore::readValue(RegistryRoot root, std::string_view keyPath, std::string_view name,
                                    RegValue& value) const
 {
-    fs::path folder;
-    if (const RegStatus status = resolveKey(root, keyPath, false, folder, nullptr); status != RegStatus::Ok)
-        return status;
-    const RegEntry* entry = nullptr;
-    RegFile file;
-    if (auto it = pending_.find(folder); it != pending_.end()) {
-        entry = FindValue(it->second.file, name);
-    } else {
-        if (const RegStatus status = LoadKeyFile(folder, file); status != RegStatus::Ok)
+    const RegFile* file = unchangedKey(root, keyPath);
+    if (!file) {
+        fs::path folder;
+        if (const RegStatus status = resolveKey(root, keyPath, false, folder, nullptr); status != RegStatus::Ok)
             return status;
-        entry = FindValue(file, name);
+        if (auto it = pending_.find(folder); it != pending_.end())
+            file = &it->second.file;
+        else if (const RegStatus status = loadKey(folder, file); status != RegStatus::Ok)
+            return status;
     }
+    const RegEntry* entry = FindValue(*file, name);
     if (!entry)
         return RegStatus::FileNotFound;
     value = entry->value;
@@ -341,20 +418,21 @@ RegStatus RegistryStore::writeValue(RegistryRoot root, std::string_view keyPath,
     if (batchDepth_ > 0) {
         auto it = pending_.find(folder);
         if (it == pending_.end()) {
-            Pending pending;
-            if (const RegStatus status = LoadKeyFile(folder, pending.file); status != RegStatus::Ok)
+            const RegFile* current = nullptr;
+            if (const RegStatus status = loadKey(folder, current); status != RegStatus::Ok)
                 return status;
-            it = pending_.emplace(folder, std::move(pending)).first;
+            it = pending_.emplace(folder, Pending{*current, false}).first;
         }
         if (ApplyValue(it->second.file, keyName, name, value))
             it->second.changed = true;
         return RegStatus::Ok;
     }
 
-    RegFile file;
     // An unreadable file is never replaced: its values would be lost.
-    if (const RegStatus status = LoadKeyFile(folder, file); status != RegStatus::Ok)
+    const RegFile* current = nullptr;
+    if (const RegStatus status = loadKey(folder, current); status != RegStatus::Ok)
         return status;
+    RegFile file = *current;
     if (!ApplyValue(file, keyName, name, value))
         return RegStatus::Ok;
     return SaveKeyFile(folder, file) ? RegStatus::Ok : RegStatus::AccessDenied;

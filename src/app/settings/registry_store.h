@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+struct stat;
+
 namespace vistrel {
 
 // The predefined roots, with the numbers the registry gives them.
@@ -90,22 +92,38 @@ private:
         RegFile file;
         bool changed = false;
     };
+    // A key's parsed file and the identity of the file it came from (device,
+    // inode, size, times): a replaced file is a new inode, so a match means
+    // the parse is still current.
+    struct Cached {
+        uint64_t device = 0, inode = 0;
+        int64_t size = 0, modifiedNs = 0, changedNs = 0;
+        RegFile file;
+    };
 
     // The key's folder on disk, matching existing folders without regard to
     // case; with create, missing folders are made. Sets keyName to the key's
     // full name as it is spelled on disk.
     RegStatus resolveKey(RegistryRoot root, std::string_view keyPath, bool create, std::filesystem::path& folder,
                          std::string* keyName) const;
+    static bool IsSameFile(const Cached& cached, const struct stat& st);
+    // The cached values of a key spelled as on disk whose file is unchanged
+    // (one stat, no parse), or nullptr.
+    const RegFile* unchangedKey(RegistryRoot root, std::string_view keyPath) const;
+    // The key's values, parsed again only when its file changed.
+    RegStatus loadKey(const std::filesystem::path& folder, const RegFile*& file) const;
     void commitBatch();
 
     std::filesystem::path folder_;
     int batchDepth_ = 0;
     std::map<std::filesystem::path, Pending> pending_; // key folder -> collected values, while a batch is open
+    mutable std::map<std::filesystem::path, Cached> cache_; // key folder -> last parse
 };
 
 // The file of one key: Ok with its values; Ok and no values when the key has
 // no file; AccessDenied when it exists but cannot be read. Exposed for tests.
-RegStatus LoadKeyFile(const std::filesystem::path& keyFolder, RegFile& file);
+// When the file exists and info is given, info receives its fstat.
+RegStatus LoadKeyFile(const std::filesystem::path& keyFolder, RegFile& file, struct stat* info = nullptr);
 // Replaces the key's file atomically; false (and errno set) on failure.
 bool SaveKeyFile(const std::filesystem::path& keyFolder, const RegFile& file);
 

@@ -102,6 +102,23 @@ TEST(ParseRegFile, KeepsFirstKeyOnlyAndFirstPositionOfRepeatedNames)
     EXPECT_EQ(FindValue(file, "foreign"), nullptr);
 }
 
+// Past a few dozen values, names are looked up through an index; it must
+// give the same answers as the plain search.
+TEST(ParseRegFile, ManyValuesKeepOrderAndRepeatedNamesInAnyCase)
+{
+    std::string text = "REGEDIT4\n\n[K]\n";
+    for (int i = 0; i < 5000; ++i)
+        text += "\"Value" + std::to_string(i) + "\"=dword:" + std::string(7, '0') + "1\n";
+    for (int i = 0; i < 5000; i += 7)
+        text += "\"VALUE" + std::to_string(i) + "\"=dword:00000002\n";
+    const RegFile file = ParseRegFile(text);
+    ASSERT_EQ(file.values.size(), 5000u);
+    for (int i = 0; i < 5000; ++i) {
+        ASSERT_EQ(file.values[i].name, "Value" + std::to_string(i));
+        ASSERT_EQ(file.values[i].value.data[0], i % 7 == 0 ? 2 : 1) << i;
+    }
+}
+
 TEST(ParseRegFile, AcceptsEmptyAndHeaderlessInput)
 {
     EXPECT_TRUE(ParseRegFile("").values.empty());

@@ -293,6 +293,23 @@ TEST_F(RegistryKeyTest, ReadsAndWritesWithoutAStoreFileOrWithAnUnreadableOne)
     EXPECT_TRUE(fs::is_directory(keyFolder("K") / "values.reg"));
 }
 
+// Reads are served from the last parse only while the file is unchanged.
+TEST_F(RegistryKeyTest, ReadsSeeFilesChangedByOthers)
+{
+    writeValues("K", "\"A\"=hex:05,00,00,00\n");
+    CRegistryKey key = openKey("K");
+    EXPECT_EQ(key.ReadInt("A", 0), 5);
+    writeValues("K", "\"A\"=hex:06,00,00,00\n\"B\"=\"b\"\n"); // edited in place
+    EXPECT_EQ(key.ReadInt("A", 0), 6);
+    {
+        CRegistryKey other = openKey("K"); // replaced by another writer
+        ASSERT_TRUE(other.WriteInt("A", 7));
+    }
+    EXPECT_EQ(key.ReadInt("A", 0), 7);
+    fs::remove(keyFolder("K") / "values.reg");
+    EXPECT_EQ(key.ReadInt("A", 0), 0);
+}
+
 TEST_F(RegistryKeyTest, WriteBatchReplacesEachKeyOnceAndReadsSeeItsWrites)
 {
     CRegistryKey key = openKey("K");
