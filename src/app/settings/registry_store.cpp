@@ -173,7 +173,12 @@ fs::path DefaultRegistryFolder()
     return fs::path(home) / ".config" / "vistrel" / "registry";
 }
 
-RegStatus LoadKeyFile(const fs::path& keyFolder, RegFile& file, struct stat* info)
+namespace {
+
+// The file of one key: Ok with its values; Ok and no values when the key has
+// no file; AccessDenied when it exists but cannot be read. When the file
+// exists, info receives its fstat.
+RegStatus LoadKeyFile(const fs::path& keyFolder, RegFile& file, struct stat& info)
 {
     file = RegFile{};
     const fs::path path = keyFolder / kValuesFileName;
@@ -190,8 +195,7 @@ RegStatus LoadKeyFile(const fs::path& keyFolder, RegFile& file, struct stat* inf
         ::close(fd);
         return RegStatus::AccessDenied;
     }
-    if (info)
-        *info = st;
+    info = st;
     std::string text;
     text.reserve(size_t(st.st_size));
     char buffer[8192];
@@ -214,6 +218,7 @@ RegStatus LoadKeyFile(const fs::path& keyFolder, RegFile& file, struct stat* inf
     return RegStatus::Ok;
 }
 
+// Replaces the key's file atomically; false on failure.
 bool SaveKeyFile(const fs::path& keyFolder, const RegFile& file)
 {
     static std::atomic<unsigned> counter{0};
@@ -256,6 +261,8 @@ bool SaveKeyFile(const fs::path& keyFolder, const RegFile& file)
     SyncFolder(keyFolder); // makes the rename itself survive a power cut
     return true;
 }
+
+} // namespace
 
 RegistryStore::RegistryStore(fs::path folder)
     : folder_(std::move(folder))
@@ -301,7 +308,7 @@ RegStatus RegistryStore::resolveKey(RegistryRoot root, std::string_view keyPath,
                 return RegStatus::FileNotFound;
             child = current / std::string(part);
             if (::mkdir(child.c_str(), 0777) != 0 && !(errno == EEXIST && fs::is_directory(child, ec))) {
-                qCInfo(lcSettings, "cannot create key folder %s: %s", child.c_str(), std::strerror(errno));
+                qCInfo(lcSettings, "cannot create key folder %s", child.c_str());
                 return RegStatus::AccessDenied;
             }
         }
@@ -368,7 +375,7 @@ RegStatus RegistryStore::loadKey(const fs::path& folder, const RegFile*& file) c
     cache_.erase(folder);
     Cached fresh;
     st = {};
-    if (const RegStatus status = LoadKeyFile(folder, fresh.file, &st); status != RegStatus::Ok)
+    if (const RegStatus status = LoadKeyFile(folder, fresh.file, st); status != RegStatus::Ok)
         return status;
     if (st.st_ino == 0) { // no file: no values
         file = &kNoValues;

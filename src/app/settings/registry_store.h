@@ -120,13 +120,6 @@ private:
     mutable std::map<std::filesystem::path, Cached> cache_; // key folder -> last parse
 };
 
-// The file of one key: Ok with its values; Ok and no values when the key has
-// no file; AccessDenied when it exists but cannot be read. Exposed for tests.
-// When the file exists and info is given, info receives its fstat.
-RegStatus LoadKeyFile(const std::filesystem::path& keyFolder, RegFile& file, struct stat* info = nullptr);
-// Replaces the key's file atomically; false (and errno set) on failure.
-bool SaveKeyFile(const std::filesystem::path& keyFolder, const RegFile& file);
-
 inline constexpr std::string_view kValuesFileName = "values.reg";
 
 } // namespace vistrel
