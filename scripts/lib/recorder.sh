@@ -1,0 +1,141 @@
+# Helpers for scripts that run the built recorder in a private sandbox of
+# folders: seeding settings, starting and stopping it, and checking files.
+# Sourced by soak.sh and the fault runs.
+
+# Sets up $SANDBOX with its own home, settings store and runtime folder.
+recorder_sandbox() {
+  SANDBOX="$(mktemp -d "${TMPDIR:-/tmp}/vistrel-run.XXXXXX")"
+  export HOME="$SANDBOX/home"
+  export VISTREL_REGISTRY="$SANDBOX/registry"
+  export VISTREL_RUNTIME_DIR="$SANDBOX/runtime"
+  export XDG_RUNTIME_DIR="$SANDBOX/xdg"
+  export QT_QPA_PLATFORM=offscreen
+  export VISTREL_NO_V4L2=1
+  mkdir -p "$HOME/Cameras" "$VISTREL_REGISTRY" "$VISTREL_RUNTIME_DIR" "$XDG_RUNTIME_DIR"
+  chmod 0700 "$XDG_RUNTIME_DIR"
+}
+
+# Four little-endian bytes of a 32-bit number, as a REGEDIT4 hex: list.
+reg_le32() {
+  local v=$(( $1 & 0xffffffff ))
+  printf 'hex:%02x,%02x,%02x,%02x' $((v & 255)) $(((v >> 8) & 255)) $(((v >> 16) & 255)) $(((v >> 24) & 255))
+}
+
+reg_key_folder() { # key path with backslashes
+  printf '%s/HKEY_LOCAL_MACHINE/%s' "$VISTREL_REGISTRY" "${1//\\//}"
+}
+
+# reg_write_key 'Software\...\Settings' '"Name"=value' ...
+reg_write_key() {
+  local key="$1"; shift
+  local folder; folder="$(reg_key_folder "$key")"
+  mkdir -p "$folder"
+  {
+    printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\%s]\n' "$key"
+    local line
+    for line in "$@"; do printf '%s\n' "$line"; done
+  } >"$folder/values.reg"
+}
+
+# The 32-bit value of a 4-byte binary value in a key file, or empty.
+reg_read_le32() {
+  local file="$(reg_key_folder "$1")/values.reg" name="$2"
+  local hex
+  hex="$(grep -i "^\"$name\"=hex:" "$file" 2>/dev/null | head -1 | sed 's/^[^:]*://' | tr -d '\r')"
+  [ -z "$hex" ] && return 0
+  IFS=, read -r b0 b1 b2 b3 <<<"$hex"
+  echo $(( 0x$b0 | (0x$b1 << 8) | (0x$b2 << 16) | (0x$b3 << 24) ))
+}
+
+SETTINGS_KEY='Software\Tallow Software\Vistrel\Camera1\Settings'
+camera_key() { printf 'Software\\Tallow Software\\Vistrel\\Camera1\\MuxedCam%s' "$1"; }
+
+# Seeds instance 1: the test-pattern device at 320x240 24 bit, capture on,
+# cameras $1 (letters, e.g. ABCD) multiplexed at $2 ms when more than one,
+# overlay, static saving and archiving on, retention $3 minutes.
+seed_recorder() {
+  local letters="$1" speed="$2" minutes="$3"
+  local mux=0; [ ${#letters} -gt 1 ] && mux=1
+  local view=1; [ ${#letters} -gt 1 ] && view=4
+  reg_write_key "$SETTINGS_KEY" \
+    "\"CamView\"=$(reg_le32 $view)" \
+    "\"Device\"=$(reg_le32 0)" \
+    "\"InputPin\"=$(reg_le32 0)" \
+    "\"VideoFormat\"=\"320x240 24 bit\"" \
+    "\"VideoOn\"=$(reg_le32 1)" \
+    "\"MuxerSpeed\"=$(reg_le32 "$speed")" \
+    "\"EnableMux\"=$(reg_le32 $mux)" \
+    "\"SaveEvery\"=$(reg_le32 "$speed")"
+  local i letter
+  for ((i = 0; i < ${#letters}; i++)); do
+    letter="${letters:i:1}"
+    reg_write_key "$(camera_key "$letter")" \
+      "\"MuxerInputs\"=$(reg_le32 1)" \
+      "\"EnableOverlay\"=$(reg_le32 1)" \
+      "\"EnableStaticSave\"=$(reg_le32 1)" \
+      "\"EnableArchving\"=$(reg_le32 1)" \
+      "\"StaticPathFile\"=\"$HOME/Cameras/Cam1$letter.jpg\"" \
+      "\"ArchivePath\"=\"$HOME/Cameras/Camera1$letter/\"" \
+      "\"Days\"=$(reg_le32 0)" \
+      "\"Hours\"=$(reg_le32 0)" \
+      "\"Minutes\"=$(reg_le32 "$minutes")"
+    mkdir -p "$HOME/Cameras/Camera1$letter"
+  done
+}
+
+# Starts the recorder hidden in the background; sets RECORDER_PID.
+start_recorder() {
+  "$VISTREL_BIN" -m >"$SANDBOX/recorder.log" 2>&1 &
+  RECORDER_PID=$!
+}
+
+# Sends SIGTERM and waits (at most $1 seconds, default 30); returns its exit status.
+stop_recorder() {
+  local limit="${1:-30}" waited=0
+  kill -TERM "$RECORDER_PID" 2>/dev/null || true
+  while kill -0 "$RECORDER_PID" 2>/dev/null && [ "$waited" -lt $((limit * 10)) ]; do
+    sleep 0.1; waited=$((waited + 1))
+  done
+  if kill -0 "$RECORDER_PID" 2>/dev/null; then
+    echo "recorder did not stop within ${limit}s" >&2
+    kill -KILL "$RECORDER_PID" 2>/dev/null || true
+  fi
+  local status=0
+  wait "$RECORDER_PID" || status=$?
+  return "$status"
+}
+
+recorder_alive() { kill -0 "$RECORDER_PID" 2>/dev/null; }
+
+# True when the file is a whole JPEG: starts with SOI and ends with EOI.
+jpeg_whole() {
+  local head tail
+  head="$(head -c 2 "$1" 2>/dev/null | od -An -tx1 | tr -d ' \n')"
+  tail="$(tail -c 2 "$1" 2>/dev/null | od -An -tx1 | tr -d ' \n')"
+  [ "$head" = "ffd8" ] && [ "$tail" = "ffd9" ]
+}
+
+# Prints every final JPEG under the cameras folder that is not whole.
+partial_jpegs() {
+  local f
+  while IFS= read -r -d '' f; do
+    jpeg_whole "$f" || echo "$f"
+  done < <(find "$HOME/Cameras" -name '*.jpg' ! -name '.*' -type f -print0 2>/dev/null)
+}
+
+archive_count() { # letter
+  find "$HOME/Cameras/Camera1$1" -maxdepth 1 -type f -name "*-Cam1$1.jpg" 2>/dev/null | wc -l
+}
+
+# Waits until "$@" succeeds, at most $WAIT_LIMIT seconds (default 20).
+wait_until() {
+  local limit="${WAIT_LIMIT:-20}" i=0
+  while ! "$@"; do
+    [ "$i" -ge $((limit * 10)) ] && return 1
+    sleep 0.1; i=$((i + 1))
+  done
+}
+
+proc_rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status" 2>/dev/null; }
+proc_fds() { ls "/proc/$1/fd" 2>/dev/null | wc -l; }
+proc_cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null; }
