@@ -1,0 +1,93 @@
+#include "app/camera_app.h"
+
+#include "app/exit_signals.h"
+#include "app/main_dlg.h"
+#include "app/settings/settings_io.h"
+#include "resources/resources.h"
+
+#include <QApplication>
+
+#include <filesystem>
+#include <system_error>
+
+namespace vistrel {
+
+int CCameraApp::Run(const std::vector<std::string>& arguments)
+{
+    InitResources();
+    // The main window hides instead of closing, and dialogs close over a
+    // hidden window: only the exit sequence ends the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    ExitSignals signals;
+    MainDlgEnvironment environment;
+    environment.arguments = arguments;
+    CMainDlg mainWindow(std::move(environment));
+    QObject::connect(&signals, &ExitSignals::exitRequested, &mainWindow, [&mainWindow] { mainWindow.StartExit(); });
+
+    if (!mainWindow.OnInitDialog())
+        return 1;
+    mainWindow.show();
+    QApplication::exec();
+    return 0;
+}
+
+bool SeedDefaultSettings(std::string& message)
+{
+    constexpr int32_t kInstance = 1;
+    CRegistryKey key;
+    key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
+    if (key.SetKey(ProcessKeyPath(kInstance), false)) {
+        for (const char* name : {"CamView", "Device", "InputPin", "VideoFormat", "VideoOn", "MuxerSpeed",
+                                 "EnableMux", "SaveEvery"}) {
+            if (key.ValueType(name) != 0) {
+                message = "Settings of instance 1 exist already; left unchanged.";
+                return true;
+            }
+        }
+    }
+
+    InstanceSettings settings;
+    settings.InstanceNumber = kInstance;
+    int32_t camView = 1;
+    LoadInstanceSettings(settings, key, camView); // fills the path defaults under $HOME
+    {
+        TimedLock lock(settings.SettingsLock);
+        settings.Device = 0;
+        settings.InputPin = 0;
+        settings.VideoFormat = "320x240 24 bit";
+        settings.EnableOverlay[0] = 1;
+        settings.EnableStaticSave[0] = 1;
+        settings.EnableArchving[0] = 1;
+        settings.EnableArchiveMotion[0] = 1;
+    }
+    SaveInstanceSettings(settings, key, camView, true);
+
+    // The writers create no folders: make the two of camera A.
+    std::filesystem::path staticFile;
+    std::filesystem::path archiveFolder;
+    {
+        TimedLock lock(settings.SettingsLock);
+        staticFile = settings.StaticPathFile[0];
+        archiveFolder = settings.ArchivePath[0];
+    }
+    std::error_code error;
+    std::filesystem::create_directories(staticFile.parent_path(), error);
+    if (!error)
+        std::filesystem::create_directories(archiveFolder, error);
+    if (error) {
+        message = "Cannot create the camera folders: " + error.message();
+        return false;
+    }
+
+    CRegistryKey check;
+    check.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
+    if (!check.SetKey(ProcessKeyPath(kInstance), false) || check.ReadInt("VideoOn", 0) != 1) {
+        message = "Cannot write the settings store " + check.Store().folder().string();
+        return false;
+    }
+    message = "Seeded the settings of instance 1.";
+    return true;
+}
+
+} // namespace vistrel

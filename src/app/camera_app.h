@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vistrel {
+
+// The application object: runs the main window until the exit sequence
+// ends, and turns SIGTERM and SIGINT into that same sequence. Runs on the
+// user-interface thread, inside a QApplication.
+class CCameraApp {
+public:
+    // The process's exit status: 0 after a normal exit, 1 when the recorder
+    // could not start (no instance number free).
+    int Run(const std::vector<std::string>& arguments);
+};
+
+// Writes first-start settings for instance 1 when the store holds none yet:
+// capture on on the first device at "320x240 24 bit", camera A with overlay,
+// static saving and motion-only archiving under $HOME/Cameras (whose folders
+// it creates). Existing settings are never changed. False, with a reason in
+// `message`, when the store cannot be written.
+bool SeedDefaultSettings(std::string& message);
+
+} // namespace vistrel

@@ -1,0 +1,647 @@
+#include "app/main_dlg.h"
+
+#include "app/about_dlg.h"
+#include "app/command_line.h"
+#include "app/commands.h"
+#include "app/control_id.h"
+#include "app/manual.h"
+#include "app/settings/settings_io.h"
+#include "app/setup_window.h"
+#include "app/worker_factory.h"
+#include "capture/capture_backend.h"
+#include "common/label_progress_ctrl.h"
+#include "common/timed_lock.h"
+#include "display/picture_box.h"
+#include "options/muxer_dlg.h"
+#include "options/options_dlg.h"
+#include "resources/resources.h"
+#include "tray/tray_menu.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScreen>
+#include <QShortcut>
+
+#include <algorithm>
+
+namespace vistrel {
+
+namespace {
+
+// The frame assumed where the window system reports none (offscreen, or
+// before the window is first shown): the fixed dialog border and caption
+// the window sizes were made for.
+const QMargins kNominalFrame(3, 22, 3, 3);
+// Room kept right of and below the lowest control when the window's frame
+// leaves less than the layout needs.
+constexpr int kClientMargin = 5;
+constexpr int kExitTimerMs = 100;
+
+} // namespace
+
+CMainDlg::CMainDlg(MainDlgEnvironment environment)
+    : QMainWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                               | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint)
+    , env_(std::move(environment))
+    , settings_(env_.settings ? *env_.settings : InstanceSettings::Instance())
+    , registry_(env_.registry ? *env_.registry : CThreadRegistry::Instance())
+{
+    if (env_.reporter) {
+        reporter_ = env_.reporter;
+    } else {
+        ownReporter_ = std::make_unique<QtMessageReporter>(this);
+        reporter_ = ownReporter_.get();
+    }
+    if (env_.workers) {
+        workers_ = env_.workers;
+    } else {
+        ownWorkers_ = std::make_unique<RecorderWorkerFactory>();
+        workers_ = ownWorkers_.get();
+    }
+
+    setWindowTitle(QStringLiteral("Vistrel"));
+    setWindowIcon(ApplicationIcon());
+    CreateMenu();
+    CreateControls();
+
+    exitTimer_.setInterval(kExitTimerMs);
+    connect(&exitTimer_, &QTimer::timeout, this, &CMainDlg::OnExitTimer);
+
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, &CMainDlg::OpenManual);
+}
+
+CMainDlg::~CMainDlg()
+{
+    if (tray_) {
+        tray_->RemoveFromTray();
+        tray_.reset();
+    }
+    // A worker still running after the exit sequence has waited for it is
+    // hung: leave it (and what it uses) to the end of the process rather
+    // than block here for ever.
+    const bool hung = exitStarted_ && registry_.IsClosing();
+    if (archiveThread_ && archiveThread_->isRunning() && hung)
+        (void)archiveThread_.release();
+    archiveThread_.reset();
+    if (imageThread_ && imageThread_->isRunning() && hung) {
+        (void)imageThread_.release();
+        (void)setupWindow_.release();
+    }
+    imageThread_.reset();
+    setupWindow_.reset();
+}
+
+void CMainDlg::CreateMenu()
+{
+    auto add = [this](QMenu* menu, const QString& text, int id) {
+        QAction* action = menu->addAction(text);
+        action->setData(id);
+        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        return action;
+    };
+    QMenuBar* bar = menuBar();
+    add(bar->addMenu(QStringLiteral("&File")), QStringLiteral("&Exit"), kExitCommand);
+    QAction* select = add(bar->addMenu(QStringLiteral("&Device")), QStringLiteral("&Select Device\tF2"),
+                          kSelectDeviceCommand);
+    select->setShortcut(QKeySequence(Qt::Key_F2));
+    select->setShortcutContext(Qt::WindowShortcut);
+    add(bar->addMenu(QStringLiteral("&Options")), QStringLiteral("&Multiplexing"), kMultiplexingCommand);
+    QMenu* view = bar->addMenu(QStringLiteral("&View"));
+    add(view, QStringLiteral("&1 Camera"), kView1Command);
+    add(view, QStringLiteral("&4 Cameras"), kView4Command);
+    add(view, QStringLiteral("&6 Cameras"), kView6Command);
+    add(view, QStringLiteral("&8 Cameras"), kView8Command);
+    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    add(help, QStringLiteral("&About..."), kAboutCommand);
+    add(help, QStringLiteral("&Manual"), kManualCommand);
+}
+
+void CMainDlg::CreateControls()
+{
+    client_ = new QWidget(this);
+    setCentralWidget(client_);
+    for (int camera = 0; camera < kCameraCount; ++camera) {
+        auto* pane = new CPictureBoxEx(client_);
+        SetControlId(pane, kPaneIdBase + camera);
+        connect(pane, &CPictureBoxEx::doubleClicked, this, [this, camera] { OpenCameraOptions(camera); });
+        panes_[camera] = pane;
+
+        auto* frameRate = new QLabel(client_);
+        frameRate->setAlignment(Qt::AlignCenter);
+        frameRate->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        SetControlId(frameRate, kFrameRateLabelIdBase + camera);
+        frameRateLabels_[camera] = frameRate;
+
+        auto* motion = new CLabelProgressCtrl(client_);
+        SetControlId(motion, kMotionMeterIdBase + camera);
+        motionMeters_[camera] = motion;
+
+        auto* forecast = new QLabel(client_);
+        forecast->setAlignment(Qt::AlignCenter);
+        SetControlId(forecast, kForecastLabelIdBase + camera);
+        forecastLabels_[camera] = forecast;
+
+        auto* archive = new CLabelProgressCtrl(client_);
+        SetControlId(archive, kArchiveMeterIdBase + camera);
+        archiveMeters_[camera] = archive;
+    }
+}
+
+QWidget* CMainDlg::control(int id) const
+{
+    return FindControl(client_, id);
+}
+
+CLabelProgressCtrl* CMainDlg::meter(int camera, Meter which) const
+{
+    return which == Meter::Motion ? motionMeters_[camera] : archiveMeters_[camera];
+}
+
+QLabel* CMainDlg::label(int camera, Label which) const
+{
+    return which == Label::FrameRate ? frameRateLabels_[camera] : forecastLabels_[camera];
+}
+
+bool CMainDlg::OnInitDialog()
+{
+    setWindowIcon(ApplicationIcon());
+
+    InstanceLock::Result result
+        = InstanceLock::Acquire(env_.runtimeDir.empty() ? InstanceRuntimeDir() : env_.runtimeDir);
+    if (!result.lock) {
+        hidden_ = true;
+        if (result.allTaken)
+            reporter_->ShowMessage("You already have 100 instances of this programming running!", "Vistrel",
+                                   MessageIcon::None);
+        else
+            reporter_->ShowMessage(result.error, "Vistrel", MessageIcon::Error);
+        if (env_.quit)
+            env_.quit();
+        else
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
+        return false;
+    }
+    instanceLock_ = std::move(result.lock);
+    instanceNumber_ = instanceLock_->number();
+    {
+        TimedLock lock(settings_.SettingsLock);
+        if (lock)
+            settings_.InstanceNumber = instanceNumber_;
+    }
+    setWindowTitle(QString::asprintf("Vistrel %d   ", instanceNumber_));
+    StartUp();
+    return true;
+}
+
+void CMainDlg::PrepareMeters()
+{
+    for (int camera = 0; camera < kCameraCount; ++camera) {
+        for (CLabelProgressCtrl* meter : {motionMeters_[camera], archiveMeters_[camera]}) {
+            meter->SetStaticEdge(true);
+            meter->SetShowText(true);
+            meter->SetWindowText(QStringLiteral(" "));
+        }
+        motionMeters_[camera]->SetRange(0, 128);
+        archiveMeters_[camera]->SetRange(0, 100);
+    }
+}
+
+void CMainDlg::StartUp()
+{
+    hidden_ = IsStartHidden(env_.arguments);
+    PrepareMeters();
+
+    archiveThread_ = workers_->CreateArchiveThread(*this, settings_, registry_);
+
+    // The setup window is made before the image thread, which takes it as its
+    // video source; both stay idle until the settings are loaded.
+    setupWindow_ = std::make_unique<CModelessDlg>(
+        *reporter_, settings_, [this](int view, uint32_t frameSize) { OnRelayout(view, frameSize); },
+        [this] { OpenManual(); }, env_.captureBackend ? env_.captureBackend() : nullptr);
+    if (QScreen* screen = setupWindow_->screen()) {
+        QRect frame = setupWindow_->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        setupWindow_->move(frame.topLeft());
+    }
+
+    imageThread_ = workers_->CreateImageThread(*this, *setupWindow_, settings_, registry_);
+    setupWindow_->SetThreadIds(ImageThreadId(), ArchiveThreadId());
+
+    LoadSettings();
+
+    QString toolTip = QString::asprintf("Vistrel %d", instanceNumber_);
+    {
+        TimedLock lock(settings_.SettingsLock);
+        if (lock)
+            toolTip = QString::asprintf("Vistrel %d", settings_.InstanceNumber);
+    }
+    if (!tray_) {
+        tray_ = std::make_unique<CSystemTray>(*this, env_.trayAvailable);
+        tray_->ShowInTray(toolTip, windowIcon(), kTrayIconId);
+    }
+
+    if (archiveThread_)
+        archiveThread_->Resume();
+    if (imageThread_)
+        imageThread_->Resume();
+}
+
+void CMainDlg::LoadSettings()
+{
+    const bool videoOn = LoadInstanceSettings(settings_, key_, camView_);
+    LayoutPanes(0, 0);
+    if (!setupWindow_ || !videoOn)
+        return;
+    int device = 0;
+    int input = 0;
+    std::string format;
+    {
+        TimedLock lock(settings_.SettingsLock);
+        if (!lock)
+            return;
+        device = settings_.Device;
+        input = settings_.InputPin;
+        format = settings_.VideoFormat;
+    }
+    setupWindow_->Initialize(device, format, input);
+}
+
+void CMainDlg::SaveSettings()
+{
+    std::optional<bool> videoOn;
+    if (setupWindow_)
+        videoOn = setupWindow_->Video().IsRunning();
+    SaveInstanceSettings(settings_, key_, camView_, videoOn);
+    ++saveCount_;
+}
+
+void CMainDlg::OnCommand(int commandId)
+{
+    // Once exit has begun, nothing may open a dialog or save again.
+    if (exitStarted_)
+        return;
+    switch (commandId) {
+    case kExitCommand:
+    case kTrayExitCommand:
+        StartExit();
+        break;
+    case kSelectDeviceCommand:
+        ShowSetupWindow();
+        break;
+    case kMultiplexingCommand:
+        OpenMultiplexer();
+        break;
+    case kView1Command:
+        LayoutPanes(1, 0);
+        break;
+    case kView4Command:
+        LayoutPanes(4, 0);
+        break;
+    case kView6Command:
+        LayoutPanes(6, 0);
+        break;
+    case kView8Command:
+        LayoutPanes(8, 0);
+        break;
+    case kAboutCommand:
+        ShowAbout();
+        break;
+    case kManualCommand:
+        OpenManual();
+        break;
+    case kTrayRestoreCommand:
+        Restore();
+        break;
+    default:
+        break;
+    }
+}
+
+void CMainDlg::PostCommand(int commandId)
+{
+    QMetaObject::invokeMethod(this, [this, commandId] { OnCommand(commandId); }, Qt::QueuedConnection);
+}
+
+void CMainDlg::OnRelayout(int view, uint32_t frameSize)
+{
+    LayoutPanes(view, frameSize);
+}
+
+void CMainDlg::LayoutPanes(int view, uint32_t frameSize)
+{
+    if (view != 0)
+        camView_ = view;
+    if (frameSize != 0) {
+        singleWidth_ = int(frameSize & 0xFFFFu) + 2;
+        singleHeight_ = int(frameSize >> 16) + 2;
+    }
+    {
+        TimedLock lock(settings_.SettingsLock);
+        if (lock)
+            rotationA_ = RotationDegrees(settings_.Rotation[0]);
+    }
+
+    const PaneLayout layout = ComputePaneLayout(camView_, singleWidth_, singleHeight_, rotationA_);
+    QRect extent;
+    for (int camera = 0; camera < kCameraCount; ++camera) {
+        const bool shown = camera < layout.cameraCount;
+        const CameraRects& rects = layout.cameras[camera];
+        const std::pair<QWidget*, QRect> controls[] = {
+            {panes_[camera], rects.pane},
+            {frameRateLabels_[camera], rects.frameRateLabel},
+            {motionMeters_[camera], rects.motionMeter},
+            {forecastLabels_[camera], rects.forecastLabel},
+            {archiveMeters_[camera], rects.archiveMeter},
+        };
+        for (const auto& [widget, rect] : controls) {
+            widget->setVisible(shown);
+            if (shown) {
+                widget->setGeometry(rect);
+                widget->update();
+                extent |= rect;
+            }
+        }
+    }
+
+    // The layout's sizes are outer sizes: take the frame the window system
+    // reports (or the nominal one) and the menu bar off to get the client.
+    layoutWindowSize_ = layout.windowSize;
+    const QMargins frame = FrameMargins();
+    const int clientWidth = std::max(layout.windowSize.width() - frame.left() - frame.right(),
+                                     extent.right() + 1 + kClientMargin);
+    int menuHeight = 0;
+    if (!menuBar()->isNativeMenuBar()) {
+        menuHeight = menuBar()->heightForWidth(clientWidth);
+        if (menuHeight < 0)
+            menuHeight = menuBar()->sizeHint().height();
+    }
+    const int clientHeight = std::max(layout.windowSize.height() - frame.top() - frame.bottom() - menuHeight,
+                                      extent.bottom() + 1 + kClientMargin);
+    resize(clientWidth, clientHeight + menuHeight);
+    KeepOnScreen();
+    update();
+}
+
+QMargins CMainDlg::FrameMargins() const
+{
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    const QMargins margins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                           outer.bottom() - inner.bottom());
+    return margins.isNull() ? kNominalFrame : margins;
+}
+
+void CMainDlg::KeepOnScreen()
+{
+    if (!isVisible())
+        return;
+    QScreen* current = screen();
+    if (!current)
+        return;
+    const QRect available = current->availableGeometry();
+    const QRect frame = frameGeometry();
+    QPoint topLeft = frame.topLeft();
+    if (frame.right() > available.right())
+        topLeft.rx() -= frame.right() - available.right();
+    if (frame.bottom() > available.bottom())
+        topLeft.ry() -= frame.bottom() - available.bottom();
+    topLeft.rx() = std::max(topLeft.x(), available.left());
+    topLeft.ry() = std::max(topLeft.y(), available.top());
+    if (topLeft != frame.topLeft())
+        move(topLeft);
+}
+
+void CMainDlg::CycleView()
+{
+    switch (camView_) {
+    case 1: camView_ = 4; break;
+    case 4: camView_ = 6; break;
+    case 6: camView_ = 8; break;
+    case 8: camView_ = 1; break;
+    default: break; // any other stored view stays as it is
+    }
+    LayoutPanes(0, 0);
+}
+
+void CMainDlg::ShowSetupWindow()
+{
+    if (!setupWindow_)
+        return;
+    setupWindow_->move(pos() + QPoint(25, 25));
+    setupWindow_->ShowSetupWindow();
+}
+
+void CMainDlg::OpenCameraOptions(int camera)
+{
+    if (exitStarted_)
+        return;
+    COptionsDlg dialog(*this, settings_, camera, this);
+    dialog.exec();
+}
+
+void CMainDlg::OpenMultiplexer()
+{
+    CMuxerDlg dialog(*this, settings_, this);
+    dialog.exec();
+}
+
+void CMainDlg::ShowAbout()
+{
+    CAboutDlg about([this] { OpenManual(); }, this);
+    about.exec();
+}
+
+void CMainDlg::OpenManual()
+{
+    OpenManualFile(env_.openUrl);
+}
+
+void CMainDlg::Restore()
+{
+    hidden_ = false;
+    if (tray_)
+        tray_->ShowFromTray(this, false);
+    else
+        show();
+}
+
+void CMainDlg::SendToTray()
+{
+    // Without an icon to bring it back from, hiding would lose the window.
+    if (tray_ && tray_->isIconShown())
+        tray_->HideToTray(this, false);
+    else if (isVisible())
+        showMinimized();
+}
+
+void CMainDlg::StartExit()
+{
+    if (exitStarted_)
+        return;
+    exitStarted_ = true;
+    StartExitThread(registry_, this, [this] { exitTimer_.start(); });
+}
+
+void CMainDlg::OnExitTimer()
+{
+    exitTimer_.stop();
+    if (setupWindow_) {
+        SaveSettings();
+        setupWindow_->Video().StopCapture();
+        // The image thread uses the setup window as its video source; it has
+        // ended unless it outlived the exit thread's wait.
+        if (!imageThread_ || !imageThread_->isRunning())
+            setupWindow_.reset();
+        else
+            setupWindow_->hide();
+    }
+    // exit(), not quit(): quit() first asks every window to close, and the
+    // main window refuses (closing only hides it to the tray).
+    if (env_.quit)
+        env_.quit();
+    else
+        QCoreApplication::exit(0);
+}
+
+int CMainDlg::VideoInputCount()
+{
+    return setupWindow_ ? setupWindow_->Video().ListInputs(nullptr) : -1;
+}
+
+ThreadId CMainDlg::ImageThreadId() const
+{
+    return imageThread_ ? imageThread_->threadId() : 0;
+}
+
+ThreadId CMainDlg::ArchiveThreadId() const
+{
+    return archiveThread_ ? archiveThread_->threadId() : 0;
+}
+
+IMessageReporter& CMainDlg::Reporter()
+{
+    return *reporter_;
+}
+
+const QMenuBar* CMainDlg::TrayMenuBar() const
+{
+    return menuBar();
+}
+
+ICameraPane& CMainDlg::Pane(int camera)
+{
+    return *panes_[std::clamp(camera, 0, kCameraCount - 1)];
+}
+
+void CMainDlg::SetMeterRange(int camera, Meter meter, int lower, int upper)
+{
+    if (updates_.SetMeterRange(camera, meter, lower, upper))
+        QMetaObject::invokeMethod(this, &CMainDlg::FlushDisplayUpdates, Qt::QueuedConnection);
+}
+
+void CMainDlg::SetMeterPos(int camera, Meter meter, int pos)
+{
+    if (updates_.SetMeterPos(camera, meter, pos))
+        QMetaObject::invokeMethod(this, &CMainDlg::FlushDisplayUpdates, Qt::QueuedConnection);
+}
+
+void CMainDlg::SetMeterText(int camera, Meter meter, const std::string& text)
+{
+    if (updates_.SetMeterText(camera, meter, text))
+        QMetaObject::invokeMethod(this, &CMainDlg::FlushDisplayUpdates, Qt::QueuedConnection);
+}
+
+void CMainDlg::SetMeterBarColour(int camera, Meter meter, uint32_t colour)
+{
+    if (updates_.SetMeterBarColour(camera, meter, colour))
+        QMetaObject::invokeMethod(this, &CMainDlg::FlushDisplayUpdates, Qt::QueuedConnection);
+}
+
+void CMainDlg::SetLabelText(int camera, Label label, const std::string& text)
+{
+    if (updates_.SetLabelText(camera, label, text))
+        QMetaObject::invokeMethod(this, &CMainDlg::FlushDisplayUpdates, Qt::QueuedConnection);
+}
+
+void CMainDlg::FlushDisplayUpdates()
+{
+    DisplayUpdateQueue::Pending pending = updates_.Take();
+    for (int camera = 0; camera < kCameraCount; ++camera) {
+        for (Meter which : {Meter::Motion, Meter::Archive}) {
+            const DisplayUpdateQueue::MeterUpdate& update = pending.meters[camera][int(which)];
+            CLabelProgressCtrl* ctrl = meter(camera, which);
+            if (update.range)
+                ctrl->SetRange32(update.range->first, update.range->second);
+            if (update.barColour)
+                ctrl->SetBarColour(*update.barColour);
+            if (update.text)
+                ctrl->SetWindowText(QString::fromStdString(*update.text));
+            if (update.pos)
+                ctrl->SetPos(*update.pos);
+        }
+        for (Label which : {Label::FrameRate, Label::Forecast}) {
+            if (const auto& text = pending.labels[camera][int(which)])
+                label(camera, which)->setText(QString::fromStdString(*text));
+        }
+    }
+}
+
+void CMainDlg::setVisible(bool visible)
+{
+    // Started with -m: everything works, but the window stays invisible
+    // until "&Restore" clears the flag.
+    if (visible && hidden_)
+        return;
+    QMainWindow::setVisible(visible);
+}
+
+void CMainDlg::changeEvent(QEvent* event)
+{
+    // The maximise button never maximises: it moves on to the next view.
+    // The platform may report a state again after we changed it back (an
+    // echo of the request); acting only if the window is still maximised
+    // when the queued step runs makes one request one step.
+    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMaximized) && !viewCyclePending_) {
+        viewCyclePending_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                viewCyclePending_ = false;
+                if (!(windowState() & Qt::WindowMaximized))
+                    return;
+                setWindowState(windowState() & ~Qt::WindowMaximized);
+                CycleView();
+            },
+            Qt::QueuedConnection);
+    }
+    QMainWindow::changeEvent(event);
+}
+
+void CMainDlg::closeEvent(QCloseEvent* event)
+{
+    // Closing only sends the window to the tray; "&Exit" ends the program.
+    event->ignore();
+    SendToTray();
+}
+
+void CMainDlg::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        SendToTray();
+        return;
+    default:
+        QMainWindow::keyPressEvent(event);
+    }
+}
+
+} // namespace vistrel

@@ -1,0 +1,182 @@
+#pragma once
+
+#include "app/display_updates.h"
+#include "app/instance_lock.h"
+#include "app/pane_layout.h"
+#include "app/settings/instance_settings.h"
+#include "app/settings/registry_key.h"
+#include "common/message_reporter.h"
+#include "common/recorder_display.h"
+#include "common/thread_registry.h"
+#include "common/worker_thread.h"
+#include "options/dialog_host.h"
+#include "tray/system_tray.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QLabel;
+class QUrl;
+
+namespace vistrel {
+
+class CLabelProgressCtrl;
+class CModelessDlg;
+class CPictureBoxEx;
+class ICaptureBackend;
+class IWorkerFactory;
+
+// What the main window takes from the process. Tests substitute any of it;
+// an empty member means the program's own.
+struct MainDlgEnvironment {
+    InstanceSettings* settings = nullptr;   // InstanceSettings::Instance()
+    CThreadRegistry* registry = nullptr;    // CThreadRegistry::Instance()
+    IMessageReporter* reporter = nullptr;   // message boxes over the main window
+    IWorkerFactory* workers = nullptr;      // the archive and image threads
+    std::vector<std::string> arguments;     // the command line after the program path
+    std::string runtimeDir;                 // InstanceRuntimeDir()
+    std::function<bool()> trayAvailable;    // asks the desktop
+    std::function<bool(const QUrl&)> openUrl; // QDesktopServices::openUrl
+    std::function<void()> quit;             // QCoreApplication::quit
+    std::function<std::unique_ptr<ICaptureBackend>()> captureBackend; // V4L2 and the test pattern
+};
+
+// The main window: eight camera panes with their meters and labels in views
+// of 1, 4, 6 or 8 cameras, the menus, start-up and the exit sequence. It owns
+// the two workers, the Video Device Setup window and the tray icon. Lives on
+// the user-interface thread; the workers reach it only through
+// IRecorderDisplay, whose updates are queued to this thread and never block.
+class CMainDlg : public QMainWindow, public IRecorderDisplay, public IDialogHost, public ITrayTarget {
+    Q_OBJECT
+public:
+    explicit CMainDlg(MainDlgEnvironment environment = {});
+    ~CMainDlg() override;
+
+    // Start-up: takes the instance number, reads the command line, creates
+    // the workers suspended and the setup window hidden, loads the settings
+    // (which may start capture), adds the tray icon and resumes the workers.
+    // False when no instance number could be taken: the message has been
+    // shown, nothing was created and the application has been asked to quit.
+    bool OnInitDialog();
+
+    // A menu command (menu 129 or the tray menu 134).
+    void OnCommand(int commandId);
+    // WM_RELAYOUT from the setup window.
+    void OnRelayout(int view, uint32_t frameSize);
+    // Reads every setting, lays out the panes and restarts capture if it was on.
+    void LoadSettings();
+    // The exit sequence: stops the workers on a short-lived thread, then saves
+    // and quits on timer 5. Only the first request counts.
+    void StartExit();
+
+    // IDialogHost
+    void SaveSettings() override;
+    void LayoutPanes(int view, uint32_t frameSize) override;
+    void PostCommand(int commandId) override;
+    int VideoInputCount() override;
+    ThreadId ImageThreadId() const override;
+    ThreadId ArchiveThreadId() const override;
+    IMessageReporter& Reporter() override;
+    void OpenManual() override;
+
+    // IRecorderDisplay, called from the worker threads.
+    ICameraPane& Pane(int camera) override;
+    void SetMeterRange(int camera, Meter meter, int lower, int upper) override;
+    void SetMeterPos(int camera, Meter meter, int pos) override;
+    void SetMeterText(int camera, Meter meter, const std::string& text) override;
+    void SetMeterBarColour(int camera, Meter meter, uint32_t colour) override;
+    void SetLabelText(int camera, Label label, const std::string& text) override;
+
+    // ITrayTarget
+    const QMenuBar* TrayMenuBar() const override;
+
+    int instanceNumber() const { return instanceNumber_; }
+    int camView() const { return camView_; }
+    bool hiddenFlag() const { return hidden_; }
+    bool exitStarted() const { return exitStarted_; }
+    // Saves done so far; the exit sequence adds exactly one.
+    int settingsSaveCount() const { return saveCount_; }
+    // The area below the menu bar, in whose coordinates the controls lie.
+    QWidget* clientArea() const { return client_; }
+    // The control with that id (panes 1017.., labels 1025.. and 1060..,
+    // meters 1033.. and 1052..), or null.
+    QWidget* control(int id) const;
+    CPictureBoxEx* pane(int camera) const { return panes_[camera]; }
+    CLabelProgressCtrl* meter(int camera, Meter meter) const;
+    QLabel* label(int camera, Label label) const;
+    CModelessDlg* setupWindow() const { return setupWindow_.get(); }
+    CSystemTray* tray() const { return tray_.get(); }
+    CWorkerThread* archiveThread() const { return archiveThread_.get(); }
+    CWorkerThread* imageThread() const { return imageThread_.get(); }
+    // The outer size the last layout asked for, frame and menu bar included.
+    QSize layoutWindowSize() const { return layoutWindowSize_; }
+
+    void setVisible(bool visible) override;
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void CreateMenu();
+    void CreateControls();
+    void PrepareMeters();
+    void StartUp();
+    void ShowSetupWindow();
+    void OpenCameraOptions(int camera);
+    void OpenMultiplexer();
+    void ShowAbout();
+    void Restore();
+    void SendToTray();
+    void CycleView();
+    void OnExitTimer();
+    void FlushDisplayUpdates();
+    void KeepOnScreen();
+    QMargins FrameMargins() const;
+
+    MainDlgEnvironment env_;
+    InstanceSettings& settings_;
+    CThreadRegistry& registry_;
+    std::unique_ptr<IMessageReporter> ownReporter_;
+    IMessageReporter* reporter_;
+    std::unique_ptr<IWorkerFactory> ownWorkers_;
+    IWorkerFactory* workers_;
+    CRegistryKey key_;
+
+    std::unique_ptr<InstanceLock> instanceLock_;
+    int instanceNumber_ = 0;
+    bool hidden_ = false;
+    int camView_ = 1;
+    int singleWidth_ = 0;  // frame width + 2; 0 until a frame size is known
+    int singleHeight_ = 0; // frame height + 2
+    int rotationA_ = 0;    // camera A's rotation as last read
+    QSize layoutWindowSize_;
+
+    QWidget* client_ = nullptr;
+    std::array<CPictureBoxEx*, kCameraCount> panes_{};
+    std::array<QLabel*, kCameraCount> frameRateLabels_{};
+    std::array<QLabel*, kCameraCount> forecastLabels_{};
+    std::array<CLabelProgressCtrl*, kCameraCount> motionMeters_{};
+    std::array<CLabelProgressCtrl*, kCameraCount> archiveMeters_{};
+
+    DisplayUpdateQueue updates_;
+
+    std::unique_ptr<CModelessDlg> setupWindow_;
+    std::unique_ptr<CWorkerThread> archiveThread_;
+    std::unique_ptr<CWorkerThread> imageThread_;
+    std::unique_ptr<CSystemTray> tray_;
+
+    QTimer exitTimer_; // timer 5: the last steps of the exit sequence
+    bool exitStarted_ = false;
+    int saveCount_ = 0;
+    bool viewCyclePending_ = false;
+};
+
+} // namespace vistrel

@@ -1,0 +1,273 @@
+#include "app/setup_window.h"
+
+#include "app/control_id.h"
+#include "capture/capture_backend.h"
+#include "capture/capture_preview.h"
+#include "common/timed_lock.h"
+#include "common/worker_thread.h"
+#include "ui_setup_window.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+namespace vistrel {
+
+namespace {
+
+const QString kUnInitialized = QStringLiteral("Video UnInitialized");
+
+} // namespace
+
+CModelessDlg::CModelessDlg(IMessageReporter& reporter, InstanceSettings& settings,
+                           std::function<void(int, uint32_t)> relayout, std::function<void()> openManual,
+                           std::unique_ptr<ICaptureBackend> backend)
+    : QWidget(nullptr, Qt::Dialog)
+    , ui_(std::make_unique<Ui::SetupWindow>())
+    , settings_(settings)
+    , relayout_(std::move(relayout))
+    , openManual_(std::move(openManual))
+    , video_(std::make_unique<CDXVideo>(reporter, std::move(backend)))
+{
+    ui_->setupUi(this);
+    setFixedSize(size());
+
+    auto* previewLayout = new QVBoxLayout(ui_->previewArea);
+    previewLayout->setContentsMargins(1, 1, 1, 1);
+    preview_ = new CapturePreview(ui_->previewArea);
+    previewLayout->addWidget(preview_);
+
+    connect(ui_->deviceList, &QComboBox::activated, this, &CModelessDlg::OnDeviceChosen);
+    connect(ui_->inputList, &QComboBox::activated, this, &CModelessDlg::OnInputChosen);
+    connect(ui_->inputList, &QComboBox::currentIndexChanged, this,
+            [this](int index) { inputSelection_.store(index); });
+    connect(ui_->initializeButton, &QPushButton::clicked, this, &CModelessDlg::OnInitializeClicked);
+    connect(ui_->unInitializeButton, &QPushButton::clicked, this, &CModelessDlg::UnInitialize);
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this, [this] {
+        if (openManual_)
+            openManual_();
+    });
+
+    OnInitDialog();
+}
+
+CModelessDlg::~CModelessDlg()
+{
+    // The preview widget must not outlive the capture that feeds it.
+    if (video_)
+        video_->StopCapture();
+}
+
+void CModelessDlg::OnInitDialog()
+{
+    video_->InitCom();
+    video_->ListDevices(ui_->deviceList);
+    video_->ListFormats(0, ui_->formatList);
+    ui_->inputList->setEnabled(false);
+    SetStatus(kUnInitialized);
+}
+
+void CModelessDlg::SetThreadIds(ThreadId imageThread, ThreadId archiveThread)
+{
+    imageThread_ = imageThread;
+    archiveThread_ = archiveThread;
+}
+
+void CModelessDlg::ShowSetupWindow()
+{
+    show();
+    raise();
+    activateWindow();
+}
+
+void CModelessDlg::OnDeviceChosen(int index)
+{
+    if (index >= 0)
+        video_->ListFormats(index, ui_->formatList);
+}
+
+void CModelessDlg::OnInputChosen(int index)
+{
+    if (index < 0 || video_->SelectInput(index) == 0)
+        return;
+    TimedLock lock(settings_.SettingsLock);
+    if (lock)
+        settings_.InputPin = index;
+}
+
+void CModelessDlg::OnInitializeClicked()
+{
+    const int device = ui_->deviceList->currentIndex();
+    if (device < 0)
+        return;
+    Initialize(device, ui_->formatList->currentText().toStdString(), -1);
+}
+
+void CModelessDlg::Initialize(int device, const std::string& formatText, int input)
+{
+    ui_->deviceList->setCurrentIndex(device);
+    if (ui_->deviceList->currentIndex() >= 0)
+        video_->ListFormats(ui_->deviceList->currentIndex(), ui_->formatList);
+
+    const QString format = QString::fromStdString(formatText);
+    for (int i = 0; i < ui_->formatList->count(); ++i) {
+        if (ui_->formatList->itemText(i).startsWith(format, Qt::CaseInsensitive)) {
+            ui_->formatList->setCurrentIndex(i);
+            break;
+        }
+    }
+
+    SetStatus(kUnInitialized);
+    if (video_->StartCapture(device, preview_, formatText) != 0) {
+        // A text the device cannot use leaves a running capture running: say so.
+        if (video_->IsRunning())
+            ShowRunningStatus();
+        return;
+    }
+
+    const int inputCount = video_->ListInputs(ui_->inputList);
+    bool muxing = false;
+    {
+        TimedLock lock(settings_.SettingsLock);
+        if (lock) {
+            if (inputCount < 1)
+                settings_.EnableMux = 0;
+            muxing = settings_.EnableMux != 0;
+            settings_.Device = device;
+            settings_.InputPin = 0;
+            settings_.VideoFormat = formatText;
+        }
+    }
+
+    if (muxing) {
+        ui_->inputList->setEnabled(false);
+    } else if (input >= 0 && input < inputCount && video_->SelectInput(input) != 0) {
+        {
+            TimedLock lock(settings_.SettingsLock);
+            if (lock)
+                settings_.InputPin = input;
+        }
+        ui_->inputList->setCurrentIndex(input);
+    }
+
+    BITMAPINFOHEADER header;
+    video_->GetFrameFormat(header);
+    if (!muxing && relayout_) {
+        const uint32_t frameSize = (uint32_t(header.biWidth) & 0xFFFFu) | ((uint32_t(header.biHeight) & 0xFFFFu) << 16);
+        relayout_(1, frameSize);
+    }
+    SetStatus(QString::asprintf("Decompressed Video Running at %dx%d %dbit", int(header.biWidth),
+                                int(header.biHeight), int(header.biBitCount)));
+    NotifyWorkers();
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
+}
+
+void CModelessDlg::UnInitialize()
+{
+    video_->StopCapture();
+    SetStatus(kUnInitialized);
+    NotifyWorkers();
+}
+
+void CModelessDlg::ShowRunningStatus()
+{
+    BITMAPINFOHEADER header;
+    if (!video_->GetFrameFormat(header))
+        return;
+    SetStatus(QString::asprintf("Decompressed Video Running at %dx%d %dbit", int(header.biWidth),
+                                int(header.biHeight), int(header.biBitCount)));
+}
+
+void CModelessDlg::NotifyWorkers()
+{
+    PostThreadMessage(imageThread_, WM_SETTINGS_CHANGED, 0, 0);
+    PostThreadMessage(archiveThread_, WM_SETTINGS_CHANGED, 0, 0);
+}
+
+void CModelessDlg::SetStatus(const QString& text)
+{
+    ui_->statusLine->setText(text);
+}
+
+QString CModelessDlg::statusText() const
+{
+    return ui_->statusLine->text();
+}
+
+QComboBox* CModelessDlg::deviceList() const
+{
+    return ui_->deviceList;
+}
+
+QComboBox* CModelessDlg::formatList() const
+{
+    return ui_->formatList;
+}
+
+QComboBox* CModelessDlg::inputList() const
+{
+    return ui_->inputList;
+}
+
+bool CModelessDlg::IsRunning()
+{
+    return video_->IsRunning();
+}
+
+std::unique_ptr<Frame> CModelessDlg::GrabFrame()
+{
+    return video_->GrabFrame();
+}
+
+int CModelessDlg::ListInputs()
+{
+    return video_->ListInputs(nullptr);
+}
+
+int CModelessDlg::SelectInput(int input)
+{
+    return video_->SelectInput(input);
+}
+
+void CModelessDlg::SetInputListEnabled(bool enabled)
+{
+    // Called on the image thread: the list belongs to the user-interface thread.
+    QMetaObject::invokeMethod(
+        this, [this, enabled] { ui_->inputList->setEnabled(enabled); }, Qt::QueuedConnection);
+}
+
+int CModelessDlg::InputListSelection()
+{
+    return inputSelection_.load();
+}
+
+void CModelessDlg::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Escape:
+        event->accept(); // never closes the window
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        hide();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void CModelessDlg::closeEvent(QCloseEvent* event)
+{
+    // The close box only hides: the window lives until the program ends.
+    event->ignore();
+    hide();
+}
+
+} // namespace vistrel

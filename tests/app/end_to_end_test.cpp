@@ -1,0 +1,133 @@
+#include "app/settings/registry_key.h"
+#include "app/settings/settings_io.h"
+#include "support/temp_env.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+namespace vistrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Runs the real program on the offscreen platform with the test-pattern
+// device, a private settings store, home and runtime folder.
+class EndToEnd : public testing::Test {
+protected:
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert("QT_QPA_PLATFORM", "offscreen");
+        e.insert("VISTREL_NO_V4L2", "1");
+        e.insert("VISTREL_REGISTRY", env.registryDir());
+        e.insert("VISTREL_RUNTIME_DIR", env.runtimeDir());
+        e.insert("HOME", env.homeDir());
+        return e;
+    }
+
+    int run(const QStringList& arguments, QByteArray* output = nullptr)
+    {
+        QProcess process;
+        process.setProcessEnvironment(environment());
+        process.start(VISTREL_EXECUTABLE, arguments);
+        if (!process.waitForFinished(60000))
+            return -1;
+        if (output)
+            *output = process.readAllStandardOutput() + process.readAllStandardError();
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    }
+
+    std::unique_ptr<QProcess> start(const QStringList& arguments = {})
+    {
+        auto process = std::make_unique<QProcess>();
+        process->setProcessEnvironment(environment());
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->start(VISTREL_EXECUTABLE, arguments);
+        EXPECT_TRUE(process->waitForStarted());
+        return process;
+    }
+
+    static bool stop(QProcess& process)
+    {
+        process.terminate(); // SIGTERM, as a service manager sends it
+        return process.waitForFinished(60000);
+    }
+
+    int32_t storedInt(int instance, const char* name, int32_t absent = -99)
+    {
+        qputenv("VISTREL_REGISTRY", env.registryDir().toLocal8Bit());
+        CRegistryKey key;
+        key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
+        if (!key.SetKey(ProcessKeyPath(instance), false) || key.ValueType(name) == 0)
+            return absent;
+        return key.ReadInt(name, absent);
+    }
+
+    QString processKeyFile() const
+    {
+        return env.registryDir() + "/HKEY_LOCAL_MACHINE/Software/Tallow Software/Vistrel/Camera1/Settings/values.reg";
+    }
+
+    test::TempEnvironment env;
+};
+
+TEST_F(EndToEnd, SeedingWritesFirstStartSettingsOnlyOnce)
+{
+    QByteArray output;
+    ASSERT_EQ(run({"--seed-defaults"}, &output), 0) << output.toStdString();
+    EXPECT_EQ(storedInt(1, "VideoOn"), 1);
+    EXPECT_TRUE(QFileInfo(env.homeDir() + "/Cameras/Camera1A").isDir());
+    QFile file(processKeyFile());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray seeded = file.readAll();
+    EXPECT_TRUE(seeded.contains("\"VideoFormat\"=\"320x240 24 bit\""));
+    file.close();
+
+    // Settings that exist are never changed, even those the user chose.
+    CRegistryKey key;
+    key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
+    key.SetKey(ProcessKeyPath(1), false);
+    key.WriteInt("VideoOn", 0);
+    ASSERT_EQ(run({"--seed-defaults"}), 0);
+    EXPECT_EQ(storedInt(1, "VideoOn"), 0);
+}
+
+TEST_F(EndToEnd, RecordsTheTestPatternAndStopsCleanlyOnSigterm)
+{
+    ASSERT_EQ(run({"--seed-defaults"}), 0);
+    const QString staticFile = env.homeDir() + "/Cameras/Cam1A.jpg";
+    auto recorder = start();
+    ASSERT_TRUE(test::waitFor([&] { return QFileInfo(staticFile).size() > 0; }, 60s)) << "no static file";
+    ASSERT_TRUE(stop(*recorder));
+    EXPECT_EQ(recorder->exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(recorder->exitCode(), 0);
+    EXPECT_EQ(storedInt(1, "VideoOn"), 1);
+
+    QFile jpeg(staticFile);
+    ASSERT_TRUE(jpeg.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(jpeg.read(2) == QByteArray("\xFF\xD8", 2));
+}
+
+TEST_F(EndToEnd, ASecondInstanceTakesNumberTwoWithItsOwnSettings)
+{
+    auto first = start();
+    ASSERT_TRUE(test::waitFor([&] { return QFileInfo(env.runtimeDir() + "/instance-1.lock").exists(); }, 60s));
+    auto second = start({"-m"});
+    // Each instance loads (and so creates) its own settings keys at start-up.
+    ASSERT_TRUE(test::waitFor(
+        [&] { return QDir(env.registryDir() + "/HKEY_LOCAL_MACHINE/Software/Tallow Software/Vistrel/Camera2").exists(); },
+        60s));
+    ASSERT_TRUE(stop(*second));
+    ASSERT_TRUE(stop(*first));
+    EXPECT_EQ(first->exitCode(), 0);
+    EXPECT_EQ(second->exitCode(), 0);
+    EXPECT_EQ(storedInt(1, "VideoOn"), 0);
+    EXPECT_EQ(storedInt(2, "VideoOn"), 0);
+}
+
+} // namespace
+} // namespace vistrel

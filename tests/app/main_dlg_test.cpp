@@ -1,0 +1,445 @@
+#include "app/main_dlg.h"
+
+#include "app/commands.h"
+#include "app/settings/settings_io.h"
+#include "app/setup_window.h"
+#include "common/label_progress_ctrl.h"
+#include "display/picture_box.h"
+#include "support/temp_env.h"
+#include "test_doubles.h"
+#include "tray/tray_menu.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDirIterator>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+#include <QTimer>
+
+#include <thread>
+
+namespace vistrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+uint32_t FrameSize(int width, int height)
+{
+    return uint32_t(width) | (uint32_t(height) << 16);
+}
+
+class MainDlgTest : public testing::Test {
+protected:
+    void SetUp() override { qputenv("VISTREL_NO_V4L2", "1"); }
+
+    std::unique_ptr<CMainDlg> makeWindow(std::vector<std::string> arguments = {}, bool trayAvailable = false)
+    {
+        MainDlgEnvironment e;
+        e.settings = &settings;
+        e.registry = &registry;
+        e.reporter = &reporter;
+        e.workers = &workers;
+        e.arguments = std::move(arguments);
+        e.trayAvailable = [trayAvailable] { return trayAvailable; };
+        e.openUrl = [this](const QUrl& url) {
+            opened.push_back(url);
+            return true;
+        };
+        e.quit = [this] { ++quits; };
+        return std::make_unique<CMainDlg>(std::move(e));
+    }
+
+    // The values stored in the process key of instance n, or of one camera.
+    int32_t storedInt(const char* name, int camera = -1, int instance = 1)
+    {
+        CRegistryKey key;
+        key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
+        key.SetKey(camera < 0 ? ProcessKeyPath(instance) : CameraKeyPath(instance, camera), false);
+        return key.ValueType(name) == 0 ? -99 : key.ReadInt(name, -1);
+    }
+
+    void store(const char* name, int32_t value)
+    {
+        CRegistryKey key;
+        key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
+        key.SetKey(ProcessKeyPath(1), true);
+        key.WriteInt(name, value);
+    }
+
+    test::TempEnvironment env; // first: every test has its own store, home and locks
+    InstanceSettings settings;
+    CThreadRegistry registry;
+    test::RecordingReporter reporter;
+    test::FakeWorkerFactory workers;
+    std::vector<QUrl> opened;
+    int quits = 0;
+};
+
+TEST_F(MainDlgTest, StartUpTakesTheLowestFreeNumberAndPreparesEverything)
+{
+    const std::string locks = env.runtimeDir().toStdString();
+    auto one = InstanceLock::Acquire(locks).lock;
+    auto two = InstanceLock::Acquire(locks).lock;
+    auto three = InstanceLock::Acquire(locks).lock;
+    two.reset();
+
+    auto window = makeWindow({}, true);
+    ASSERT_TRUE(window->OnInitDialog());
+    EXPECT_EQ(window->instanceNumber(), 2);
+    EXPECT_EQ(window->windowTitle(), "Vistrel 2   ");
+    {
+        TimedLock lock(settings.SettingsLock);
+        EXPECT_EQ(settings.InstanceNumber, 2);
+    }
+    ASSERT_NE(window->tray(), nullptr);
+    EXPECT_EQ(window->tray()->toolTip(), "Vistrel 2");
+    EXPECT_EQ(window->tray()->iconId(), kTrayIconId);
+
+    ASSERT_NE(window->setupWindow(), nullptr);
+    EXPECT_FALSE(window->setupWindow()->isVisible());
+    EXPECT_TRUE(test::waitFor([&] { return workers.log.Contains("archive start") && workers.log.Contains("image start"); }));
+
+    for (int camera = 0; camera < kCameraCount; ++camera) {
+        CLabelProgressCtrl* motion = window->meter(camera, Meter::Motion);
+        CLabelProgressCtrl* archive = window->meter(camera, Meter::Archive);
+        int lower = -1, upper = -1;
+        motion->GetRange(lower, upper);
+        EXPECT_EQ(std::make_pair(lower, upper), std::make_pair(0, 128));
+        archive->GetRange(lower, upper);
+        EXPECT_EQ(std::make_pair(lower, upper), std::make_pair(0, 100));
+        for (CLabelProgressCtrl* meter : {motion, archive}) {
+            EXPECT_TRUE(meter->HasStaticEdge());
+            EXPECT_TRUE(meter->GetShowText());
+            EXPECT_EQ(meter->GetWindowText(), " ");
+        }
+    }
+}
+
+TEST_F(MainDlgTest, WithAllHundredNumbersTakenNothingStartsAndNothingIsSaved)
+{
+    std::vector<std::unique_ptr<InstanceLock>> held;
+    for (int n = 0; n < InstanceLock::kMaxInstances; ++n)
+        held.push_back(InstanceLock::Acquire(env.runtimeDir().toStdString()).lock);
+    ASSERT_TRUE(held.back());
+
+    auto window = makeWindow();
+    EXPECT_FALSE(window->OnInitDialog());
+    ASSERT_EQ(reporter.messages.size(), 1u);
+    EXPECT_EQ(reporter.messages[0].text, "You already have 100 instances of this programming running!");
+    EXPECT_EQ(workers.created, 0);
+    EXPECT_EQ(quits, 1);
+    EXPECT_EQ(window->setupWindow(), nullptr);
+    EXPECT_EQ(window->tray(), nullptr);
+    window->show();
+    EXPECT_FALSE(window->isVisible());
+    window.reset();
+    QDirIterator files(env.registryDir(), QDir::Files, QDirIterator::Subdirectories);
+    EXPECT_FALSE(files.hasNext()) << files.next().toStdString();
+}
+
+TEST_F(MainDlgTest, StartedWithMTheWindowStaysHiddenUntilRestore)
+{
+    auto window = makeWindow({"-m"});
+    ASSERT_TRUE(window->OnInitDialog());
+    window->show();
+    EXPECT_FALSE(window->isVisible());
+    window->OnCommand(kTrayRestoreCommand);
+    EXPECT_FALSE(window->hiddenFlag());
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainDlgTest, EveryControlIsFoundByItsId)
+{
+    auto window = makeWindow();
+    for (int camera = 0; camera < kCameraCount; ++camera) {
+        EXPECT_EQ(window->control(kPaneIdBase + camera), window->pane(camera));
+        EXPECT_EQ(window->control(kFrameRateLabelIdBase + camera), window->label(camera, Label::FrameRate));
+        EXPECT_EQ(window->control(kForecastLabelIdBase + camera), window->label(camera, Label::Forecast));
+        EXPECT_EQ(window->control(kMotionMeterIdBase + camera), window->meter(camera, Meter::Motion));
+        EXPECT_EQ(window->control(kArchiveMeterIdBase + camera), window->meter(camera, Meter::Archive));
+    }
+    EXPECT_EQ(window->label(0, Label::FrameRate)->alignment(), Qt::AlignCenter);
+    EXPECT_EQ(window->label(0, Label::FrameRate)->frameShadow(), QFrame::Sunken);
+    EXPECT_EQ(window->label(0, Label::Forecast)->alignment(), Qt::AlignCenter);
+}
+
+TEST_F(MainDlgTest, MenuCarriesItsTextsAndCommandIds)
+{
+    auto window = makeWindow();
+    std::vector<std::pair<QString, int>> entries;
+    QStringList menus;
+    for (const QAction* menu : window->menuBar()->actions()) {
+        menus << menu->text();
+        for (const QAction* item : menu->menu()->actions())
+            entries.emplace_back(item->text(), CommandId(item));
+    }
+    EXPECT_EQ(menus, QStringList({"&File", "&Device", "&Options", "&View", "&Help"}));
+    const std::vector<std::pair<QString, int>> expected = {
+        {"&Exit", 32772},     {"&Select Device\tF2", 32774}, {"&Multiplexing", 32775}, {"&1 Camera", 32776},
+        {"&4 Cameras", 32777}, {"&6 Cameras", 32788},        {"&8 Cameras", 32778},    {"&About...", 32773},
+        {"&Manual", 32787}};
+    EXPECT_EQ(entries, expected);
+}
+
+TEST_F(MainDlgTest, PanesFollowTheFrameSizeRotationAndView)
+{
+    auto window = makeWindow();
+    ASSERT_TRUE(window->OnInitDialog());
+    window->show();
+
+    EXPECT_EQ(window->pane(0)->geometry(), QRect(10, 10, 322, 242));
+    EXPECT_EQ(window->layoutWindowSize(), QSize(348, 388));
+    EXPECT_TRUE(window->pane(1)->isHidden());
+    EXPECT_TRUE(window->meter(1, Meter::Archive)->isHidden());
+
+    window->OnRelayout(1, FrameSize(640, 480));
+    EXPECT_EQ(window->pane(0)->size(), QSize(642, 482));
+    EXPECT_EQ(window->control(1052)->geometry(), QRect(10, 552, 642, 16));
+    EXPECT_EQ(window->layoutWindowSize(), QSize(668, 628));
+    QApplication::processEvents();
+    EXPECT_TRUE(window->clientArea()->rect().contains(window->control(1052)->geometry()));
+
+    {
+        TimedLock lock(settings.SettingsLock);
+        settings.Rotation[0] = "90";
+    }
+    window->LayoutPanes(0, 0);
+    EXPECT_EQ(window->pane(0)->size(), QSize(482, 642));
+    EXPECT_EQ(window->layoutWindowSize(), QSize(508, 788));
+    {
+        TimedLock lock(settings.SettingsLock);
+        settings.Rotation[0] = "0";
+    }
+
+    window->OnRelayout(1, FrameSize(1023, 480));
+    EXPECT_EQ(window->pane(0)->size(), QSize(322, 242));
+
+    window->OnCommand(kView8Command);
+    EXPECT_EQ(window->camView(), 8);
+    EXPECT_EQ(window->control(1022)->geometry(), QRect(242, 271, 228, 185));
+    EXPECT_EQ(window->control(1057)->geometry().topLeft(), QPoint(242, 512));
+    for (int camera = 0; camera < kCameraCount; ++camera)
+        EXPECT_FALSE(window->pane(camera)->isHidden());
+    QApplication::processEvents();
+    EXPECT_TRUE(window->clientArea()->rect().contains(window->control(1059)->geometry()));
+
+    window->OnCommand(kView4Command);
+    EXPECT_TRUE(window->pane(3)->isVisible());
+    EXPECT_TRUE(window->pane(4)->isHidden());
+    EXPECT_EQ(window->layoutWindowSize(), QSize(665, 710));
+}
+
+TEST_F(MainDlgTest, MaximiseStepsThroughTheViews)
+{
+    auto window = makeWindow();
+    ASSERT_TRUE(window->OnInitDialog());
+    window->show();
+    for (int expected : {4, 6, 8, 1}) {
+        window->setWindowState(window->windowState() | Qt::WindowMaximized);
+        EXPECT_TRUE(test::waitFor(
+            [&] { return window->camView() == expected && !(window->windowState() & Qt::WindowMaximized); }))
+            << "expected view " << expected;
+    }
+}
+
+TEST_F(MainDlgTest, AStoredViewFiveShowsEightCamerasAndStaysFive)
+{
+    store("CamView", 5);
+    auto window = makeWindow();
+    ASSERT_TRUE(window->OnInitDialog());
+    window->show();
+    EXPECT_EQ(window->camView(), 5);
+    EXPECT_FALSE(window->pane(7)->isHidden());
+    EXPECT_EQ(window->pane(5)->geometry(), QRect(242, 271, 228, 185));
+
+    window->setWindowState(Qt::WindowMaximized);
+    EXPECT_TRUE(test::waitFor([&] { return !(window->windowState() & Qt::WindowMaximized); }));
+    EXPECT_EQ(window->camView(), 5);
+    EXPECT_FALSE(window->pane(7)->isHidden());
+}
+
+TEST_F(MainDlgTest, EscapeDoesNothingWhileCloseAndEnterHideToTheTray)
+{
+    auto window = makeWindow({}, true);
+    ASSERT_TRUE(window->OnInitDialog());
+    window->show();
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->camView(), 1);
+
+    EXPECT_FALSE(window->close());
+    EXPECT_FALSE(window->isVisible());
+    window->OnCommand(kTrayRestoreCommand);
+    EXPECT_TRUE(window->isVisible());
+
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(window->exitStarted());
+}
+
+TEST_F(MainDlgTest, WithoutATrayCloseOnlyMinimises)
+{
+    auto window = makeWindow({}, false);
+    ASSERT_TRUE(window->OnInitDialog());
+    window->show();
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->isMinimized());
+}
+
+class ExitCommand : public MainDlgTest, public testing::WithParamInterface<int> {};
+
+TEST_P(ExitCommand, StopsArchiveThenImageThenSavesOnceAndQuits)
+{
+    workers.onArchiveStop = [this] {
+        // The archive worker's last count must reach the store.
+        TimedLock lock(settings.ArchiveCountLock[0]);
+        settings.ArchiveCount[0] = 7;
+    };
+    auto window = makeWindow();
+    ASSERT_TRUE(window->OnInitDialog());
+    // Both registered: a worker that has not yet joined the registry when
+    // stopping begins is refused and ends without a stop message.
+    ASSERT_TRUE(test::waitFor([&] { return workers.log.Contains("image start") && workers.log.Contains("archive start"); }));
+
+    window->OnCommand(GetParam());
+    window->StartExit(); // a second request (a signal, say) changes nothing
+    ASSERT_TRUE(test::waitFor([&] { return quits == 1; }));
+    EXPECT_FALSE(test::waitFor([&] { return quits > 1; }, 300ms));
+
+    const int archiveStop = workers.log.IndexOf("archive stop");
+    const int imageStop = workers.log.IndexOf("image stop");
+    ASSERT_GE(archiveStop, 0);
+    ASSERT_GE(imageStop, 0);
+    EXPECT_LT(archiveStop, imageStop);
+    EXPECT_EQ(window->settingsSaveCount(), 1);
+    EXPECT_EQ(window->setupWindow(), nullptr);
+    EXPECT_EQ(storedInt("LastArchiveSize", 0), 7);
+    EXPECT_EQ(storedInt("VideoOn"), 0);
+
+    window->OnCommand(kView8Command); // commands after exit began are ignored
+    EXPECT_EQ(window->camView(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(MenuAndTray, ExitCommand, testing::Values(kExitCommand, kTrayExitCommand));
+
+TEST_F(MainDlgTest, CaptureOnAtTheLastExitStartsAgainWithTheSameChoices)
+{
+    store("VideoOn", 1);
+    store("InputPin", 2);
+    {
+        CRegistryKey key;
+        key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
+        key.SetKey(ProcessKeyPath(1), true);
+        key.WriteString("VideoFormat", "640x480 24 bit");
+    }
+    auto window = makeWindow();
+    ASSERT_TRUE(window->OnInitDialog());
+    CModelessDlg* setup = window->setupWindow();
+    ASSERT_TRUE(setup->IsRunning());
+    EXPECT_EQ(setup->statusText(), "Decompressed Video Running at 640x480 24bit");
+    EXPECT_EQ(window->pane(0)->size(), QSize(642, 482));
+    EXPECT_EQ(setup->inputList()->currentIndex(), 2);
+    {
+        TimedLock lock(settings.SettingsLock);
+        EXPECT_EQ(settings.InputPin, 2);
+    }
+
+    window->OnCommand(kExitCommand);
+    ASSERT_TRUE(test::waitFor([&] { return quits == 1; }));
+    EXPECT_EQ(storedInt("VideoOn"), 1);
+    EXPECT_EQ(storedInt("InputPin"), 2);
+}
+
+TEST_F(MainDlgTest, PostedCommandsRunLaterOnTheUserInterfaceThread)
+{
+    auto window = makeWindow();
+    ASSERT_TRUE(window->OnInitDialog());
+    window->PostCommand(kView6Command);
+    EXPECT_EQ(window->camView(), 1);
+    EXPECT_TRUE(test::waitFor([&] { return window->camView() == 6; }));
+}
+
+TEST_F(MainDlgTest, WorkerUpdatesReachTheControlsWithTheLatestValue)
+{
+    auto window = makeWindow();
+    ASSERT_TRUE(window->OnInitDialog());
+    IRecorderDisplay& display = *window;
+    std::thread worker([&display] {
+        for (int i = 0; i <= 500; ++i) {
+            display.SetMeterPos(2, Meter::Motion, i % 129);
+            display.SetMeterText(2, Meter::Motion, "Motion Detection Meter: " + std::to_string(i));
+            display.SetLabelText(2, Label::FrameRate, "Frame Rate " + std::to_string(i));
+        }
+        display.SetMeterBarColour(2, Meter::Motion, Rgb(255, 0, 0));
+        display.SetMeterRange(2, Meter::Archive, 0, 300);
+        display.SetMeterPos(2, Meter::Archive, 299);
+        display.SetLabelText(2, Label::Forecast, "Forecast Disk Usage: 1.43 MB, Used so far: 0.98 MB");
+    });
+    worker.join();
+    CLabelProgressCtrl* motion = window->meter(2, Meter::Motion);
+    ASSERT_TRUE(test::waitFor([&] { return motion->GetWindowText() == "Motion Detection Meter: 500"; }));
+    EXPECT_EQ(motion->GetPos(), 500 % 129);
+    EXPECT_EQ(motion->GetBarColour(), Rgb(255, 0, 0));
+    EXPECT_EQ(window->label(2, Label::FrameRate)->text(), "Frame Rate 500");
+    EXPECT_EQ(window->label(2, Label::Forecast)->text(), "Forecast Disk Usage: 1.43 MB, Used so far: 0.98 MB");
+    int lower = 0, upper = 0;
+    window->meter(2, Meter::Archive)->GetRange(lower, upper);
+    EXPECT_EQ(upper, 300);
+    EXPECT_EQ(window->meter(2, Meter::Archive)->GetPos(), 299);
+    EXPECT_EQ(&display.Pane(5), static_cast<ICameraPane*>(window->pane(5)));
+}
+
+TEST_F(MainDlgTest, DoubleClickOnAPaneOpensThatCamerasOptions)
+{
+    auto window = makeWindow();
+    ASSERT_TRUE(window->OnInitDialog());
+    window->OnCommand(kView8Command);
+    window->show();
+    QString title;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            title = modal->windowTitle();
+            modal->close();
+        }
+    });
+    poll.start(10);
+    QTest::mouseDClick(window->control(1022), Qt::LeftButton);
+    EXPECT_EQ(title, "Options for Camera F");
+}
+
+TEST_F(MainDlgTest, MultiplexingWithoutCaptureIsRefusedThroughTheReporter)
+{
+    auto window = makeWindow();
+    ASSERT_TRUE(window->OnInitDialog());
+    EXPECT_EQ(window->VideoInputCount(), -1);
+    window->OnCommand(kMultiplexingCommand);
+    ASSERT_FALSE(reporter.messages.empty());
+    EXPECT_EQ(reporter.messages.back().caption, "Cannot Multiplex");
+}
+
+TEST_F(MainDlgTest, ManualAndDeviceCommands)
+{
+    auto window = makeWindow();
+    ASSERT_TRUE(window->OnInitDialog());
+    window->show();
+    window->move(40, 30);
+
+    window->OnCommand(kManualCommand);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_TRUE(opened[0].isLocalFile());
+    EXPECT_TRUE(opened[0].toLocalFile().endsWith("/vistrel.mht"));
+
+    window->OnCommand(kSelectDeviceCommand);
+    CModelessDlg* setup = window->setupWindow();
+    EXPECT_TRUE(setup->isVisible());
+    EXPECT_EQ(setup->pos(), window->pos() + QPoint(25, 25));
+}
+
+} // namespace
+} // namespace vistrel

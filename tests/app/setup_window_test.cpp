@@ -1,0 +1,253 @@
+#include "app/setup_window.h"
+
+#include "app/control_id.h"
+#include "capture/capture_backend.h"
+#include "capture/test_pattern.h"
+#include "support/temp_env.h"
+#include "test_doubles.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QTest>
+
+#include <thread>
+
+namespace vistrel {
+namespace {
+
+// The test-pattern device without its crossbar: a device with no video inputs.
+class NoCrossbarDevice : public ICaptureDevice {
+public:
+    explicit NoCrossbarDevice(std::unique_ptr<ICaptureDevice> inner)
+        : inner_(std::move(inner))
+    {
+    }
+    std::vector<CaptureFormat> Formats() override { return inner_->Formats(); }
+    int SetFormat(const CaptureFormat& format) override { return inner_->SetFormat(format); }
+    int SetDeliveredBitCount(int bitCount) override { return inner_->SetDeliveredBitCount(bitCount); }
+    int PrepareStreaming() override { return inner_->PrepareStreaming(); }
+    int SetupPreview() override { return inner_->SetupPreview(); }
+    int Start() override { return inner_->Start(); }
+    void Stop() override { inner_->Stop(); }
+    bool Crossbar(CrossbarInfo&) override { return false; }
+    void Route(int, int) override {}
+    std::unique_ptr<Frame> LatestFrame() override { return inner_->LatestFrame(); }
+    uint64_t FrameSequence() const override { return inner_->FrameSequence(); }
+    BITMAPINFOHEADER DeliveredHeader() const override { return inner_->DeliveredHeader(); }
+    int FrameIntervalMs() const override { return inner_->FrameIntervalMs(); }
+    bool Lost() const override { return inner_->Lost(); }
+
+private:
+    std::unique_ptr<ICaptureDevice> inner_;
+};
+
+class NoCrossbarBackend : public TestPatternBackend {
+public:
+    int OpenDevice(int number, std::unique_ptr<ICaptureDevice>& device) override
+    {
+        std::unique_ptr<ICaptureDevice> inner;
+        const int result = TestPatternBackend::OpenDevice(number, inner);
+        if (result == 0)
+            device = std::make_unique<NoCrossbarDevice>(std::move(inner));
+        return result;
+    }
+};
+
+class SetupWindowTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        qputenv("VISTREL_NO_V4L2", "1");
+        TestPatternFaults::Instance().Reset();
+    }
+
+    std::unique_ptr<CModelessDlg> makeWindow(std::unique_ptr<ICaptureBackend> backend = nullptr)
+    {
+        auto window = std::make_unique<CModelessDlg>(
+            reporter, settings, [this](int view, uint32_t frameSize) { relayouts.emplace_back(view, frameSize); },
+            [this] { ++manualOpened; }, std::move(backend));
+        window->SetThreadIds(image.threadId(), archive.threadId());
+        return window;
+    }
+
+    void startWorkers()
+    {
+        archive.Resume();
+        image.Resume();
+        ASSERT_TRUE(test::waitFor([&] { return log.Contains("image start") && log.Contains("archive start"); }));
+    }
+
+    test::TempEnvironment env;
+    InstanceSettings settings;
+    test::RecordingReporter reporter;
+    std::vector<std::pair<int, uint32_t>> relayouts;
+    int manualOpened = 0;
+    CThreadRegistry registry;
+    test::WorkerLog log;
+    test::FakeWorker archive{CWorkerThread::Group::Archive, "archive", log, registry};
+    test::FakeWorker image{CWorkerThread::Group::Image, "image", log, registry};
+
+    void TearDown() override { registry.StopAll(true); }
+};
+
+TEST_F(SetupWindowTest, OpensIdleWithTheDevicesAndFormatsListed)
+{
+    auto window = makeWindow();
+    EXPECT_EQ(window->windowTitle(), "Video Device Setup");
+    for (int id = 1000; id <= 1006; ++id)
+        EXPECT_NE(FindControl(window.get(), id), nullptr) << id;
+    EXPECT_EQ(FindControl(window.get(), 1001), window->deviceList());
+    EXPECT_EQ(window->deviceList()->count(), 1);
+    EXPECT_EQ(window->deviceList()->itemText(0), "Vistrel Test Pattern");
+    EXPECT_GT(window->formatList()->count(), 0);
+    EXPECT_FALSE(window->inputList()->isEnabled());
+    EXPECT_EQ(window->statusText(), "Video UnInitialized");
+    EXPECT_FALSE(window->IsRunning());
+    EXPECT_NEAR(window->width(), 344, 20);
+    EXPECT_NEAR(window->height(), 363, 20);
+}
+
+TEST_F(SetupWindowTest, InitializeWithoutMultiplexingRoutesTheInputAndRelaysOut)
+{
+    startWorkers();
+    auto window = makeWindow();
+    window->Initialize(0, "640x480 24 bit", 2);
+
+    ASSERT_TRUE(window->IsRunning());
+    EXPECT_EQ(relayouts, (std::vector<std::pair<int, uint32_t>>{{1, 640u | (480u << 16)}}));
+    EXPECT_EQ(window->statusText(), "Decompressed Video Running at 640x480 24bit");
+    EXPECT_EQ(window->formatList()->currentText(), "640x480 24 bit");
+    EXPECT_TRUE(window->inputList()->isEnabled());
+    EXPECT_EQ(window->inputList()->count(), 4);
+    EXPECT_EQ(window->inputList()->currentIndex(), 2);
+    EXPECT_EQ(window->InputListSelection(), 2);
+    {
+        TimedLock lock(settings.SettingsLock);
+        EXPECT_EQ(settings.Device, 0);
+        EXPECT_EQ(settings.InputPin, 2);
+        EXPECT_EQ(settings.VideoFormat, "640x480 24 bit");
+    }
+    EXPECT_TRUE(test::waitFor([&] { return log.Contains("image settings") && log.Contains("archive settings"); }));
+    EXPECT_TRUE(reporter.messages.empty());
+}
+
+TEST_F(SetupWindowTest, WithMultiplexingOnTheInputListIsDisabledAndNothingIsRelaidOut)
+{
+    {
+        TimedLock lock(settings.SettingsLock);
+        settings.EnableMux = 1;
+        settings.InputPin = 3;
+    }
+    auto window = makeWindow();
+    window->Initialize(0, "320x240 24 bit", 2);
+    ASSERT_TRUE(window->IsRunning());
+    EXPECT_TRUE(relayouts.empty());
+    EXPECT_FALSE(window->inputList()->isEnabled());
+    TimedLock lock(settings.SettingsLock);
+    EXPECT_EQ(settings.EnableMux, 1);
+    EXPECT_EQ(settings.InputPin, 0);
+}
+
+TEST_F(SetupWindowTest, ADeviceWithoutInputsSwitchesMultiplexingOff)
+{
+    {
+        TimedLock lock(settings.SettingsLock);
+        settings.EnableMux = 1;
+    }
+    auto window = makeWindow(std::make_unique<NoCrossbarBackend>());
+    window->Initialize(0, "320x240 24 bit", 1);
+    ASSERT_TRUE(window->IsRunning());
+    EXPECT_EQ(window->ListInputs(), -1);
+    EXPECT_EQ(window->inputList()->count(), 0);
+    EXPECT_EQ(relayouts, (std::vector<std::pair<int, uint32_t>>{{1, 320u | (240u << 16)}}));
+    TimedLock lock(settings.SettingsLock);
+    EXPECT_EQ(settings.EnableMux, 0);
+    EXPECT_EQ(settings.InputPin, 0);
+}
+
+TEST_F(SetupWindowTest, AFormatTheDeviceLacksFailsAndStaysIdle)
+{
+    startWorkers();
+    auto window = makeWindow();
+    window->Initialize(0, "999x999 24 bit", -1);
+    EXPECT_FALSE(window->IsRunning());
+    EXPECT_EQ(window->statusText(), "Video UnInitialized");
+    ASSERT_EQ(reporter.messages.size(), 1u);
+    EXPECT_EQ(reporter.messages[0].text, "Failed to Set Video Format");
+    EXPECT_TRUE(relayouts.empty());
+    EXPECT_FALSE(log.Contains("image settings"));
+}
+
+TEST_F(SetupWindowTest, ARefusedFormatTextLeavesTheRunningCaptureShownAsRunning)
+{
+    auto window = makeWindow();
+    window->Initialize(0, "320x240 24 bit", -1);
+    ASSERT_TRUE(window->IsRunning());
+    window->Initialize(0, "bogus", -1);
+    EXPECT_TRUE(window->IsRunning());
+    EXPECT_EQ(window->statusText(), "Decompressed Video Running at 320x240 24bit");
+}
+
+TEST_F(SetupWindowTest, UnInitializeStopsButKeepsTheListsAndAChosenInputIsStored)
+{
+    startWorkers();
+    auto window = makeWindow();
+    window->Initialize(0, "320x240 24 bit", -1);
+    ASSERT_TRUE(window->IsRunning());
+    window->UnInitialize();
+    EXPECT_FALSE(window->IsRunning());
+    EXPECT_EQ(window->statusText(), "Video UnInitialized");
+    EXPECT_EQ(window->inputList()->count(), 4);
+    EXPECT_EQ(window->SelectInput(1), -1);
+
+    window->inputList()->setCurrentIndex(3);
+    Q_EMIT window->inputList()->activated(3);
+    TimedLock lock(settings.SettingsLock);
+    EXPECT_EQ(settings.InputPin, 3);
+}
+
+TEST_F(SetupWindowTest, TheInitializeButtonUsesTheChosenDeviceAndFormat)
+{
+    auto window = makeWindow();
+    const int index = window->formatList()->findText("160x120 8 bit");
+    ASSERT_GE(index, 0);
+    window->formatList()->setCurrentIndex(index);
+    QTest::mouseClick(qobject_cast<QWidget*>(FindControl(window.get(), 1004)), Qt::LeftButton);
+    ASSERT_TRUE(window->IsRunning());
+    EXPECT_EQ(window->statusText(), "Decompressed Video Running at 160x120 8bit");
+    QTest::mouseClick(qobject_cast<QWidget*>(FindControl(window.get(), 1005)), Qt::LeftButton);
+    EXPECT_FALSE(window->IsRunning());
+}
+
+TEST_F(SetupWindowTest, EscapeIsSwallowedWhileCloseAndEnterOnlyHide)
+{
+    auto window = makeWindow();
+    window->ShowSetupWindow();
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->close());
+    EXPECT_FALSE(window->isVisible());
+    window->ShowSetupWindow();
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(SetupWindowTest, TheImageThreadNeverWaitsForTheUserInterface)
+{
+    auto window = makeWindow();
+    window->Initialize(0, "320x240 24 bit", 1);
+    ASSERT_TRUE(window->inputList()->isEnabled());
+    int selection = -2;
+    std::thread imageThread([&] {
+        window->SetInputListEnabled(false);
+        selection = window->InputListSelection();
+    });
+    imageThread.join();
+    EXPECT_EQ(selection, 1);
+    EXPECT_TRUE(test::waitFor([&] { return !window->inputList()->isEnabled(); }));
+    EXPECT_TRUE(test::waitFor([&] { return window->GrabFrame() != nullptr; }));
+}
+
+} // namespace
+} // namespace vistrel
