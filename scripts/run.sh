@@ -8,4 +8,8 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLAT
   echo "No display found: running on Qt's offscreen platform."
   export QT_QPA_PLATFORM=offscreen
 fi
+# First start: settings for instance 1 that record the first device (the
+# built-in test pattern where there is no camera) into $HOME/Cameras. The
+# program leaves existing settings untouched.
+"$VISTREL_BUILD/vistrel" --seed-defaults >/dev/null
 exec "$VISTREL_BUILD/vistrel" "$@"
