@@ -18,6 +18,7 @@ int CCameraApp::Run(const std::vector<std::string>& arguments)
     // The main window hides instead of closing, and dialogs close over a
     // hidden window: only the exit sequence ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(ApplicationIcon());
 
     ExitSignals signals;
     MainDlgEnvironment environment;

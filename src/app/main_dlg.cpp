@@ -7,6 +7,7 @@
 #include "app/manual.h"
 #include "app/settings/settings_io.h"
 #include "app/setup_window.h"
+#include "app/stderr_reporter.h"
 #include "app/worker_factory.h"
 #include "capture/capture_backend.h"
 #include "common/label_progress_ctrl.h"
@@ -52,7 +53,7 @@ CMainDlg::CMainDlg(MainDlgEnvironment environment)
     if (env_.reporter) {
         reporter_ = env_.reporter;
     } else {
-        ownReporter_ = std::make_unique<QtMessageReporter>(this);
+        ownReporter_ = MakeProgramReporter(this);
         reporter_ = ownReporter_.get();
     }
     if (env_.workers) {

@@ -37,7 +37,7 @@ class IWorkerFactory;
 struct MainDlgEnvironment {
     InstanceSettings* settings = nullptr;   // InstanceSettings::Instance()
     CThreadRegistry* registry = nullptr;    // CThreadRegistry::Instance()
-    IMessageReporter* reporter = nullptr;   // message boxes over the main window
+    IMessageReporter* reporter = nullptr;   // message boxes over the main window (stderr offscreen)
     IWorkerFactory* workers = nullptr;      // the archive and image threads
     std::vector<std::string> arguments;     // the command line after the program path
     std::string runtimeDir;                 // InstanceRuntimeDir()

@@ -112,6 +112,35 @@ TEST_F(EndToEnd, RecordsTheTestPatternAndStopsCleanlyOnSigterm)
     EXPECT_TRUE(jpeg.read(2) == QByteArray("\xFF\xD8", 2));
 }
 
+TEST_F(EndToEnd, AFailedStartWithoutADisplayIsReportedAndDoesNotStopTheProgram)
+{
+    ASSERT_EQ(run({"--seed-defaults"}), 0);
+    {
+        qputenv("VISTREL_REGISTRY", env.registryDir().toLocal8Bit());
+        CRegistryKey key;
+        key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
+        key.SetKey(ProcessKeyPath(1), false);
+        key.WriteString("VideoFormat", "999x999 24 bit");
+    }
+    QProcess recorder;
+    recorder.setProcessEnvironment(environment());
+    recorder.start(VISTREL_EXECUTABLE, {});
+    QByteArray errors;
+    // Offscreen nobody can close a message box: the failure goes to stderr
+    // and start-up goes on, so the stop request is still served.
+    ASSERT_TRUE(test::waitFor(
+        [&] {
+            errors += recorder.readAllStandardError();
+            return errors.contains("Init Failed: Failed to Set Video Format");
+        },
+        60s))
+        << errors.toStdString();
+    EXPECT_EQ(recorder.state(), QProcess::Running);
+    ASSERT_TRUE(stop(recorder));
+    EXPECT_EQ(recorder.exitCode(), 0);
+    EXPECT_EQ(storedInt(1, "VideoOn"), 0);
+}
+
 TEST_F(EndToEnd, ASecondInstanceTakesNumberTwoWithItsOwnSettings)
 {
     auto first = start();
