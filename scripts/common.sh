@@ -9,6 +9,7 @@ VISTREL_PACKAGES=(
   qt6-base-dev libjpeg62-turbo-dev libv4l-dev libyuv-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core
+  libfaketime
 )
 
 vistrel_install_deps() {

@@ -84,8 +84,10 @@ seed_recorder() {
 }
 
 # Starts the recorder hidden in the background; sets RECORDER_PID.
+# RECORDER_PREFIX (an array) may name a command to run it under, such as
+# setpriv to drop root, or env with LD_PRELOAD.
 start_recorder() {
-  "$VISTREL_BIN" -m >"$SANDBOX/recorder.log" 2>&1 &
+  ${RECORDER_PREFIX[@]+"${RECORDER_PREFIX[@]}"} "$VISTREL_BIN" -m >>"$SANDBOX/recorder.log" 2>&1 &
   RECORDER_PID=$!
 }
 
@@ -139,3 +141,23 @@ wait_until() {
 proc_rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status" 2>/dev/null; }
 proc_fds() { ls "/proc/$1/fd" 2>/dev/null | wc -l; }
 proc_cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null; }
+
+# Every key file of the store is whole: it starts with the REGEDIT4 header,
+# ends with a line break, and no temporary file of the store is left (but
+# SETTINGS_IGNORE, one a test planted).
+settings_whole() {
+  local f bad=0
+  while IFS= read -r -d '' f; do
+    [ "$(head -c 8 "$f")" = "REGEDIT4" ] || { echo "not a key file: $f"; bad=1; }
+    [ -z "$(tail -c 1 "$f")" ] || { echo "cut short: $f"; bad=1; }
+  done < <(find "$VISTREL_REGISTRY" -name values.reg -print0)
+  if [ -n "$(find "$VISTREL_REGISTRY" -name '*.tmp' ! -name "${SETTINGS_IGNORE:-none}" 2>/dev/null)" ]; then
+    echo "temporary key files left behind"; bad=1
+  fi
+  return "$bad"
+}
+
+file_mtime() { stat -c %y "$1" 2>/dev/null; }
+
+# True once the file's modification time differs from $2.
+file_changed_since() { [ "$(file_mtime "$1")" != "$2" ]; }

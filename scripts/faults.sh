@@ -1,0 +1,220 @@
+#!/usr/bin/env bash
+# Fault runs of the built recorder: scripts/faults.sh NAME, with NAME one of
+#   full-disk        the archive folder on a full filesystem (a small tmpfs;
+#                    skipped where mounting is not allowed), then enlarged
+#   read-only        the archive folder made read-only, then writable again
+#   deleted-folder   the archive folder deleted while recording, then made again
+#   garbled-settings the settings store truncated and garbled before start
+#   clock-back       the wall clock stepped back an hour while recording
+# Every run passes when the recorder keeps running and keeps processing
+# frames (its static file keeps being rewritten), no partial JPEG exists
+# under a final name, the static file stays whole, archiving resumes by
+# itself once the fault is gone, the recorder stops cleanly on SIGTERM, and
+# every settings file is whole. Runs that leave the archive alone also need
+# "LastArchiveSize" to equal the files on disk. Exit 77 means skipped.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+NAME="${1:?usage: faults.sh full-disk|read-only|deleted-folder|garbled-settings|clock-back}"
+
+if [ -z "${VISTREL_BIN:-}" ]; then
+  source "$here/common.sh"
+  vistrel_install_deps
+  vistrel_build --target vistrel
+  VISTREL_BIN="$VISTREL_BUILD/vistrel"
+fi
+source "$here/lib/recorder.sh"
+
+recorder_sandbox
+MOUNTED=""
+cleanup() {
+  kill -KILL "${RECORDER_PID:-0}" 2>/dev/null || true
+  [ -n "$MOUNTED" ] && umount "$MOUNTED" 2>/dev/null || true
+  rm -rf "$SANDBOX"
+}
+trap cleanup EXIT
+
+ARCHIVE="$HOME/Cameras/Camera1A"
+STATIC="$HOME/Cameras/Cam1A.jpg"
+failures=()
+fail() { failures+=("$*"); echo "FAIL: $*"; }
+step() { echo "-- $*"; }
+
+# One camera at 100 ms (SaveEvery), archiving with one-minute retention.
+seed_one() { seed_recorder A 100 1; }
+
+archive_at_least() { [ "$(archive_count A)" -ge "$1" ]; }
+archive_above() { [ "$(archive_count A)" -gt "$1" ]; }
+archive_at_most() { [ "$(archive_count A)" -le "$1" ]; }
+disk_nearly_full() { [ "$(df -k --output=avail "$ARCHIVE" | tail -1)" -lt 8 ]; }
+
+started_recording() {
+  WAIT_LIMIT=30 wait_until test -s "$STATIC" || { fail "no static file after start"; return 1; }
+  WAIT_LIMIT=30 wait_until archive_at_least 3 || { fail "no archive images after start"; return 1; }
+}
+
+# The recorder is alive and still rewrites its static file.
+still_processing() {
+  recorder_alive || { fail "the recorder died ($1)"; return 1; }
+  local before; before="$(file_mtime "$STATIC")"
+  WAIT_LIMIT=10 wait_until file_changed_since "$STATIC" "$before" || fail "the static file stopped changing ($1)"
+  jpeg_whole "$STATIC" || fail "the static file is not a whole JPEG ($1)"
+}
+
+archive_resumes() {
+  local before; before="$(archive_count A)"
+  WAIT_LIMIT=20 wait_until archive_above "$before" || fail "archiving did not resume ($1)"
+}
+
+no_archive_growth_for() { # seconds
+  local before; before="$(archive_count A)"
+  sleep "$1"
+  [ "$(archive_count A)" -eq "$before" ] || fail "archive images appeared while the fault lasted"
+}
+
+finish() { # check-counters: yes|no
+  local status=0
+  stop_recorder 60 || status=$?
+  [ "$status" -eq 0 ] || fail "the recorder exited with status $status after SIGTERM"
+  local partial; partial="$(partial_jpegs)"
+  [ -z "$partial" ] || fail "partial JPEGs under final names: $partial"
+  [ -z "$(find "$HOME/Cameras" -name '.*.tmp-*' 2>/dev/null)" ] || fail "temporary image files left behind"
+  settings_whole || fail "a settings file is not whole"
+  if [ "$1" = yes ]; then
+    local saved on_disk
+    saved="$(reg_read_le32 "$(camera_key A)" LastArchiveSize)"; on_disk="$(archive_count A)"
+    [ "${saved:-x}" = "$on_disk" ] || fail "LastArchiveSize ${saved:-missing} but $on_disk archive files"
+  fi
+}
+
+case "$NAME" in
+full-disk)
+  mkdir -p "$ARCHIVE"
+  if ! mount -t tmpfs -o size=64k,mode=0755 tmpfs "$ARCHIVE" 2>/dev/null; then
+    echo "SKIPPED: mounting a tmpfs is not allowed here (needs root and mount rights)"
+    exit 77
+  fi
+  MOUNTED="$ARCHIVE"
+  seed_one
+  start_recorder
+  step "recording into a 64 kB archive filesystem until it is full"
+  WAIT_LIMIT=30 wait_until test -s "$STATIC" || fail "no static file after start"
+  WAIT_LIMIT=30 wait_until disk_nearly_full || true
+  still_processing "archive filesystem full"
+  no_archive_growth_for 2
+  step "enlarging the filesystem"
+  mount -o remount,size=8m "$ARCHIVE"
+  archive_resumes "after the filesystem was enlarged"
+  still_processing "after the filesystem was enlarged"
+  finish yes
+  ;;
+read-only)
+  # Permissions do not bind root, so the recorder runs as an unprivileged user.
+  seed_one
+  if [ "$(id -u)" -eq 0 ]; then
+    chown -R 65534:65534 "$SANDBOX"
+    chmod 0755 "$SANDBOX"
+    RECORDER_PREFIX=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  fi
+  start_recorder
+  started_recording || true
+  step "archive folder read-only"
+  chmod 0555 "$ARCHIVE"
+  sleep 0.5
+  no_archive_growth_for 2
+  still_processing "archive folder read-only"
+  step "archive folder writable again"
+  chmod 0755 "$ARCHIVE"
+  archive_resumes "after the folder became writable"
+  finish yes
+  ;;
+deleted-folder)
+  seed_one
+  start_recorder
+  started_recording || true
+  step "archive folder deleted"
+  rm -rf "$ARCHIVE"
+  sleep 2
+  still_processing "archive folder deleted"
+  [ ! -e "$ARCHIVE" ] || [ "$(archive_count A)" -eq 0 ] || fail "images appeared in a deleted folder"
+  step "archive folder made again"
+  mkdir -p "$ARCHIVE"
+  archive_resumes "after the folder was made again"
+  # Files removed behind the recorder's back leave its count high until the
+  # camera is counted again (at the next start): the counters are not compared.
+  finish no
+  ;;
+garbled-settings)
+  seed_one
+  process="$(reg_key_folder "$SETTINGS_KEY")/values.reg"
+  camera="$(reg_key_folder "$(camera_key A)")/values.reg"
+  step "process key cut mid-line, camera key with garbage lines between good ones"
+  head -c 150 "$process" >"$process.cut" && mv "$process.cut" "$process"
+  {
+    head -n 4 "$camera"
+    printf '"Broken"=hex:zz,\x01\x02\n\xff\xfe garbage line\n"Half'
+    printf '\n'
+    tail -n +5 "$camera"
+  } >"$camera.bad" && mv "$camera.bad" "$camera"
+  # A temporary file left by a crash in the middle of a save.
+  printf 'leftover' >"$(dirname "$camera")/.values.reg.999.1.tmp"
+  SETTINGS_IGNORE=".values.reg.999.1.tmp"
+  start_recorder
+  sleep 3
+  recorder_alive || fail "the recorder died on garbled settings"
+  finish no
+  step "a second start on the settings the first one saved"
+  start_recorder
+  sleep 3
+  recorder_alive || fail "the recorder died on its own saved settings"
+  finish no
+  ;;
+clock-back)
+  lib=""
+  for candidate in /usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1 /usr/lib/*/faketime/libfaketimeMT.so.1; do
+    [ -e "$candidate" ] && { lib="$candidate"; break; }
+  done
+  if [ -z "$lib" ]; then
+    echo "SKIPPED: libfaketime is not installed (Debian package libfaketime)"
+    exit 77
+  fi
+  seed_one
+  # 590 older images already in the archive: with 600 allowed (one minute
+  # at 100 ms) the recorder starts deleting within a few seconds.
+  mkdir -p "$ARCHIVE"
+  now="$(date +%s)"
+  for ((i = 0; i < 590; i++)); do
+    printf '\xff\xd8\xff\xd9' >"$ARCHIVE/$((now - 2000 + i))0-Cam1A.jpg"
+  done
+  offset_file="$SANDBOX/faketime"
+  echo "+0" >"$offset_file"
+  RECORDER_PREFIX=(env LD_PRELOAD="$lib" FAKETIME_TIMESTAMP_FILE="$offset_file" FAKETIME_NO_CACHE=1 DONT_FAKE_MONOTONIC=1 FAKETIME_DONT_FAKE_MONOTONIC=1)
+  start_recorder
+  started_recording || true
+  WAIT_LIMIT=30 wait_until archive_at_most 600 || true
+  step "clock stepped back an hour"
+  echo "-3600" >"$offset_file"
+  step_time=$(( $(date +%s) - 3600 ))
+  sleep 6
+  # Images named after the step carry times an hour back: the newest images.
+  mapfile -t newest < <(cd "$ARCHIVE" && ls | awk -v t="$step_time" -F- '{ if (substr($1, 1, length($1) - 1) + 0 <= t + 60 && substr($1, 1, length($1) - 1) + 0 >= t - 5) print }')
+  [ "${#newest[@]}" -ge 10 ] || fail "too few images after the clock step (${#newest[@]})"
+  sleep 4
+  for f in "${newest[@]}"; do
+    [ -e "$ARCHIVE/$f" ] || { fail "retention deleted a newest image: $f"; break; }
+  done
+  still_processing "after the clock step"
+  finish yes
+  ;;
+*)
+  echo "unknown fault run: $NAME" >&2
+  exit 2
+  ;;
+esac
+
+if [ ${#failures[@]} -gt 0 ]; then
+  echo "FAULT RUN $NAME FAILED:"
+  printf '  - %s\n' "${failures[@]}"
+  echo "--- recorder output ---"; tail -20 "$SANDBOX/recorder.log" || true
+  exit 1
+fi
+echo "fault run $NAME passed"
