@@ -28,6 +28,10 @@ int CCameraApp::Run(const std::vector<std::string>& arguments)
 
     if (!mainWindow.OnInitDialog())
         return 1;
+    // A stop request served inside a message box during start-up has ended
+    // that box's loop already; a new loop would never be asked to end.
+    if (mainWindow.exitFinished())
+        return 0;
     mainWindow.show();
     QApplication::exec();
     return 0;

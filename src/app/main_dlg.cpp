@@ -502,6 +502,7 @@ void CMainDlg::OnExitTimer()
     }
     // exit(), not quit(): quit() first asks every window to close, and the
     // main window refuses (closing only hides it to the tray).
+    exitFinished_ = true;
     if (env_.quit)
         env_.quit();
     else

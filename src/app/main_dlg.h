@@ -100,6 +100,8 @@ public:
     int camView() const { return camView_; }
     bool hiddenFlag() const { return hidden_; }
     bool exitStarted() const { return exitStarted_; }
+    // The exit sequence has saved and asked the event loop to end.
+    bool exitFinished() const { return exitFinished_; }
     // Saves done so far; the exit sequence adds exactly one.
     int settingsSaveCount() const { return saveCount_; }
     // The area below the menu bar, in whose coordinates the controls lie.
@@ -175,6 +177,7 @@ private:
 
     QTimer exitTimer_; // timer 5: the last steps of the exit sequence
     bool exitStarted_ = false;
+    bool exitFinished_ = false;
     int saveCount_ = 0;
     bool viewCyclePending_ = false;
 };

@@ -317,6 +317,7 @@ TEST_P(ExitCommand, StopsArchiveThenImageThenSavesOnceAndQuits)
     ASSERT_GE(imageStop, 0);
     EXPECT_LT(archiveStop, imageStop);
     EXPECT_EQ(window->settingsSaveCount(), 1);
+    EXPECT_TRUE(window->exitFinished());
     EXPECT_EQ(window->setupWindow(), nullptr);
     EXPECT_EQ(storedInt("LastArchiveSize", 0), 7);
     EXPECT_EQ(storedInt("VideoOn"), 0);
