@@ -623,6 +623,17 @@ void CMainDlg::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
 }
 
+void CMainDlg::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // The first layout ran before the window had a frame; once shown, the
+    // window system may report one, and the outer size can then be exact.
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        QMetaObject::invokeMethod(this, [this] { LayoutPanes(0, 0); }, Qt::QueuedConnection);
+    }
+}
+
 void CMainDlg::closeEvent(QCloseEvent* event)
 {
     // Closing only sends the window to the tray; "&Exit" ends the program.

@@ -123,6 +123,7 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
@@ -180,6 +181,7 @@ private:
     bool exitFinished_ = false;
     int saveCount_ = 0;
     bool viewCyclePending_ = false;
+    bool shownOnce_ = false;
 };
 
 } // namespace vistrel

@@ -193,6 +193,9 @@ TEST_F(MainDlgTest, PanesFollowTheFrameSizeRotationAndView)
 
     EXPECT_EQ(window->pane(0)->geometry(), QRect(10, 10, 322, 242));
     EXPECT_EQ(window->layoutWindowSize(), QSize(348, 388));
+    // The offscreen platform reports a frame once the window is shown.
+    EXPECT_TRUE(test::waitFor([&] { return window->frameGeometry().size() == QSize(348, 388); }))
+        << window->frameGeometry().width() << "x" << window->frameGeometry().height();
     EXPECT_TRUE(window->pane(1)->isHidden());
     EXPECT_TRUE(window->meter(1, Meter::Archive)->isHidden());
 
@@ -231,6 +234,7 @@ TEST_F(MainDlgTest, PanesFollowTheFrameSizeRotationAndView)
     EXPECT_TRUE(window->pane(3)->isVisible());
     EXPECT_TRUE(window->pane(4)->isHidden());
     EXPECT_EQ(window->layoutWindowSize(), QSize(665, 710));
+    EXPECT_TRUE(test::waitFor([&] { return window->frameGeometry().size() == QSize(665, 710); }));
 }
 
 TEST_F(MainDlgTest, MaximiseStepsThroughTheViews)
