@@ -58,11 +58,13 @@ void CPictureBoxEx::SetImage(std::unique_ptr<Frame> frame, bool repaint)
     if (!frame || frame->size() == 0)
         return;
     std::shared_ptr<const Frame> previous;
+    std::shared_ptr<const Encoded> previousEncoded;
     {
         std::lock_guard lock(imageMutex_);
         previous = std::exchange(image_, std::shared_ptr<const Frame>(std::move(frame)));
+        previousEncoded = std::move(encoded_);
     }
-    // `previous` is freed here, outside the lock, unless a paint or a save still holds it.
+    // Both are freed here, outside the lock, unless a paint or a save still holds them.
     if (repaint)
         requestUpdate();
 }
@@ -105,10 +107,35 @@ void CPictureBoxEx::DrawOverlay(Frame& frame, std::time_t now)
 
 bool CPictureBoxEx::SaveJpeg(const std::string& path, int quality)
 {
-    // The frame is never changed once handed over, so encoding it needs only
-    // a reference, not the lock.
-    const std::shared_ptr<const Frame> current = image();
-    return current && ::vistrel::SaveJpeg(*current, path, quality);
+    std::shared_ptr<const Frame> current;
+    std::shared_ptr<const Encoded> kept;
+    {
+        std::lock_guard lock(imageMutex_);
+        current = image_;
+        kept = encoded_;
+    }
+    if (!current)
+        return false;
+
+    if (!kept || kept->image != current || kept->quality != quality) {
+        // The frame is never changed once handed over, so encoding it needs
+        // only a reference, not the lock.
+        auto fresh = std::make_shared<Encoded>();
+        fresh->image = current;
+        fresh->quality = quality;
+        if (!EncodeJpeg(*current, quality, fresh->bytes))
+            return false;
+        ++encodeCount_;
+        {
+            std::lock_guard lock(imageMutex_);
+            // Kept only if no newer image arrived while encoding.
+            if (image_ == current)
+                encoded_ = fresh;
+        }
+        kept = std::move(fresh);
+    }
+    // A failed write keeps the bytes: the next save of this image may succeed.
+    return WriteFileAtomically(path, kept->bytes.data(), kept->bytes.size());
 }
 
 std::shared_ptr<const Frame> CPictureBoxEx::image() const

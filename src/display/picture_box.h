@@ -41,6 +41,9 @@ public:
     void DrawOverlay(Frame& frame) override;
     // The same at a given time.
     void DrawOverlay(Frame& frame, std::time_t now);
+    // Called on the image thread only. The image is encoded once per
+    // quality: the static file and the archive image of one frame share the
+    // bytes, and only the first save pays for the encoding.
     bool SaveJpeg(const std::string& path, int quality) override;
 
     // The current image, shared with whoever paints or saves it.
@@ -48,6 +51,9 @@ public:
     OverlaySettings overlaySettings() const;
     // Paint events handled so far; lets tests see when the pane repainted.
     int paintCount() const { return paintCount_; }
+    // JPEG encodings SaveJpeg made so far; lets tests and benchmarks see
+    // when a save reused the kept bytes.
+    int encodeCount() const { return encodeCount_; }
 
 Q_SIGNALS:
     // The main window opens this camera's options.
@@ -62,9 +68,20 @@ private:
     // before it runs collapse into one.
     void requestUpdate();
 
-    mutable std::mutex imageMutex_; // guards image_ and blocks_
+    // The last save's bytes and what they were made from. The image is held
+    // itself, not its address, so a new frame never matches an old one.
+    struct Encoded {
+        std::shared_ptr<const Frame> image;
+        int quality = 0;
+        std::vector<uint8_t> bytes;
+    };
+
+    mutable std::mutex imageMutex_; // guards image_, blocks_ and encoded_
     std::shared_ptr<const Frame> image_;
     std::vector<uint32_t> blocks_;
+    // Only ever of image_; dropped when a new image arrives, so a pane keeps
+    // at most one encoded picture.
+    std::shared_ptr<const Encoded> encoded_;
 
     std::atomic<bool> hasPicture_ { true };
     std::atomic<bool> updateQueued_ { false };
@@ -73,6 +90,7 @@ private:
     OverlayRenderer overlay_;
 
     int paintCount_ = 0; // user-interface thread only
+    std::atomic<int> encodeCount_ { 0 };
 };
 
 } // namespace vistrel

@@ -2,6 +2,7 @@
 
 #include "pipeline/pipeline_log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstddef>
@@ -16,6 +17,7 @@
 #include <unistd.h>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 static_assert(JPEG_LIB_VERSION == 62, "the writer is built on the libjpeg 6b interface");
 
@@ -48,12 +50,70 @@ struct ErrorManager {
 // Warnings would go to stderr; saving is silent.
 void IgnoreMessage(j_common_ptr) {}
 
+// libjpeg's output goes straight into a vector that grows as needed: no
+// FILE and no copy, so the bytes can be kept or written anywhere.
+struct VectorDestination {
+    jpeg_destination_mgr base; // first, so libjpeg's pointer is ours too
+    std::vector<uint8_t>* out;
+};
+
+// Grows the vector to `size` bytes; false when memory runs out. No exception
+// may cross libjpeg's C frames, and no C++ object may be alive in the frame
+// that ERREXIT jumps out of, hence this helper.
+bool Grow(std::vector<uint8_t>& out, size_t size) noexcept
+{
+    try {
+        out.resize(size);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void InitDestination(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    std::vector<uint8_t>& out = *dest->out;
+    // A first guess of one sixteenth of the raw picture, or the room the vector
+    // already has; most saves then never grow.
+    const size_t guess = size_t(cinfo->image_width) * cinfo->image_height * size_t(cinfo->input_components) / 16;
+    out.clear();
+    if (!Grow(out, std::max({ out.capacity(), guess, size_t(16 * 1024) })))
+        ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+    dest->base.next_output_byte = out.data();
+    dest->base.free_in_buffer = out.size();
+}
+
+// Called only when the whole buffer is used.
+boolean EmptyOutputBuffer(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    std::vector<uint8_t>& out = *dest->out;
+    const size_t used = out.size();
+    if (!Grow(out, used * 2))
+        ERREXIT(cinfo, JERR_OUT_OF_MEMORY);
+    dest->base.next_output_byte = out.data() + used;
+    dest->base.free_in_buffer = out.size() - used;
+    return TRUE;
+}
+
+void TermDestination(j_compress_ptr cinfo)
+{
+    auto* dest = reinterpret_cast<VectorDestination*>(cinfo->dest);
+    dest->out->resize(dest->out->size() - dest->base.free_in_buffer); // shrinks: never allocates
+}
+
 // The libjpeg part of a save. Nothing in this frame has a destructor and
 // nothing read after a jump back is changed after setjmp, so the jump from
 // ErrorExit is well defined.
-bool Compress(FILE* file, int width, int height, int quality, const RowSource& rows, ErrorManager& err)
+bool Compress(std::vector<uint8_t>& out, int width, int height, int quality, const RowSource& rows, ErrorManager& err)
 {
     jpeg_compress_struct cinfo {};
+    VectorDestination dest {};
+    dest.base.init_destination = InitDestination;
+    dest.base.empty_output_buffer = EmptyOutputBuffer;
+    dest.base.term_destination = TermDestination;
+    dest.out = &out;
     cinfo.err = jpeg_std_error(&err.base);
     err.base.error_exit = ErrorExit;
     err.base.output_message = IgnoreMessage;
@@ -63,7 +123,7 @@ bool Compress(FILE* file, int width, int height, int quality, const RowSource& r
         return false;
     }
     jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, file);
+    cinfo.dest = &dest.base;
     cinfo.image_width = JDIMENSION(width);
     cinfo.image_height = JDIMENSION(height);
     cinfo.input_components = rows.components;
@@ -79,6 +139,16 @@ bool Compress(FILE* file, int width, int height, int quality, const RowSource& r
     jpeg_finish_compress(&cinfo);
     jpeg_destroy_compress(&cinfo);
     return true;
+}
+
+bool EncodeRows(int width, int height, int quality, const RowSource& rows, std::vector<uint8_t>& out)
+{
+    auto err = std::make_unique<ErrorManager>();
+    if (Compress(out, width, height, quality, rows, *err))
+        return true;
+    qCDebug(lcPipeline) << "JPEG encoding failed:" << err->message;
+    out.clear();
+    return false;
 }
 
 // Creates ".<name>.tmp-XXXXXX" next to `path` with the permissions a plain
@@ -108,48 +178,44 @@ int CreateTemporary(const std::string& path, std::string& temporary)
 }
 
 // A path that is a symbolic link is written where the link points, as
-// opening it for writing would; the link itself stays.
+// opening it for writing would; the link itself stays. A link whose target
+// does not exist yet creates that target rather than being replaced.
 std::string Destination(const std::string& path)
 {
+    namespace fs = std::filesystem;
     std::error_code error;
-    if (!std::filesystem::is_symlink(std::filesystem::symlink_status(path, error)))
-        return path;
-    const std::filesystem::path target = std::filesystem::weakly_canonical(path, error);
-    return error ? path : target.string();
+    fs::path current(path);
+    // The kernel's own limit of links in a row; a loop of links is replaced by the file.
+    for (int hops = 0; fs::is_symlink(fs::symlink_status(current, error)); ++hops) {
+        if (hops == 40)
+            return path;
+        const fs::path target = fs::read_symlink(current, error);
+        if (error)
+            return path;
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return current.string();
 }
 
-// Writes the JPEG to a temporary file and renames it over `path` only when
-// libjpeg and the close both succeeded, so a failed save never leaves a
-// truncated static file or a half-written archive image behind.
-bool EncodeToFile(const std::string& requestedPath, int width, int height, int quality, const RowSource& rows)
+bool WriteAll(int fd, const uint8_t* data, size_t size)
 {
-    const std::string path = Destination(requestedPath);
-    std::string temporary;
-    const int fd = CreateTemporary(path, temporary);
-    if (fd < 0) {
-        qCDebug(lcPipeline) << "cannot create a temporary file for" << path.c_str() << std::strerror(errno);
-        return false;
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= size_t(written);
     }
-    FILE* file = ::fdopen(fd, "wb");
-    if (!file) {
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        return false;
-    }
+    return true;
+}
 
-    auto err = std::make_unique<ErrorManager>();
-    bool ok = Compress(file, width, height, quality, rows, *err);
-    if (!ok)
-        qCDebug(lcPipeline) << "JPEG encoding failed for" << path.c_str() << err->message;
-    if (std::fclose(file) != 0)
-        ok = false;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        qCDebug(lcPipeline) << "cannot rename onto" << path.c_str() << std::strerror(errno);
-        ok = false;
-    }
-    if (!ok)
-        ::unlink(temporary.c_str());
-    return ok;
+// Encodes into memory and writes the file in one piece.
+bool EncodeToFile(const std::string& path, int width, int height, int quality, const RowSource& rows)
+{
+    std::vector<uint8_t> bytes;
+    return EncodeRows(width, height, quality, rows, bytes) && WriteFileAtomically(path, bytes.data(), bytes.size());
 }
 
 int BytesPerPixel(int bitCount)
@@ -241,8 +307,9 @@ bool WriteJpegFile(const std::string& path, const uint8_t* rgb, int width, int h
     return EncodeToFile(path, width, height, quality, rows);
 }
 
-bool SaveJpeg(const Frame& image, const std::string& path, int quality)
+bool EncodeJpeg(const Frame& image, int quality, std::vector<uint8_t>& out)
 {
+    out.clear();
     if (image.size() < 1 || image.header.bmi.biCompression != 0 || !Readable(image))
         return false;
 
@@ -257,13 +324,50 @@ bool SaveJpeg(const Frame& image, const std::string& path, int quality)
         const ptrdiff_t stride = ptrdiff_t(RowStride(image));
         const RowSource rows { image.data() + (height - 1) * stride, -stride,
             image.bitCount() == 24 ? JCS_EXT_BGR : JCS_EXT_BGRX, image.bitCount() / 8 };
-        return EncodeToFile(path, width, height, quality, rows);
+        return EncodeRows(width, height, quality, rows, out);
     }
     default: {
         const std::unique_ptr<uint8_t[]> rgb = RgbCopy(image);
-        return rgb && WriteJpegFile(path, rgb.get(), width, height, quality);
+        if (!rgb)
+            return false;
+        const RowSource rows { rgb.get(), ptrdiff_t(width) * 3, JCS_RGB, 3 };
+        return EncodeRows(width, height, quality, rows, out);
     }
     }
+}
+
+bool SaveJpeg(const Frame& image, const std::string& path, int quality)
+{
+    std::vector<uint8_t> bytes;
+    return EncodeJpeg(image, quality, bytes) && WriteFileAtomically(path, bytes.data(), bytes.size());
+}
+
+// Writes to a temporary file and renames it over `path` only when the write
+// and the close both succeeded, so a failed save never leaves a truncated
+// static file or a half-written archive image behind.
+bool WriteFileAtomically(const std::string& requestedPath, const uint8_t* data, size_t size)
+{
+    if (!data && size != 0)
+        return false;
+    const std::string path = Destination(requestedPath);
+    std::string temporary;
+    const int fd = CreateTemporary(path, temporary);
+    if (fd < 0) {
+        qCDebug(lcPipeline) << "cannot create a temporary file for" << path.c_str() << std::strerror(errno);
+        return false;
+    }
+    bool ok = WriteAll(fd, data, size);
+    if (!ok)
+        qCDebug(lcPipeline) << "cannot write" << temporary.c_str() << std::strerror(errno);
+    if (::close(fd) != 0)
+        ok = false;
+    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        qCDebug(lcPipeline) << "cannot rename onto" << path.c_str() << std::strerror(errno);
+        ok = false;
+    }
+    if (!ok)
+        ::unlink(temporary.c_str());
+    return ok;
 }
 
 } // namespace vistrel

@@ -2,8 +2,10 @@
 
 #include "common/frame.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace vistrel {
 
@@ -19,6 +21,17 @@ bool WriteJpegFile(const std::string& path, const uint8_t* rgb, int width, int h
 
 // Encodes a pane's image (8, 16, 24 or 32 bits, uncompressed, bottom-up) as
 // WriteJpegFile does. False for compressed images or other depths.
+// The same as EncodeJpeg followed by WriteFileAtomically.
 bool SaveJpeg(const Frame& image, const std::string& path, int quality);
+
+// The bytes of the file SaveJpeg writes, into `out` (its old content is
+// replaced, its capacity reused). On failure `out` is left empty.
+bool EncodeJpeg(const Frame& image, int quality, std::vector<uint8_t>& out);
+
+// Writes `size` bytes to a temporary file next to `path` and renames it over
+// `path` once the whole file is written and closed. A path that is a symbolic
+// link is written where the link points. On failure nothing is left behind
+// and an existing file keeps its old content.
+bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t size);
 
 } // namespace vistrel

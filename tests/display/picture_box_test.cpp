@@ -1,6 +1,7 @@
 #include "display/picture_box.h"
 
 #include "frame_pixels.h"
+#include "pipeline/jpeg.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <QTest>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <thread>
 
@@ -39,6 +42,12 @@ QRgb shown(QRgb c, int bits)
         return c;
     const auto widen = [](int v) { return (v >> 3 << 3) | (v >> 5); };
     return qRgb(widen(qRed(c)), widen(qGreen(c)), widen(qBlue(c)));
+}
+
+std::vector<uint8_t> fileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return { std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>() };
 }
 
 bool allPixels(const QImage& image, QRgb colour)
@@ -308,6 +317,73 @@ TEST(PictureBoxSave, SavingWhileFramesArriveWritesWholeImages)
     }
     stop = true;
     feeder.join();
+}
+
+// The static file and the archive image of one frame come from one encoding.
+TEST(PictureBoxSave, EachImageIsEncodedOncePerQuality)
+{
+    QTemporaryDir dir;
+    const auto path = [&](const char* name) { return (dir.path() + "/" + name).toStdString(); };
+    CPictureBoxEx pane;
+    pane.SetImage(quadrantFrame(64, 48, 24), false);
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(EncodeJpeg(*pane.image(), 75, expected));
+
+    ASSERT_TRUE(pane.SaveJpeg(path("Cam1A.jpg"), 75));
+    ASSERT_TRUE(pane.SaveJpeg(path("archive.jpg"), 75));
+    EXPECT_EQ(pane.encodeCount(), 1);
+    EXPECT_EQ(fileBytes(path("Cam1A.jpg")), expected);
+    EXPECT_EQ(fileBytes(path("archive.jpg")), expected);
+
+    // Another quality encodes again; the pane keeps one encoding, so going
+    // back encodes once more.
+    struct Step {
+        int quality;
+        int encodes;
+    };
+    for (const Step step : { Step { 90, 2 }, Step { 90, 2 }, Step { 75, 3 }, Step { 75, 3 } }) {
+        ASSERT_TRUE(pane.SaveJpeg(path("q.jpg"), step.quality));
+        EXPECT_EQ(pane.encodeCount(), step.encodes) << "quality " << step.quality;
+        ASSERT_TRUE(EncodeJpeg(*pane.image(), step.quality, expected));
+        EXPECT_EQ(fileBytes(path("q.jpg")), expected) << "quality " << step.quality;
+    }
+
+    // A failed write keeps the bytes for the next save of the same image.
+    EXPECT_FALSE(pane.SaveJpeg(path("missing/Cam1A.jpg"), 75));
+    ASSERT_TRUE(pane.SaveJpeg(path("again.jpg"), 75));
+    EXPECT_EQ(pane.encodeCount(), 3);
+    EXPECT_EQ(fileBytes(path("again.jpg")), expected);
+}
+
+// Every new image is encoded again, even one of the same size that may land at
+// the address of a freed one; each file shows its own frame.
+TEST(PictureBoxSave, NewImagesAreNeverSavedWithOldBytes)
+{
+    QTemporaryDir dir;
+    CPictureBoxEx pane;
+    const QRgb colours[] = { qRgb(250, 0, 0), qRgb(0, 0, 250), qRgb(250, 0, 0), qRgb(0, 250, 0), qRgb(0, 0, 250) };
+    int frameNumber = 0;
+    for (const QRgb colour : colours) {
+        ++frameNumber;
+        pane.SetImage(solidFrame(32, 24, 24, colour), false);
+        for (const char* name : { "/static.jpg", "/archive.jpg" }) {
+            const QString path = dir.path() + name;
+            ASSERT_TRUE(pane.SaveJpeg(path.toStdString(), 75));
+            const QImage saved(path);
+            ASSERT_FALSE(saved.isNull());
+            const QColor centre = saved.pixelColor(16, 12);
+            EXPECT_NEAR(centre.red(), qRed(colour), 8) << "frame " << frameNumber << name;
+            EXPECT_NEAR(centre.green(), qGreen(colour), 8) << "frame " << frameNumber << name;
+            EXPECT_NEAR(centre.blue(), qBlue(colour), 8) << "frame " << frameNumber << name;
+        }
+        EXPECT_EQ(pane.encodeCount(), frameNumber);
+    }
+
+    // An image that cannot be encoded saves nothing, and is not counted.
+    pane.SetImage(Frame::Create(16, 16, 12), false);
+    EXPECT_FALSE(pane.SaveJpeg((dir.path() + "/twelve.jpg").toStdString(), 75));
+    EXPECT_FALSE(QFile::exists(dir.path() + "/twelve.jpg"));
+    EXPECT_EQ(pane.encodeCount(), frameNumber);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +14,9 @@
 #include <iterator>
 #include <vector>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <jpeglib.h>
@@ -129,6 +133,58 @@ std::array<std::array<uint16_t, 64>, 2> ExpectedTables(int quality)
             tables[t][i] = cinfo.quant_tbl_ptrs[t]->quantval[kZigzag[i]];
     jpeg_destroy_compress(&cinfo);
     return tables;
+}
+
+// A plain libjpeg encode to a file of red-green-blue top-down rows, with the
+// settings every saved image uses: the reference our own destination must match.
+std::vector<uint8_t> ReferenceEncode(const std::string& path, const std::vector<uint8_t>& rgb, int width,
+    int height, int quality)
+{
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return {};
+    jpeg_compress_struct cinfo {};
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    jpeg_stdio_dest(&cinfo, file);
+    cinfo.image_width = JDIMENSION(width);
+    cinfo.image_height = JDIMENSION(height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(&rgb[size_t(cinfo.next_scanline) * width * 3]);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::fclose(file);
+    return ReadBytes(path);
+}
+
+// ReadPixel's colours as red-green-blue, top-down rows.
+std::vector<uint8_t> WorkingCopy(const Frame& frame)
+{
+    std::vector<uint8_t> rgb;
+    for (int y = frame.height() - 1; y >= 0; --y) {
+        for (int x = 0; x < frame.width(); ++x) {
+            const uint32_t c = ReadPixel(frame, x, y);
+            rgb.insert(rgb.end(), { uint8_t(c >> 16), uint8_t(c >> 8), uint8_t(c) });
+        }
+    }
+    return rgb;
+}
+
+// Noise compresses badly: its file outgrows any first guess of the buffer.
+uint32_t Noise(int x, int row)
+{
+    uint32_t v = uint32_t(x) * 2654435761u ^ uint32_t(row) * 40503u;
+    v ^= v >> 13;
+    v *= 0x5bd1e995u;
+    return (v ^ (v >> 15)) & 0xFFFFFF;
 }
 
 class JpegTest : public ::testing::Test {
@@ -325,6 +381,110 @@ TEST_F(JpegTest, ReplacesAnExistingFileWithPlainPermissions)
     EXPECT_TRUE(fs::is_symlink(Path("link.jpg")));
     ASSERT_TRUE(Decode(fresh, image));
     EXPECT_EQ(image.width, 30);
+}
+
+// The bytes in memory are the file a plain libjpeg encode writes and the file
+// SaveJpeg writes, whether the output fits the first buffer or has to grow,
+// and whatever the vector held before.
+TEST_F(JpegTest, EncodedBytesAreTheFileThatSaveJpegWrites)
+{
+    struct Case {
+        int width, height, bitCount, quality;
+        bool noise;
+    };
+    const Case cases[] = {
+        { 67, 45, 8, 75, false },
+        { 67, 45, 16, 75, false },
+        { 67, 45, 24, 0, false },
+        { 67, 45, 32, 100, false },
+        { 640, 480, 24, 100, true }, // about 1 MB: grows many times
+        { 333, 211, 16, 100, true },
+        { 1, 1, 24, 75, false },
+    };
+    std::vector<uint8_t> bytes(300000, 0xEE); // old content must not leak into the result
+    for (const Case& c : cases) {
+        const auto frame = MakeFrame(c.width, c.height, c.bitCount, c.noise ? Noise : Pattern);
+        const std::string where = std::to_string(c.width) + "x" + std::to_string(c.height) + " "
+            + std::to_string(c.bitCount) + " bit q" + std::to_string(c.quality);
+        ASSERT_TRUE(EncodeJpeg(*frame, c.quality, bytes)) << where;
+        ASSERT_TRUE(SaveJpeg(*frame, Path("saved.jpg"), c.quality)) << where;
+        EXPECT_EQ(bytes, ReadBytes(Path("saved.jpg"))) << where;
+        EXPECT_EQ(bytes, ReferenceEncode(Path("reference.jpg"), WorkingCopy(*frame), c.width, c.height, c.quality))
+            << where;
+        ASSERT_GE(bytes.size(), 4u);
+        EXPECT_EQ(bytes.back(), 0xD9) << where << ": ends with the end-of-image marker";
+    }
+
+    // A frame that cannot be encoded leaves nothing in the vector.
+    EXPECT_FALSE(EncodeJpeg(*Frame::Create(16, 16, 12), 75, bytes));
+    EXPECT_TRUE(bytes.empty());
+    bytes.assign(10, 1);
+    EXPECT_FALSE(EncodeJpeg(*SolidFrame(70000, 1, 24, 0x123456), 75, bytes)); // libjpeg refuses the width
+    EXPECT_TRUE(bytes.empty());
+}
+
+TEST_F(JpegTest, WriteFileAtomicallyWritesExactlyTheBytes)
+{
+    std::vector<uint8_t> data(100000);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = uint8_t(i * 31 + 7);
+    const std::string path = Path("Cam1A.jpg");
+    { std::ofstream(path) << std::string(200000, 'x'); } // longer than the new content
+    ASSERT_TRUE(WriteFileAtomically(path, data.data(), data.size()));
+    EXPECT_EQ(ReadBytes(path), data);
+
+    // Through links, as SaveJpeg writes a linked static file, even when the
+    // target does not exist yet; a relative link counts from its own folder.
+    fs::create_directory(Path("real"));
+    fs::create_symlink(Path("real/target.jpg"), Path("link.jpg"));
+    fs::create_symlink("../link.jpg", Path("real/hop.jpg"));
+    ASSERT_TRUE(WriteFileAtomically(Path("real/hop.jpg"), data.data(), 10));
+    EXPECT_TRUE(fs::is_symlink(Path("link.jpg")));
+    EXPECT_TRUE(fs::is_symlink(Path("real/hop.jpg")));
+    EXPECT_EQ(ReadBytes(Path("real/target.jpg")), std::vector<uint8_t>(data.begin(), data.begin() + 10));
+    std::vector<std::string> entries = FolderEntries(Path("real"));
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string> { "hop.jpg", "target.jpg" }));
+}
+
+// Every way a write can fail keeps the existing file whole and leaves no temporary.
+TEST_F(JpegTest, FailedWritesKeepTheOldFileAndLeaveNothingBehind)
+{
+    const std::string path = Path("Cam1A.jpg");
+    const std::vector<uint8_t> old(5000, 0x11);
+    ASSERT_TRUE(WriteFileAtomically(path, old.data(), old.size()));
+    const std::vector<uint8_t> data(64 * 1024, 0x22);
+
+    // The disk fills up part way: the file-size limit makes write() fail after 4 KB.
+    {
+        struct rlimit saved {};
+        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = saved;
+        small.rlim_cur = 4096;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool written = WriteFileAtomically(path, data.data(), data.size());
+        ::setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_FALSE(written);
+    }
+    EXPECT_EQ(ReadBytes(path), old);
+    EXPECT_EQ(FolderEntries(Folder()), std::vector<std::string> { "Cam1A.jpg" });
+
+    // The name is a folder: the rename fails and the folder stays as it was.
+    fs::create_directory(Path("taken.jpg"));
+    EXPECT_FALSE(WriteFileAtomically(Path("taken.jpg"), data.data(), data.size()));
+    EXPECT_TRUE(fs::is_empty(Path("taken.jpg")));
+
+    // Nothing to write to, or nothing to write.
+    EXPECT_FALSE(WriteFileAtomically(Path("missing/Cam1A.jpg"), data.data(), data.size()));
+    EXPECT_FALSE(WriteFileAtomically(Path(""), data.data(), data.size()));
+    EXPECT_FALSE(WriteFileAtomically(path, nullptr, 10));
+
+    EXPECT_EQ(ReadBytes(path), old);
+    std::vector<std::string> entries = FolderEntries(Folder());
+    std::sort(entries.begin(), entries.end());
+    EXPECT_EQ(entries, (std::vector<std::string> { "Cam1A.jpg", "taken.jpg" }));
 }
 
 } // namespace
