@@ -80,7 +80,7 @@ protected:
             video_ = std::make_unique<CDXVideo>(reporter_, std::make_unique<FakeBackend>(state_));
         return *video_;
     }
-    void AddDevice(FakeDeviceSpec spec) { state_->devices.push_back(std::move(spec)); }
+    void AddDevice(FakeDeviceSpec description) { state_->devices.push_back(std::move(description)); }
     static FakeDeviceSpec Device(std::vector<CaptureFormat> formats, std::optional<CrossbarInfo> crossbar = {})
     {
         return {"Fake", true, std::move(formats), std::move(crossbar)};

@@ -59,9 +59,9 @@ struct FakeState {
 // A device that streams nothing and records what is asked of it.
 class FakeDevice : public ICaptureDevice {
 public:
-    FakeDevice(std::shared_ptr<FakeState> state, FakeDeviceSpec spec)
+    FakeDevice(std::shared_ptr<FakeState> state, FakeDeviceSpec description)
         : state_(std::move(state))
-        , spec_(std::move(spec))
+        , spec_(std::move(description))
     {
     }
     std::vector<CaptureFormat> Formats() override { return spec_.formats; }
@@ -113,8 +113,8 @@ public:
         devices.clear();
         if (!state_->enumerable)
             return false;
-        for (const auto& spec : state_->devices)
-            devices.push_back({spec.name, spec.nameReadable});
+        for (const auto& device : state_->devices)
+            devices.push_back({device.name, device.nameReadable});
         return !devices.empty();
     }
     bool DeviceFormats(int number, std::vector<CaptureFormat>& formats) override
