@@ -11,13 +11,17 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace vistrel {
 
 namespace {
 
 const QString kUnInitialized = QStringLiteral("Video UnInitialized");
+constexpr int kWatchdogIntervalMs = 1000;
 
 } // namespace
 
@@ -29,7 +33,8 @@ CModelessDlg::CModelessDlg(IMessageReporter& reporter, InstanceSettings& setting
     , settings_(settings)
     , relayout_(std::move(relayout))
     , openManual_(std::move(openManual))
-    , video_(std::make_unique<CDXVideo>(reporter, std::move(backend)))
+    , reporter_(reporter)
+    , video_(std::make_unique<CDXVideo>(reporter_, std::move(backend)))
 {
     ui_->setupUi(this);
     setFixedSize(size());
@@ -50,12 +55,16 @@ CModelessDlg::CModelessDlg(IMessageReporter& reporter, InstanceSettings& setting
         if (openManual_)
             openManual_();
     });
+    watchdog_ = new QTimer(this);
+    watchdog_->setInterval(kWatchdogIntervalMs);
+    connect(watchdog_, &QTimer::timeout, this, &CModelessDlg::OnWatchdog);
 
     OnInitDialog();
 }
 
 CModelessDlg::~CModelessDlg()
 {
+    StopWatchdog();
     // The preview widget must not outlive the capture that feeds it.
     if (video_)
         video_->StopCapture();
@@ -108,6 +117,37 @@ void CModelessDlg::OnInitializeClicked()
 
 void CModelessDlg::Initialize(int device, const std::string& formatText, int input)
 {
+    StopWatchdog();
+    ShowChoice(device, formatText);
+
+    SetStatus(kUnInitialized);
+    if (video_->StartCapture(device, preview_, formatText) != 0) {
+        // A text the device cannot use leaves a running capture running: say so.
+        if (video_->IsRunning()) {
+            ShowRunningStatus();
+            StartWatchdog();
+        }
+        return;
+    }
+
+    const bool muxing = CompleteStart(device, formatText, input, false);
+    BITMAPINFOHEADER header;
+    video_->GetFrameFormat(header);
+    if (!muxing && relayout_) {
+        const uint32_t frameSize = (uint32_t(header.biWidth) & 0xFFFFu) | ((uint32_t(header.biHeight) & 0xFFFFu) << 16);
+        relayout_(1, frameSize);
+    }
+    SetStatus(RunningText());
+    NotifyWorkers();
+    StartWatchdog();
+    if (isVisible()) {
+        raise();
+        activateWindow();
+    }
+}
+
+void CModelessDlg::ShowChoice(int device, const std::string& formatText)
+{
     ui_->deviceList->setCurrentIndex(device);
     if (ui_->deviceList->currentIndex() >= 0)
         video_->ListFormats(ui_->deviceList->currentIndex(), ui_->formatList);
@@ -119,15 +159,12 @@ void CModelessDlg::Initialize(int device, const std::string& formatText, int inp
             break;
         }
     }
+}
 
-    SetStatus(kUnInitialized);
-    if (video_->StartCapture(device, preview_, formatText) != 0) {
-        // A text the device cannot use leaves a running capture running: say so.
-        if (video_->IsRunning())
-            ShowRunningStatus();
-        return;
-    }
-
+bool CModelessDlg::CompleteStart(int device, const std::string& formatText, int input, bool reconnect)
+{
+    runningDevice_ = device;
+    runningFormat_ = formatText;
     const int inputCount = video_->ListInputs(ui_->inputList);
     bool muxing = false;
     {
@@ -137,39 +174,31 @@ void CModelessDlg::Initialize(int device, const std::string& formatText, int inp
                 settings_.EnableMux = 0;
             muxing = settings_.EnableMux != 0;
             settings_.Device = device;
-            settings_.InputPin = 0;
-            settings_.VideoFormat = formatText;
+            // A reconnect keeps what the user chose; a new start begins at input 0.
+            if (!reconnect) {
+                settings_.InputPin = 0;
+                settings_.VideoFormat = formatText;
+            }
         }
     }
 
     if (muxing) {
         ui_->inputList->setEnabled(false);
     } else if (input >= 0 && input < inputCount && video_->SelectInput(input) != 0) {
-        {
+        if (!reconnect) {
             TimedLock lock(settings_.SettingsLock);
             if (lock)
                 settings_.InputPin = input;
         }
+        // The image thread routes the list's position when it reloads.
         ui_->inputList->setCurrentIndex(input);
     }
-
-    BITMAPINFOHEADER header;
-    video_->GetFrameFormat(header);
-    if (!muxing && relayout_) {
-        const uint32_t frameSize = (uint32_t(header.biWidth) & 0xFFFFu) | ((uint32_t(header.biHeight) & 0xFFFFu) << 16);
-        relayout_(1, frameSize);
-    }
-    SetStatus(QString::asprintf("Decompressed Video Running at %dx%d %dbit", int(header.biWidth),
-                                int(header.biHeight), int(header.biBitCount)));
-    NotifyWorkers();
-    if (isVisible()) {
-        raise();
-        activateWindow();
-    }
+    return muxing;
 }
 
 void CModelessDlg::UnInitialize()
 {
+    StopWatchdog();
     video_->StopCapture();
     SetStatus(kUnInitialized);
     NotifyWorkers();
@@ -177,11 +206,96 @@ void CModelessDlg::UnInitialize()
 
 void CModelessDlg::ShowRunningStatus()
 {
+    const QString text = RunningText();
+    if (!text.isEmpty())
+        SetStatus(text);
+}
+
+QString CModelessDlg::RunningText()
+{
     BITMAPINFOHEADER header;
     if (!video_->GetFrameFormat(header))
+        return {};
+    return QString::asprintf("Decompressed Video Running at %dx%d %dbit", int(header.biWidth),
+                             int(header.biHeight), int(header.biBitCount));
+}
+
+void CModelessDlg::SetWatchdogIntervalMs(int intervalMs)
+{
+    watchdog_->setInterval(std::max(1, intervalMs));
+}
+
+bool CModelessDlg::WatchdogActive() const
+{
+    return watchdog_->isActive();
+}
+
+void CModelessDlg::StartWatchdog()
+{
+    watchdog_->start();
+}
+
+void CModelessDlg::StopWatchdog()
+{
+    watchdog_->stop();
+    lost_.reset();
+}
+
+void CModelessDlg::OnWatchdog()
+{
+    // Stopped elsewhere (the exit path stops the capture object directly).
+    if (!video_->IsRunning()) {
+        StopWatchdog();
         return;
-    SetStatus(QString::asprintf("Decompressed Video Running at %dx%d %dbit", int(header.biWidth),
-                                int(header.biHeight), int(header.biBitCount)));
+    }
+    if (lost_) {
+        TryReconnect();
+        return;
+    }
+    if (!video_->DeviceLost())
+        return;
+
+    LostCapture lost;
+    lost.deviceName = video_->RunningDeviceName();
+    lost.device = runningDevice_;
+    lost.formatText = runningFormat_;
+    lost.input = ui_->inputList->currentIndex();
+    {
+        TimedLock lock(settings_.SettingsLock);
+        if (lock)
+            lost.input = settings_.InputPin;
+    }
+    lost.lostAt = QTime::currentTime();
+    SetStatus(QStringLiteral("Video Device Lost at %1, Reconnecting...").arg(lost.lostAt.toString("HH:mm:ss")));
+    lost_ = std::move(lost);
+}
+
+void CModelessDlg::TryReconnect()
+{
+    // Only a device that is there again is opened, so a tick stays short.
+    const int device = video_->FindDeviceByName(lost_->deviceName, lost_->device);
+    if (device < 0)
+        return;
+    reporter_.quiet = true;
+    const int result = video_->RestartCapture(device, preview_, lost_->formatText);
+    reporter_.quiet = false;
+    if (result != 0)
+        return; // the lost device stays in place; tried again at the next tick
+
+    LostCapture lost = std::move(*lost_);
+    lost_.reset();
+    {
+        // An input chosen while the device was away counts.
+        TimedLock lock(settings_.SettingsLock);
+        if (lock)
+            lost.input = settings_.InputPin;
+    }
+    video_->ListDevices(ui_->deviceList);
+    ShowChoice(device, lost.formatText);
+    CompleteStart(device, lost.formatText, lost.input, true);
+    SetStatus(RunningText() + QStringLiteral(" (reconnected at %1)").arg(QTime::currentTime().toString("HH:mm:ss")));
+    // The image thread re-applies the input and multiplexing on reload.
+    NotifyWorkers();
 }
 
 void CModelessDlg::NotifyWorkers()

@@ -6,16 +6,19 @@
 #include "common/message_reporter.h"
 #include "common/video_source.h"
 
+#include <QTime>
 #include <QWidget>
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 class QComboBox;
 class QLabel;
+class QTimer;
 
 namespace Ui {
 class SetupWindow;
@@ -31,6 +34,9 @@ class ICaptureBackend;
 // capture object. Lives on the user-interface thread and is only hidden and
 // shown between start-up and exit. The image thread reaches it through
 // IVideoSource, whose methods never block on the user-interface thread.
+// While capture runs, a watchdog on the user-interface thread notices a lost
+// device and starts it again, with the same format and input, once a device
+// of the same name is back.
 class CModelessDlg : public QWidget, public IVideoSource {
     Q_OBJECT
 public:
@@ -52,6 +58,13 @@ public:
     // `formatText`, and routes `input` when it is a valid input (-1: none).
     void Initialize(int device, const std::string& formatText, int input);
     void UnInitialize();
+
+    // How often the watchdog looks at the running capture (1000 ms unless set).
+    void SetWatchdogIntervalMs(int intervalMs);
+    // True from the watchdog noticing a lost device until it runs again or
+    // capture is stopped or started anew.
+    bool Reconnecting() const { return lost_.has_value(); }
+    bool WatchdogActive() const;
 
     CDXVideo& Video() { return *video_; }
 
@@ -80,12 +93,52 @@ private:
     void OnInitializeClicked();
     void SetStatus(const QString& text);
     void ShowRunningStatus();
+    QString RunningText();
     void NotifyWorkers();
+    // Points the device and format lists at what is about to start.
+    void ShowChoice(int device, const std::string& formatText);
+    // After a successful start: lists the inputs, stores the device and
+    // routes `input` unless multiplexing is on. Returns whether it is on.
+    bool CompleteStart(int device, const std::string& formatText, int input, bool reconnect);
+    void StartWatchdog();
+    void StopWatchdog();
+    void OnWatchdog();
+    void TryReconnect();
+
+    // Passes the capture object's messages on, except while quiet: a
+    // reconnect attempt runs every tick and must never pile up boxes.
+    // User-interface thread only, like every reporter.
+    class QuietableReporter : public IMessageReporter {
+    public:
+        explicit QuietableReporter(IMessageReporter& target)
+            : target_(target)
+        {
+        }
+        void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override
+        {
+            if (!quiet)
+                target_.ShowMessage(text, caption, icon);
+        }
+        bool quiet = false;
+
+    private:
+        IMessageReporter& target_;
+    };
+
+    // What ran when the device was lost, to start it again the same way.
+    struct LostCapture {
+        std::string deviceName;
+        int device = 0;
+        std::string formatText;
+        int input = -1;
+        QTime lostAt;
+    };
 
     std::unique_ptr<Ui::SetupWindow> ui_;
     InstanceSettings& settings_;
     std::function<void(int, uint32_t)> relayout_;
     std::function<void()> openManual_;
+    QuietableReporter reporter_; // before video_, which reports through it
     std::unique_ptr<CDXVideo> video_;
     CapturePreview* preview_ = nullptr; // child of the preview area
     ThreadId imageThread_ = 0;
@@ -93,6 +146,12 @@ private:
     // The input list's current position, mirrored on the user-interface
     // thread so the image thread can read it without waiting.
     std::atomic<int> inputSelection_{-1};
+
+    // User-interface thread only.
+    QTimer* watchdog_ = nullptr; // child of this window
+    int runningDevice_ = -1;
+    std::string runningFormat_;
+    std::optional<LostCapture> lost_;
 };
 
 } // namespace vistrel

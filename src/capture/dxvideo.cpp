@@ -13,6 +13,8 @@
 #include <climits>
 #include <cstring>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 namespace vistrel {
 
@@ -97,8 +99,9 @@ public:
     // Held only to read or swap `device`, never across a device call, so
     // a stop on the user-interface thread never waits for a grab and never
     // frees a device that a grab or route on the image thread still uses.
-    mutable std::mutex graphMutex; // Protects device
+    mutable std::mutex graphMutex; // Protects device and deviceName
     std::shared_ptr<ICaptureDevice> device;
+    std::string deviceName;
     std::atomic<int> state{kStateIdle};
 
     // User-interface thread only.
@@ -157,12 +160,34 @@ int CDXVideo::StartCapture(int deviceIndex, CapturePreview* preview, const std::
         impl_->reporter.ShowMessage("The Device Format is not supported", "Initialize Failed", MessageIcon::Error);
         return 1;
     }
-    return BuildGraph(deviceIndex, preview, {width, height, bitCount});
+    return BuildGraph(deviceIndex, preview, {width, height, bitCount}, false);
 }
 
-int CDXVideo::BuildGraph(int deviceIndex, CapturePreview* preview, const CaptureFormat& format)
+int CDXVideo::RestartCapture(int deviceIndex, CapturePreview* preview, const std::string& formatText)
 {
-    StopCapture();
+    int width = 0, height = 0, bitCount = 0;
+    ParseFormat(formatText, width, height, bitCount);
+    if (width < 1 || height < 1) {
+        impl_->reporter.ShowMessage("The Device Format is not supported", "Initialize Failed", MessageIcon::Error);
+        return 1;
+    }
+    return BuildGraph(deviceIndex, preview, {width, height, bitCount}, IsRunning());
+}
+
+int CDXVideo::BuildGraph(int deviceIndex, CapturePreview* preview, const CaptureFormat& format, bool keepOnFailure)
+{
+    if (keepOnFailure) {
+        // The old device is released (a node that came back may refuse a
+        // second opener) but stays installed until the new one runs.
+        if (impl_->preview) {
+            impl_->preview->Detach();
+            impl_->preview = nullptr;
+        }
+        if (const auto old = impl_->CurrentDevice())
+            old->Stop();
+    } else {
+        StopCapture();
+    }
 
     std::shared_ptr<ICaptureDevice> device;
     auto fail = [&](int code, const char* text) {
@@ -172,13 +197,16 @@ int CDXVideo::BuildGraph(int deviceIndex, CapturePreview* preview, const Capture
         if (device)
             device->Stop();
         device.reset();
-        StopCapture();
+        if (!keepOnFailure)
+            StopCapture();
         impl_->reporter.ShowMessage(text, "Init Failed", MessageIcon::Error);
         return code;
     };
 
-    bool found = false;
-    if (FindDevice(deviceIndex, found) && found) {
+    std::vector<DeviceEntry> entries;
+    const bool found = deviceIndex >= 0 && impl_->backend->EnumerateDevices(entries)
+        && deviceIndex < int(entries.size()) && entries[size_t(deviceIndex)].nameReadable;
+    if (found) {
         std::unique_ptr<ICaptureDevice> opened;
         const int rc = impl_->backend->OpenDevice(deviceIndex, opened);
         if (rc < 0 || !opened)
@@ -209,11 +237,15 @@ int CDXVideo::BuildGraph(int deviceIndex, CapturePreview* preview, const Capture
     if (const int rc = device->Start(); rc < 0)
         return fail(rc, "Failed to Start Video");
 
+    std::shared_ptr<ICaptureDevice> replaced;
     {
         std::lock_guard lock(impl_->graphMutex);
-        impl_->device = device;
+        replaced = std::exchange(impl_->device, device);
+        impl_->deviceName = entries[size_t(deviceIndex)].name;
         impl_->state = kStateRunning;
     }
+    // Stopped already; a grab still holding it keeps it alive until it returns.
+    replaced.reset();
     SelectInput(0);
     return 0;
 }
@@ -226,6 +258,7 @@ void CDXVideo::StopCapture()
         impl_->state = kStateIdle;
         device = std::move(impl_->device);
         impl_->device.reset();
+        impl_->deviceName.clear();
     }
     if (impl_->preview) {
         impl_->preview->Detach();
@@ -276,6 +309,27 @@ bool CDXVideo::FindDevice(int number, bool& found)
         return false;
     found = number < int(devices.size()) && devices[size_t(number)].nameReadable;
     return true;
+}
+
+int CDXVideo::FindDeviceByName(const std::string& name, int preferred)
+{
+    std::vector<DeviceEntry> devices;
+    if (name.empty() || !impl_->backend->EnumerateDevices(devices))
+        return -1;
+    auto matches = [&](size_t number) { return devices[number].nameReadable && devices[number].name == name; };
+    if (preferred >= 0 && size_t(preferred) < devices.size() && matches(size_t(preferred)))
+        return preferred;
+    for (size_t number = 0; number < devices.size(); ++number) {
+        if (matches(number))
+            return int(number);
+    }
+    return -1;
+}
+
+std::string CDXVideo::RunningDeviceName() const
+{
+    std::lock_guard lock(impl_->graphMutex);
+    return impl_->deviceName;
 }
 
 int CDXVideo::SelectInput(int input)

@@ -33,6 +33,10 @@ public:
     // 0 running; 1 format text unusable (nothing changed); negative: the
     // failing step's code, its message shown, the object idle.
     int StartCapture(int deviceIndex, CapturePreview* preview, const std::string& formatText);
+    // As StartCapture, for bringing back a lost device: the lost device is
+    // stopped first, but a failed start leaves it in place, so the capture
+    // still counts as running (and lost) and the caller may try again.
+    int RestartCapture(int deviceIndex, CapturePreview* preview, const std::string& formatText);
     void StopCapture();
     bool IsRunning() const;
     // A newly allocated copy of the latest frame, or null.
@@ -45,6 +49,11 @@ public:
     // False for a negative number or when the devices cannot be enumerated;
     // otherwise true, with `found` set when that device exists with a readable name.
     bool FindDevice(int number, bool& found);
+    // The number of the readable device called `name`: `preferred` when it
+    // still has that name, otherwise the first such device; -1 when none.
+    int FindDeviceByName(const std::string& name, int preferred);
+    // The name of the running device; empty when idle.
+    std::string RunningDeviceName() const;
 
     // -1 no capture; 0 no crossbar; 1 route requested.
     int SelectInput(int input);
@@ -62,7 +71,7 @@ public:
     ICaptureBackend& backend();
 
 private:
-    int BuildGraph(int deviceIndex, CapturePreview* preview, const CaptureFormat& format);
+    int BuildGraph(int deviceIndex, CapturePreview* preview, const CaptureFormat& format, bool keepOnFailure);
 
     class Impl;
     std::unique_ptr<Impl> impl_;
