@@ -1,0 +1,114 @@
+// Bringing back a lost device: finding it again by name and restarting it
+// without giving up the lost capture until the new one runs.
+#include "capture/dxvideo.h"
+
+#include "capture/capture_preview.h"
+#include "capture/test_pattern.h"
+#include "fake_backend.h"
+#include "support/temp_env.h"
+
+#include <gtest/gtest.h>
+
+namespace vistrel {
+namespace {
+
+using test::FakeBackend;
+using test::FakeDeviceSpec;
+using test::FakeState;
+using test::RecordingReporter;
+
+struct NameCase {
+    const char* name;
+    int preferred;
+    int expected;
+};
+
+TEST(FindDeviceByNameTest, PrefersTheSameNumberThenTheFirstReadableDeviceOfThatName)
+{
+    auto state = std::make_shared<FakeState>();
+    state->devices = {
+        {"Front", true, {}, {}},
+        {"Back", false, {}, {}}, // name unreadable: never matched
+        {"Back", true, {}, {}},
+        {"Front", true, {}, {}},
+    };
+    RecordingReporter reporter;
+    CDXVideo video(reporter, std::make_unique<FakeBackend>(state));
+
+    const NameCase cases[] = {
+        {"Front", 0, 0}, {"Front", 3, 3}, {"Front", 2, 0}, {"Back", 1, 2},
+        {"Back", -1, 2}, {"Back", 99, 2}, {"Side", 0, -1}, {"front", 0, -1},
+    };
+    for (const NameCase& c : cases)
+        EXPECT_EQ(video.FindDeviceByName(c.name, c.preferred), c.expected) << c.name << " at " << c.preferred;
+
+    state->enumerable = false;
+    EXPECT_EQ(video.FindDeviceByName("Front", 0), -1);
+    EXPECT_TRUE(reporter.messages().empty());
+}
+
+class LostDeviceTest : public testing::Test {
+protected:
+    void SetUp() override { TestPatternFaults::Instance().Reset(); }
+    void TearDown() override
+    {
+        video_.StopCapture();
+        TestPatternFaults::Instance().Reset();
+    }
+
+    RecordingReporter reporter_;
+    CDXVideo video_{reporter_, std::make_unique<TestPatternBackend>()};
+};
+
+TEST_F(LostDeviceTest, AFailedRestartKeepsTheLostCaptureAndASuccessfulOneReplacesIt)
+{
+    CapturePreview preview;
+    ASSERT_EQ(video_.StartCapture(0, &preview, "160x120 24 bit"), 0);
+    EXPECT_EQ(video_.RunningDeviceName(), TestPatternBackend::kName);
+    ASSERT_TRUE(test::waitFor([&] { return video_.GrabFrame() != nullptr; }));
+
+    TestPatternFaults::Instance().SetVanished(true);
+    ASSERT_TRUE(test::waitFor([&] { return video_.DeviceLost(); }));
+    EXPECT_EQ(video_.GrabFrame(), nullptr);
+
+    // Still away, then back but failing a later step: the lost capture stays.
+    EXPECT_LT(video_.RestartCapture(0, &preview, "160x120 24 bit"), 0);
+    TestPatternFaults::Instance().SetVanished(false);
+    TestPatternFaults::Instance().FailAt(CaptureStep::SetFormat);
+    EXPECT_LT(video_.RestartCapture(0, &preview, "160x120 24 bit"), 0);
+    EXPECT_TRUE(video_.IsRunning());
+    EXPECT_TRUE(video_.DeviceLost());
+    EXPECT_EQ(video_.RunningDeviceName(), TestPatternBackend::kName);
+    EXPECT_FALSE(preview.IsAttached());
+    const auto messages = reporter_.messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].text, "Failed to Add the Device Filter to the GraphBuilder");
+    EXPECT_EQ(messages[1].text, "Failed to Set Video Format");
+
+    TestPatternFaults::Instance().FailAt(std::nullopt);
+    ASSERT_EQ(video_.RestartCapture(0, &preview, "160x120 24 bit"), 0);
+    EXPECT_TRUE(video_.IsRunning());
+    EXPECT_FALSE(video_.DeviceLost());
+    EXPECT_TRUE(preview.IsAttached());
+    BITMAPINFOHEADER header;
+    ASSERT_TRUE(video_.GetFrameFormat(header));
+    EXPECT_EQ(header.biWidth, 160);
+    EXPECT_EQ(header.biHeight, 120);
+    EXPECT_TRUE(test::waitFor([&] { return video_.GrabFrame() != nullptr; }));
+
+    video_.StopCapture();
+    EXPECT_EQ(video_.RunningDeviceName(), "");
+}
+
+TEST_F(LostDeviceTest, RestartWithNothingRunningFailsLikeAStart)
+{
+    TestPatternFaults::Instance().FailAt(CaptureStep::Open);
+    EXPECT_LT(video_.RestartCapture(0, nullptr, "320x240 24 bit"), 0);
+    EXPECT_FALSE(video_.IsRunning());
+    EXPECT_FALSE(video_.DeviceLost());
+    EXPECT_EQ(video_.RestartCapture(0, nullptr, "bogus"), 1);
+    EXPECT_EQ(reporter_.messages().size(), 2u);
+}
+
+} // namespace
+} // namespace vistrel
