@@ -102,8 +102,8 @@ if [ "$total_written" -gt 0 ] && [ -n "$end_ticks" ]; then
   echo "CPU: $cpu_s s for $total_written saved frames (static and archive), $per_image s per frame"
   bench="$(dirname "$VISTREL_BIN")/bench/road_bench"
   if [ -x "$bench" ]; then
-    bare="$("$bench" --benchmark_filter='BM_BareEncode/320/240$' --benchmark_format=csv 2>/dev/null \
-            | awk -F, '/BM_BareEncode/ {print $4 / 1e9 * ($5 == "\"us\"" ? 1000 : ($5 == "\"ms\"" ? 1e6 : 1))}' | head -1)"
+    bare="$("$bench" --benchmark_filter='BM_BareEncode/320/240$' 2>/dev/null \
+            | awk '$1 == "BM_BareEncode/320/240" { print $4 * ($5 == "ns" ? 1e-9 : $5 == "us" ? 1e-6 : $5 == "ms" ? 1e-3 : 1) }' | head -1)"
     if [ -n "$bare" ]; then
       awk -v p="$per_image" -v b="$bare" 'BEGIN {printf "one bare libjpeg-turbo encode of a 320x240 frame: %.6f s CPU; a soak frame costs %.1fx that\n", b, p / b}'
     fi
