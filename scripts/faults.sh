@@ -16,13 +16,8 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 NAME="${1:?usage: faults.sh full-disk|read-only|deleted-folder|garbled-settings|clock-back}"
 
-if [ -z "${VISTREL_BIN:-}" ]; then
-  source "$here/common.sh"
-  vistrel_install_deps
-  vistrel_build --target vistrel
-  VISTREL_BIN="$VISTREL_BUILD/vistrel"
-fi
 source "$here/lib/recorder.sh"
+recorder_binary
 
 recorder_sandbox
 MOUNTED=""

@@ -19,13 +19,8 @@ RSS_BOUND_KB="${RSS_BOUND_KB:-16384}"
 FD_BOUND="${FD_BOUND:-4}"
 SAMPLE_SECONDS="${SAMPLE_SECONDS:-3}"
 
-if [ -z "${VISTREL_BIN:-}" ]; then
-  source "$here/common.sh"
-  vistrel_install_deps
-  vistrel_build --target vistrel
-  VISTREL_BIN="$VISTREL_BUILD/vistrel"
-fi
 source "$here/lib/recorder.sh"
+recorder_binary
 
 recorder_sandbox
 trap 'kill -KILL "${RECORDER_PID:-0}" 2>/dev/null || true; rm -rf "$SANDBOX"' EXIT

@@ -2,6 +2,16 @@
 # folders: seeding settings, starting and stopping it, and checking files.
 # Sourced by soak.sh and the fault runs.
 
+# VISTREL_BIN names the program to run; without it the program is built
+# (installing what is missing) and build/vistrel is used.
+recorder_binary() {
+  [ -n "${VISTREL_BIN:-}" ] && return 0
+  source "$(dirname "${BASH_SOURCE[0]}")/../common.sh"
+  vistrel_install_deps
+  vistrel_build --target vistrel
+  VISTREL_BIN="$VISTREL_BUILD/vistrel"
+}
+
 # Sets up $SANDBOX with its own home, settings store and runtime folder.
 recorder_sandbox() {
   SANDBOX="$(mktemp -d "${TMPDIR:-/tmp}/vistrel-run.XXXXXX")"
