@@ -11,10 +11,7 @@ CArchiveThread::CArchiveThread(IRecorderDisplay& display, InstanceSettings& sett
 CArchiveThread::~CArchiveThread()
 {
     // The keeper goes before the base class stops the thread: stop it here.
-    if (isRunning()) {
-        PostThreadMessage(threadId(), WM_THREAD_STOP, 1, 0);
-        wait();
-    }
+    StopAndWait();
 }
 
 void CArchiveThread::OnThreadStart()

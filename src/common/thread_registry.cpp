@@ -74,7 +74,10 @@ void CThreadRegistry::StopAll(bool wait)
     {
         // Taken so that no Add or Remove is half-way through when the lists freeze.
         TimedLock guard(lock_);
-        closing_ = true;
+        // Stopping happens once: a second walk would meet workers that
+        // ended (and may be gone) since the first.
+        if (closing_.exchange(true))
+            return;
     }
     Stop(archive_, wait);
     Stop(image_, wait);

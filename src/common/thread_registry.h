@@ -33,6 +33,7 @@ public:
     // Closes the registry for good and posts WM_THREAD_STOP to every
     // registered worker, group by group; with `wait`, waits for each worker
     // of a group (at most 90 s each) before going on with the next group.
+    // Only the first call stops anything; later calls return at once.
     void StopAll(bool wait);
 
     bool IsClosing() const { return closing_.load(); }

@@ -143,6 +143,14 @@ void CWorkerThread::PostQuit()
     exit(0);
 }
 
+void CWorkerThread::StopAndWait()
+{
+    if (!isRunning())
+        return;
+    PostThreadMessage(id_, WM_THREAD_STOP, 1, 0);
+    wait();
+}
+
 void StartExitThread(CThreadRegistry& registry, QObject* context, std::function<void()> done)
 {
     QPointer<QObject> target(context);

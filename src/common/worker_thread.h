@@ -49,6 +49,11 @@ protected:
     void DispatchPendingMessages();
     // Ends the event loop once the current handler returns.
     void PostQuit();
+    // Asks a running worker to stop as WM_THREAD_STOP does and waits for it.
+    // Derived classes call it from their own destructor: by the time the base
+    // destructor runs, their members are gone and the thread must not be
+    // running any more.
+    void StopAndWait();
 
 private:
     class Receiver;

@@ -11,6 +11,11 @@ CImageThread::CImageThread(IRecorderDisplay& display, IVideoSource& source, Inst
 {
 }
 
+CImageThread::~CImageThread()
+{
+    StopAndWait();
+}
+
 void CImageThread::OnThreadStart()
 {
     SetTimer(stepper_.Start());

@@ -15,6 +15,8 @@ public:
     // source and the settings must outlive the thread.
     CImageThread(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings,
         CThreadRegistry& registry = CThreadRegistry::Instance(), ImageClock clock = {});
+    // Stops a running thread before the stepper it uses goes away.
+    ~CImageThread() override;
 
 protected:
     void OnThreadStart() override;

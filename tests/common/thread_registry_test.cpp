@@ -97,6 +97,66 @@ TEST(ThreadRegistry, StopsTheArchiveWorkerBeforeTheImageWorker)
     EXPECT_EQ(registry.RegisteredCount(), 2);
 }
 
+TEST(ThreadRegistry, OnlyTheFirstStopAllWalksTheWorkers)
+{
+    CThreadRegistry registry;
+    std::vector<int> order;
+    std::mutex mutex;
+    {
+        StopRecorder worker(CWorkerThread::Group::Image, registry, order, mutex, 1);
+        worker.Resume();
+        ASSERT_TRUE(WaitUntil([&] { return worker.started.load(); }));
+        registry.StopAll(true);
+        EXPECT_TRUE(worker.isFinished());
+    }
+    // The worker's entry stayed (removals are ignored once closing) but the
+    // worker is gone: a second stop must not touch it.
+    registry.StopAll(true);
+    EXPECT_EQ(order, (std::vector<int>{1}));
+}
+
+// A worker destroyed while running stops first, so its handlers never run
+// on a half-destroyed object.
+class TickingWorker : public CWorkerThread {
+public:
+    explicit TickingWorker(CThreadRegistry& registry)
+        : CWorkerThread(Group::Image, registry)
+    {
+    }
+    ~TickingWorker() override { StopAndWait(); }
+    std::atomic<int> ticks{0};
+
+protected:
+    void OnThreadStart() override { SetTimer(0); }
+    void OnThreadMessage(int message, quintptr, qintptr) override
+    {
+        if (message == WM_THREAD_STOP)
+            quit_ = true;
+    }
+    void OnTimer() override
+    {
+        if (quit_) {
+            PostQuit();
+            return;
+        }
+        ++ticks;
+        SetTimer(0);
+    }
+
+private:
+    bool quit_ = false;
+};
+
+TEST(WorkerThread, DestroyingARunningWorkerStopsItFirst)
+{
+    CThreadRegistry registry;
+    auto worker = std::make_unique<TickingWorker>(registry);
+    worker->Resume();
+    ASSERT_TRUE(WaitUntil([&] { return worker->ticks.load() > 10; }));
+    worker.reset();
+    EXPECT_EQ(registry.RegisteredCount(), 0);
+}
+
 TEST(ThreadRegistry, AWorkerStartedAfterStoppingBeganEndsAtOnce)
 {
     CThreadRegistry registry;
