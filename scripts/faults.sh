@@ -22,7 +22,7 @@ recorder_binary
 recorder_sandbox
 MOUNTED=""
 cleanup() {
-  kill -KILL "${RECORDER_PID:-0}" 2>/dev/null || true
+  kill_recorder
   [ -n "$MOUNTED" ] && umount "$MOUNTED" 2>/dev/null || true
   rm -rf "$SANDBOX"
 }

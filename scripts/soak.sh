@@ -23,7 +23,7 @@ source "$here/lib/recorder.sh"
 recorder_binary
 
 recorder_sandbox
-trap 'kill -KILL "${RECORDER_PID:-0}" 2>/dev/null || true; rm -rf "$SANDBOX"' EXIT
+trap 'kill_recorder; rm -rf "$SANDBOX"' EXIT
 letters=ABCD
 seed_recorder "$letters" 100 1
 

@@ -114,10 +114,18 @@ stop_recorder() {
   fi
   local status=0
   wait "$RECORDER_PID" || status=$?
+  RECORDER_PID=""
   return "$status"
 }
 
-recorder_alive() { kill -0 "$RECORDER_PID" 2>/dev/null; }
+recorder_alive() { [ -n "${RECORDER_PID:-}" ] && kill -0 "$RECORDER_PID" 2>/dev/null; }
+
+# Kills a recorder still running (on any exit of the script). Never with an
+# empty pid: "kill 0" would take the whole process group, test runner included.
+kill_recorder() {
+  [ -n "${RECORDER_PID:-}" ] && kill -KILL "$RECORDER_PID" 2>/dev/null
+  return 0
+}
 
 # True when the file is a whole JPEG: starts with SOI and ends with EOI.
 jpeg_whole() {
