@@ -32,7 +32,11 @@ FakeWorker::FakeWorker(Group group, std::string name, WorkerLog& log, CThreadReg
 {
 }
 
-FakeWorker::~FakeWorker() = default;
+FakeWorker::~FakeWorker()
+{
+    // Before the members the handlers use are gone.
+    StopAndWait();
+}
 
 void FakeWorker::OnThreadStart()
 {
