@@ -17,12 +17,15 @@ struct ChannelSums {
 // lane belongs to one channel and the compiler turns the inner loop into
 // plain vector adds. They give exactly the sums of ReadPixel's components.
 
-// 24 bits: 16 pixels are 48 bytes; lane j holds blue, green or red by j % 3.
-void SumBand24(const uint8_t* first, size_t stride, int bw, int bh, ChannelSums (&out)[10])
+// 24 and 32 bits: kPixels pixels per step fill kPixels x kBytes lanes, and
+// lane j holds blue, green, red (or the unused fourth byte) by j % kBytes.
+// 24 bits take 16 pixels (48 bytes), 32 bits take 4 (16 bytes).
+template <int kBytes, int kPixels>
+void SumBandInterleaved(const uint8_t* first, size_t stride, int bw, int bh, ChannelSums (&out)[10])
 {
-    constexpr int kLanes = 48;
-    const int chunks = bw / 16;
-    const size_t blockBytes = size_t(bw) * 3;
+    constexpr int kLanes = kBytes * kPixels;
+    const int chunks = bw / kPixels;
+    const size_t blockBytes = size_t(bw) * kBytes;
     for (int bx = 0; bx < 10; ++bx) {
         uint32_t lanes[kLanes] = {};
         ChannelSums tail;
@@ -31,7 +34,7 @@ void SumBand24(const uint8_t* first, size_t stride, int bw, int bh, ChannelSums 
             for (int c = 0; c < chunks; ++c, p += kLanes)
                 for (int j = 0; j < kLanes; ++j)
                     lanes[j] += p[j];
-            for (int x = chunks * 16; x < bw; ++x, p += 3) {
+            for (int x = chunks * kPixels; x < bw; ++x, p += kBytes) {
                 tail.b += p[0];
                 tail.g += p[1];
                 tail.r += p[2];
@@ -39,37 +42,7 @@ void SumBand24(const uint8_t* first, size_t stride, int bw, int bh, ChannelSums 
         }
         ChannelSums& sums = out[bx];
         sums = tail;
-        for (int j = 0; j < kLanes; j += 3) {
-            sums.b += lanes[j];
-            sums.g += lanes[j + 1];
-            sums.r += lanes[j + 2];
-        }
-    }
-}
-
-// 32 bits: 4 pixels are 16 bytes; lane j % 4 is blue, green, red or unused.
-void SumBand32(const uint8_t* first, size_t stride, int bw, int bh, ChannelSums (&out)[10])
-{
-    constexpr int kLanes = 16;
-    const int chunks = bw / 4;
-    const size_t blockBytes = size_t(bw) * 4;
-    for (int bx = 0; bx < 10; ++bx) {
-        uint32_t lanes[kLanes] = {};
-        ChannelSums tail;
-        for (int row = 0; row < bh; ++row) {
-            const uint8_t* p = first + size_t(row) * stride + size_t(bx) * blockBytes;
-            for (int c = 0; c < chunks; ++c, p += kLanes)
-                for (int j = 0; j < kLanes; ++j)
-                    lanes[j] += p[j];
-            for (int x = chunks * 4; x < bw; ++x, p += 4) {
-                tail.b += p[0];
-                tail.g += p[1];
-                tail.r += p[2];
-            }
-        }
-        ChannelSums& sums = out[bx];
-        sums = tail;
-        for (int j = 0; j < kLanes; j += 4) {
+        for (int j = 0; j < kLanes; j += kBytes) {
             sums.b += lanes[j];
             sums.g += lanes[j + 1];
             sums.r += lanes[j + 2];
@@ -145,9 +118,9 @@ SumBand SummerFor(int bitCount)
     case 16:
         return SumBand16;
     case 24:
-        return SumBand24;
+        return SumBandInterleaved<3, 16>;
     case 32:
-        return SumBand32;
+        return SumBandInterleaved<4, 4>;
     default:
         return nullptr; // ReadPixel reads 0 for every other depth
     }
