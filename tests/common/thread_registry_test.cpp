@@ -1,6 +1,8 @@
 #include "common/thread_registry.h"
 #include "common/worker_thread.h"
 
+#include "support/temp_env.h"
+
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -39,15 +41,6 @@ private:
     int tag_;
 };
 
-bool WaitUntil(const std::function<bool()>& pred)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred() && timer.elapsed() < 10000)
-        QThread::msleep(1);
-    return pred();
-}
-
 TEST(ThreadRegistry, StopAllWithNothingRegisteredReturnsAtOnceAndClosesForGood)
 {
     CThreadRegistry registry;
@@ -83,10 +76,10 @@ TEST(ThreadRegistry, StopsTheArchiveWorkerBeforeTheImageWorker)
     // The image worker registers first, so registration order cannot explain the result.
     StopRecorder image(CWorkerThread::Group::Image, registry, order, mutex, 2);
     image.Resume();
-    ASSERT_TRUE(WaitUntil([&] { return image.started.load(); }));
+    ASSERT_TRUE(test::waitFor([&] { return image.started.load(); }));
     StopRecorder archive(CWorkerThread::Group::Archive, registry, order, mutex, 1);
     archive.Resume();
-    ASSERT_TRUE(WaitUntil([&] { return archive.started.load(); }));
+    ASSERT_TRUE(test::waitFor([&] { return archive.started.load(); }));
     EXPECT_EQ(registry.RegisteredCount(), 2);
 
     registry.StopAll(true);
@@ -105,7 +98,7 @@ TEST(ThreadRegistry, OnlyTheFirstStopAllWalksTheWorkers)
     {
         StopRecorder worker(CWorkerThread::Group::Image, registry, order, mutex, 1);
         worker.Resume();
-        ASSERT_TRUE(WaitUntil([&] { return worker.started.load(); }));
+        ASSERT_TRUE(test::waitFor([&] { return worker.started.load(); }));
         registry.StopAll(true);
         EXPECT_TRUE(worker.isFinished());
     }
@@ -152,7 +145,7 @@ TEST(WorkerThread, DestroyingARunningWorkerStopsItFirst)
     CThreadRegistry registry;
     auto worker = std::make_unique<TickingWorker>(registry);
     worker->Resume();
-    ASSERT_TRUE(WaitUntil([&] { return worker->ticks.load() > 10; }));
+    ASSERT_TRUE(test::waitFor([&] { return worker->ticks.load() > 10; }));
     worker.reset();
     EXPECT_EQ(registry.RegisteredCount(), 0);
 }

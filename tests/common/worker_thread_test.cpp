@@ -1,5 +1,7 @@
 #include "common/worker_thread.h"
 
+#include "support/temp_env.h"
+
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -60,24 +62,15 @@ private:
     bool settingsChanged_ = false;
 };
 
-bool WaitUntil(const std::function<bool()>& pred)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred() && timer.elapsed() < 10000)
-        QThread::msleep(1);
-    return pred();
-}
-
 TEST(WorkerThread, TicksDispatchesInsideAPassAndStopsOnRequest)
 {
     CThreadRegistry registry;
     PassWorker worker(registry);
     // Posted before the thread runs: waits in its queue.
     worker.Resume();
-    ASSERT_TRUE(WaitUntil([&] { return worker.passStarted.load(); }));
+    ASSERT_TRUE(test::waitFor([&] { return worker.passStarted.load(); }));
     EXPECT_TRUE(PostThreadMessage(worker.threadId(), WM_SETTINGS_CHANGED, 0, 0));
-    ASSERT_TRUE(WaitUntil([&] { return worker.ticks.load() >= 6; }));
+    ASSERT_TRUE(test::waitFor([&] { return worker.ticks.load() >= 6; }));
     EXPECT_TRUE(worker.sawChangeInsidePass.load());
 
     registry.StopAll(true);
