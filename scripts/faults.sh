@@ -21,7 +21,15 @@ recorder_binary
 
 recorder_sandbox
 MOUNTED=""
+FILLER=""
+stop_filler() {
+  [ -n "$FILLER" ] || return 0
+  kill "$FILLER" 2>/dev/null || true
+  wait "$FILLER" 2>/dev/null || true
+  FILLER=""
+}
 cleanup() {
+  stop_filler
   kill_recorder
   [ -n "$MOUNTED" ] && umount "$MOUNTED" 2>/dev/null || true
   rm -rf "$SANDBOX"
@@ -40,7 +48,8 @@ seed_one() { seed_recorder A 100 1; }
 archive_at_least() { [ "$(archive_count A)" -ge "$1" ]; }
 archive_above() { [ "$(archive_count A)" -gt "$1" ]; }
 archive_at_most() { [ "$(archive_count A)" -le "$1" ]; }
-disk_nearly_full() { [ "$(df -k --output=avail "$ARCHIVE" | tail -1)" -lt 8 ]; }
+# Appends zeros to a file beside the images until the filesystem is full.
+fill_up() { cat /dev/zero >>"$ARCHIVE/filler.bin" 2>/dev/null || true; }
 
 started_recording() {
   WAIT_LIMIT=30 wait_until test -s "$STATIC" || { fail "no static file after start"; return 1; }
@@ -91,11 +100,20 @@ full-disk)
   MOUNTED="$ARCHIVE"
   seed_one
   start_recorder
-  step "recording into a 64 kB archive filesystem until it is full"
-  WAIT_LIMIT=30 wait_until test -s "$STATIC" || fail "no static file after start"
-  WAIT_LIMIT=30 wait_until disk_nearly_full || true
+  step "recording into a 64 kB archive filesystem"
+  started_recording || true
+  # "Nearly full" is not full: an image smaller than the pages left would
+  # still fit. A filler takes every free page, and keeps taking the pages a
+  # failed write frees again, for as long as the fault lasts.
+  step "filling the rest of the filesystem"
+  fill_up
+  ( while :; do fill_up; sleep 0.05; done ) &
+  FILLER=$!
+  sleep 0.5
+  [ "$(df -k --output=avail "$ARCHIVE" | tail -1)" -eq 0 ] || fail "the archive filesystem could not be filled"
   still_processing "archive filesystem full"
   no_archive_growth_for 2
+  stop_filler
   step "enlarging the filesystem"
   mount -o remount,size=8m "$ARCHIVE"
   archive_resumes "after the filesystem was enlarged"
