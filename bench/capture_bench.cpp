@@ -6,6 +6,7 @@
 #include "capture/dxvideo.h"
 #include "capture/frame_convert.h"
 #include "capture/test_pattern.h"
+#include "support/bare_jpeg.h"
 
 #include <libyuv.h>
 
@@ -123,38 +124,16 @@ BENCHMARK(BM_LibyuvYuyvBaseline)
 // A webcam-like MJPEG frame: 4:2:2, quality 85, with detail in it.
 std::vector<uint8_t> MjpegFrame(int width, int height)
 {
-    jpeg_compress_struct info;
-    jpeg_error_mgr error;
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = JDIMENSION(width);
-    info.image_height = JDIMENSION(height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 85, TRUE);
-    info.comp_info[0].h_samp_factor = 2;
-    info.comp_info[0].v_samp_factor = 1;
-    jpeg_start_compress(&info, TRUE);
     std::vector<uint8_t> row(size_t(width) * 3);
-    while (info.next_scanline < info.image_height) {
-        const int y = int(info.next_scanline);
+    const auto rowAt = [&](int y) {
         for (int x = 0; x < width; ++x) {
             row[size_t(x) * 3] = uint8_t(x * 255 / width);
             row[size_t(x) * 3 + 1] = uint8_t(y * 255 / height);
             row[size_t(x) * 3 + 2] = uint8_t(((x / 8 + y / 8) % 2) * 120 + (x * y) % 61);
         }
-        JSAMPROW pointer = row.data();
-        jpeg_write_scanlines(&info, &pointer, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::vector<uint8_t> bytes(buffer, buffer + size);
-    std::free(buffer);
-    return bytes;
+        return row.data();
+    };
+    return test::BareEncodeToMemory({ width, height, 85, JCS_RGB, true }, rowAt);
 }
 
 void BM_DecodeMjpeg(benchmark::State& state)

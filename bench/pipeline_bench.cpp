@@ -5,6 +5,7 @@
 #include "pipeline/jpeg.h"
 #include "pipeline/motion.h"
 #include "pipeline/transforms.h"
+#include "support/bare_jpeg.h"
 
 #include <benchmark/benchmark.h>
 
@@ -151,27 +152,10 @@ void BM_BareEncodeBaseline(benchmark::State& state)
     auto frame = CameraFrame(int(state.range(0)), int(state.range(1)));
     const std::string path = BenchFolder() + "/bare.jpg";
     const int width = frame->width(), height = frame->height();
+    const vistrel::test::BareJpeg jpeg { width, height, 75, JCS_EXT_BGR };
     for (auto _ : state) {
-        FILE* file = std::fopen(path.c_str(), "wb");
-        jpeg_compress_struct cinfo {};
-        jpeg_error_mgr err;
-        cinfo.err = jpeg_std_error(&err);
-        jpeg_create_compress(&cinfo);
-        jpeg_stdio_dest(&cinfo, file);
-        cinfo.image_width = JDIMENSION(width);
-        cinfo.image_height = JDIMENSION(height);
-        cinfo.input_components = 3;
-        cinfo.in_color_space = JCS_EXT_BGR;
-        jpeg_set_defaults(&cinfo);
-        jpeg_set_quality(&cinfo, 75, TRUE);
-        jpeg_start_compress(&cinfo, TRUE);
-        while (cinfo.next_scanline < cinfo.image_height) {
-            JSAMPROW row = frame->data() + size_t(height - 1 - int(cinfo.next_scanline)) * width * 3;
-            jpeg_write_scanlines(&cinfo, &row, 1);
-        }
-        jpeg_finish_compress(&cinfo);
-        jpeg_destroy_compress(&cinfo);
-        std::fclose(file);
+        if (!vistrel::test::BareEncodeToFile(path, jpeg, vistrel::test::BottomUpRows(frame->data(), width, height)))
+            state.SkipWithError("cannot write the file");
     }
     SetBytes(state, *frame);
 }

@@ -25,6 +25,7 @@
 #include "display/picture_box.h"
 #include "pipeline/motion.h"
 #include "pipeline/transforms.h"
+#include "support/bare_jpeg.h"
 
 #include <benchmark/benchmark.h>
 
@@ -93,31 +94,12 @@ void BM_BareEncode(benchmark::State& state)
     }
     const std::string path = gFolder + "/bare.jpg";
     const int width = frame->width(), height = frame->height();
+    const test::BareJpeg jpeg { width, height, kQuality, JCS_EXT_BGR };
     for (auto _ : state) {
-        FILE* file = std::fopen(path.c_str(), "wb");
-        if (!file) {
-            state.SkipWithError("cannot open the file");
+        if (!test::BareEncodeToFile(path, jpeg, test::BottomUpRows(frame->data(), width, height))) {
+            state.SkipWithError("cannot write the file");
             break;
         }
-        jpeg_compress_struct cinfo {};
-        jpeg_error_mgr err;
-        cinfo.err = jpeg_std_error(&err);
-        jpeg_create_compress(&cinfo);
-        jpeg_stdio_dest(&cinfo, file);
-        cinfo.image_width = JDIMENSION(width);
-        cinfo.image_height = JDIMENSION(height);
-        cinfo.input_components = 3;
-        cinfo.in_color_space = JCS_EXT_BGR;
-        jpeg_set_defaults(&cinfo);
-        jpeg_set_quality(&cinfo, kQuality, TRUE);
-        jpeg_start_compress(&cinfo, TRUE);
-        while (cinfo.next_scanline < cinfo.image_height) {
-            JSAMPROW row = frame->data() + size_t(height - 1 - int(cinfo.next_scanline)) * size_t(width) * 3;
-            jpeg_write_scanlines(&cinfo, &row, 1);
-        }
-        jpeg_finish_compress(&cinfo);
-        jpeg_destroy_compress(&cinfo);
-        std::fclose(file);
     }
 }
 

@@ -2,6 +2,9 @@
 // picture must come out upright (rows bottom-up), unmirrored and in its colours.
 #include "capture/frame_convert.h"
 
+#include "support/bare_jpeg.h"
+#include "support/frame_pixels.h"
+
 #include <linux/videodev2.h>
 
 #include <libyuv.h>
@@ -10,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <vector>
@@ -134,57 +136,22 @@ Source Grey()
 
 std::vector<uint8_t> EncodeJpeg(int width, int height, const std::function<uint32_t(int, int)>& colour)
 {
-    jpeg_compress_struct info;
-    jpeg_error_mgr error;
-    info.err = jpeg_std_error(&error);
-    jpeg_create_compress(&info);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&info, &buffer, &size);
-    info.image_width = JDIMENSION(width);
-    info.image_height = JDIMENSION(height);
-    info.input_components = 3;
-    info.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&info);
-    jpeg_set_quality(&info, 95, TRUE);
-    jpeg_start_compress(&info, TRUE);
     std::vector<uint8_t> row(size_t(width) * 3);
-    while (info.next_scanline < info.image_height) {
+    const auto rowAt = [&](int y) {
         for (int x = 0; x < width; ++x) {
-            const uint32_t c = colour(x, int(info.next_scanline));
+            const uint32_t c = colour(x, y);
             row[size_t(x) * 3] = uint8_t(c >> 16);
             row[size_t(x) * 3 + 1] = uint8_t(c >> 8);
             row[size_t(x) * 3 + 2] = uint8_t(c);
         }
-        JSAMPROW pointer = row.data();
-        jpeg_write_scanlines(&info, &pointer, 1);
-    }
-    jpeg_finish_compress(&info);
-    jpeg_destroy_compress(&info);
-    std::vector<uint8_t> bytes(buffer, buffer + size);
-    std::free(buffer);
-    return bytes;
+        return row.data();
+    };
+    return test::BareEncodeToMemory({ width, height, 95, JCS_RGB }, rowAt);
 }
 
 Source Jpeg()
 {
     return {EncodeJpeg(kWidth, kHeight, QuadrantColour), 0};
-}
-
-// Colour at (x, y from the top) of a delivered frame, as 0x00RRGGBB.
-uint32_t PixelAt(const Frame& frame, int x, int y)
-{
-    const int bytes = frame.bitCount() / 8;
-    const uint8_t* p = frame.data() + (size_t(frame.height() - 1 - y) * size_t(frame.width()) + size_t(x)) * size_t(bytes);
-    switch (frame.bitCount()) {
-    case 8: return uint32_t(p[0]) * 0x010101u;
-    case 16: {
-        const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8;
-        EXPECT_EQ(v & 0x8000u, 0u) << "RGB555 leaves the top bit clear";
-        return ((v >> 10) & 31) << 19 | ((v >> 5) & 31) << 11 | (v & 31) << 3;
-    }
-    default: return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-    }
 }
 
 bool Near(uint32_t a, uint32_t b, int tolerance)
@@ -248,7 +215,10 @@ TEST(FrameConvertTest, EveryFormatArrivesUprightUnmirroredAndInColour)
             uint32_t expected = QuadrantColour(x, y);
             if (c.deliveredBitCount == 8)
                 expected = (expected >> 16) * 0x010101u;
-            const uint32_t actual = PixelAt(*frame, x, y);
+            const uint32_t actual = test::rgbAt(*frame, x, y);
+            if (c.deliveredBitCount == 16) {
+                EXPECT_EQ(test::pixelAt(*frame, x, y)[1] & 0x80, 0) << c.name << ": RGB555 leaves the top bit clear";
+            }
             EXPECT_TRUE(Near(actual, expected, 20))
                 << c.name << " at " << x << "," << y << ": " << std::hex << actual << " for " << expected;
         }

@@ -5,6 +5,7 @@
 #include "capture/test_pattern.h"
 
 #include "fake_backend.h"
+#include "support/frame_pixels.h"
 #include "support/temp_env.h"
 
 #include <QComboBox>
@@ -20,22 +21,8 @@ namespace vistrel {
 namespace {
 
 using test::RecordingReporter;
+using test::rgbAt;
 using test::waitFor;
-
-// The colour at (x, y), y counted from the top of the picture, as 0x00RRGGBB.
-uint32_t PixelAt(const Frame& frame, int x, int y)
-{
-    const int bytes = frame.bitCount() / 8;
-    const uint8_t* p = frame.data() + (size_t(frame.height() - 1 - y) * size_t(frame.width()) + size_t(x)) * size_t(bytes);
-    switch (frame.bitCount()) {
-    case 8: return uint32_t(p[0]) * 0x010101u;
-    case 16: {
-        const uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8;
-        return ((v >> 10) & 31) << 19 | ((v >> 5) & 31) << 11 | (v & 31) << 3;
-    }
-    default: return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
-    }
-}
 
 // What a colour looks like after the layout of `bitCount` has stored it.
 uint32_t Stored(uint32_t rgb, int bitCount)
@@ -53,7 +40,7 @@ std::pair<int, int> WhiteRun(const Frame& frame, int y)
     const uint32_t white = Stored(kTestPatternSquare, frame.bitCount());
     int left = -1, right = -1;
     for (int x = 0; x < frame.width(); ++x) {
-        if (PixelAt(frame, x, y) == white) {
+        if (rgbAt(frame, x, y) == white) {
             if (left < 0)
                 left = x;
             right = x;
@@ -210,10 +197,10 @@ TEST_F(TestPatternTest, EachInputShowsItsBackgroundInEveryLayout)
         for (int input = 0; input < 4; ++input) {
             ASSERT_EQ(video_->SelectInput(input), 1);
             const uint32_t expected = Stored(kTestPatternBackgrounds[input], bitCount);
-            const auto frame = GrabUntil([&](const Frame& f) { return PixelAt(f, 0, 0) == expected; });
+            const auto frame = GrabUntil([&](const Frame& f) { return rgbAt(f, 0, 0) == expected; });
             ASSERT_TRUE(frame) << format << " input " << input;
             EXPECT_EQ(frame->bitCount(), bitCount);
-            EXPECT_EQ(PixelAt(*frame, 159, 119), expected);
+            EXPECT_EQ(rgbAt(*frame, 159, 119), expected);
             const auto run = WhiteRun(*frame, 60);
             if (input < 3)
                 EXPECT_EQ(run.second - run.first + 1, 32) << format << " input " << input;
@@ -234,10 +221,10 @@ TEST_F(TestPatternTest, SquareIsCentredVerticallyAndMovesAcross)
             EXPECT_GE(left, 0);
             EXPECT_LE(right, 319);
             // 64 rows from row 88 to row 151.
-            EXPECT_EQ(PixelAt(*frame, left, 88), 0xFFFFFFu);
-            EXPECT_EQ(PixelAt(*frame, left, 151), 0xFFFFFFu);
-            EXPECT_EQ(PixelAt(*frame, left, 87), kTestPatternBackgrounds[0]);
-            EXPECT_EQ(PixelAt(*frame, left, 152), kTestPatternBackgrounds[0]);
+            EXPECT_EQ(rgbAt(*frame, left, 88), 0xFFFFFFu);
+            EXPECT_EQ(rgbAt(*frame, left, 151), 0xFFFFFFu);
+            EXPECT_EQ(rgbAt(*frame, left, 87), kTestPatternBackgrounds[0]);
+            EXPECT_EQ(rgbAt(*frame, left, 152), kTestPatternBackgrounds[0]);
             lefts.insert(left);
         }
         return lefts.size() >= 3;

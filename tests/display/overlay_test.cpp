@@ -1,7 +1,7 @@
 #include "display/overlay.h"
 
 #include "display/picture_box.h"
-#include "frame_pixels.h"
+#include "support/frame_pixels.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "display/picture_box.h"
 
-#include "frame_pixels.h"
+#include "support/frame_pixels.h"
 #include "pipeline/jpeg.h"
 #include "support/temp_env.h"
 

@@ -1,6 +1,7 @@
 #include "pipeline/jpeg.h"
 
 #include "frame_helpers.h"
+#include "support/bare_jpeg.h"
 
 #include <gtest/gtest.h>
 
@@ -140,28 +141,10 @@ std::array<std::array<uint16_t, 64>, 2> ExpectedTables(int quality)
 std::vector<uint8_t> ReferenceEncode(const std::string& path, const std::vector<uint8_t>& rgb, int width,
     int height, int quality)
 {
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
+    const test::BareJpeg jpeg { width, height, quality, JCS_RGB };
+    const auto rowAt = [&](int y) { return const_cast<JSAMPROW>(&rgb[size_t(y) * size_t(width) * 3]); };
+    if (!test::BareEncodeToFile(path, jpeg, rowAt))
         return {};
-    jpeg_compress_struct cinfo {};
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
-    jpeg_stdio_dest(&cinfo, file);
-    cinfo.image_width = JDIMENSION(width);
-    cinfo.image_height = JDIMENSION(height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, quality, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(&rgb[size_t(cinfo.next_scanline) * width * 3]);
-        jpeg_write_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::fclose(file);
     return ReadBytes(path);
 }
 

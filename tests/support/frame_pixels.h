@@ -34,6 +34,12 @@ inline QRgb readPixel(const Frame& frame, int x, int y)
     }
 }
 
+// The same colour as 0x00RRGGBB.
+inline uint32_t rgbAt(const Frame& frame, int x, int y)
+{
+    return readPixel(frame, x, y) & 0xFFFFFFu;
+}
+
 inline void writePixel(Frame& frame, int x, int y, QRgb c)
 {
     uint8_t* p = pixelAt(frame, x, y);
