@@ -38,8 +38,6 @@ trap cleanup EXIT
 
 ARCHIVE="$HOME/Cameras/Camera1A"
 STATIC="$HOME/Cameras/Cam1A.jpg"
-failures=()
-fail() { failures+=("$*"); echo "FAIL: $*"; }
 step() { echo "-- $*"; }
 
 # One camera at 100 ms (SaveEvery), archiving with one-minute retention.
@@ -228,10 +226,4 @@ clock-back)
   ;;
 esac
 
-if [ ${#failures[@]} -gt 0 ]; then
-  echo "FAULT RUN $NAME FAILED:"
-  printf '  - %s\n' "${failures[@]}"
-  echo "--- recorder output ---"; tail -20 "$SANDBOX/recorder.log" || true
-  exit 1
-fi
-echo "fault run $NAME passed"
+report_run "FAULT RUN $NAME FAILED" "fault run $NAME passed"

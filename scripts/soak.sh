@@ -38,7 +38,6 @@ note_archives() {
 
 start_recorder
 sleep 2 # the first sample shows the recorder running, not the bare fork
-failures=()
 start_ticks=""; start_rss=""; start_fds=""
 warm_rss=""; warm_fds=""
 end_rss=""; end_fds=""; end_ticks=""
@@ -46,7 +45,7 @@ t0=$SECONDS
 warmup=$(( DURATION / 4 < 10 ? DURATION / 4 : 10 ))
 while [ $((SECONDS - t0)) -lt "$DURATION" ]; do
   if ! recorder_alive; then
-    failures+=("the recorder died after $((SECONDS - t0)) s")
+    fail "the recorder died after $((SECONDS - t0)) s"
     break
   fi
   rss="$(proc_rss_kb "$RECORDER_PID")"; fds="$(proc_fds "$RECORDER_PID")"; ticks="$(proc_cpu_ticks "$RECORDER_PID")"
@@ -60,7 +59,7 @@ done
 status=0
 if recorder_alive; then
   stop_recorder 60 || status=$?
-  [ "$status" -eq 0 ] || failures+=("the recorder exited with status $status after SIGTERM")
+  [ "$status" -eq 0 ] || fail "the recorder exited with status $status after SIGTERM"
 fi
 note_archives
 
@@ -75,21 +74,21 @@ for ((i = 0; i < ${#letters}; i++)); do
   on_disk="$(archive_count "$L")"
   saved="$(reg_read_le32 "$(camera_key "$L")" LastArchiveSize)"
   echo "camera $L: $written archive images written, $on_disk on disk, LastArchiveSize ${saved:-missing}"
-  [ "$written" -gt 0 ] || failures+=("camera $L wrote no archive image")
-  [ "${saved:-x}" = "$on_disk" ] || failures+=("camera $L: LastArchiveSize ${saved:-missing} but $on_disk files on disk")
-  jpeg_whole "$HOME/Cameras/Cam1$L.jpg" || failures+=("camera $L: the static file is missing or not a whole JPEG")
+  [ "$written" -gt 0 ] || fail "camera $L wrote no archive image"
+  [ "${saved:-x}" = "$on_disk" ] || fail "camera $L: LastArchiveSize ${saved:-missing} but $on_disk files on disk"
+  jpeg_whole "$HOME/Cameras/Cam1$L.jpg" || fail "camera $L: the static file is missing or not a whole JPEG"
 done
 
 partial="$(partial_jpegs)"
-[ -z "$partial" ] || failures+=("partial JPEGs under final names: $partial")
+[ -z "$partial" ] || fail "partial JPEGs under final names: $partial"
 leftover="$(find "$HOME/Cameras" -name '.*.tmp-*' 2>/dev/null)"
-[ -z "$leftover" ] || failures+=("temporary files left behind: $leftover")
+[ -z "$leftover" ] || fail "temporary files left behind: $leftover"
 
 echo "resident memory: ${start_rss:-?} kB at start, ${warm_rss:-?} kB after warm-up, ${end_rss:-?} kB at end (bound +$RSS_BOUND_KB kB)"
 echo "open descriptors: ${start_fds:-?} at start, ${warm_fds:-?} after warm-up, ${end_fds:-?} at end (bound +$FD_BOUND)"
 if [ -n "$warm_rss" ] && [ -n "$end_rss" ]; then
-  [ $((end_rss - warm_rss)) -le "$RSS_BOUND_KB" ] || failures+=("resident memory grew by $((end_rss - warm_rss)) kB")
-  [ $((end_fds - warm_fds)) -le "$FD_BOUND" ] || failures+=("open descriptors grew by $((end_fds - warm_fds))")
+  [ $((end_rss - warm_rss)) -le "$RSS_BOUND_KB" ] || fail "resident memory grew by $((end_rss - warm_rss)) kB"
+  [ $((end_fds - warm_fds)) -le "$FD_BOUND" ] || fail "open descriptors grew by $((end_fds - warm_fds))"
 fi
 if [ "$total_written" -gt 0 ] && [ -n "$end_ticks" ]; then
   cpu_s="$(awk -v t=$((end_ticks - start_ticks)) -v hz="$hz" 'BEGIN {printf "%.2f", t / hz}')"
@@ -105,10 +104,4 @@ if [ "$total_written" -gt 0 ] && [ -n "$end_ticks" ]; then
   fi
 fi
 
-if [ ${#failures[@]} -gt 0 ]; then
-  echo "SOAK FAILED:"
-  printf '  - %s\n' "${failures[@]}"
-  echo "--- recorder output ---"; tail -20 "$SANDBOX/recorder.log" || true
-  exit 1
-fi
-echo "soak passed"
+report_run "SOAK FAILED" "soak passed"

@@ -25,6 +25,22 @@ recorder_sandbox() {
   chmod 0700 "$XDG_RUNTIME_DIR"
 }
 
+# What failed in this run, each said as it is found and again at the end.
+failures=()
+fail() { failures+=("$*"); echo "FAIL: $*"; }
+
+# Ends the run: with failures, lists them under $1 with the recorder's last
+# output and exits 1; without, prints $2.
+report_run() { # heading-when-failed line-when-passed
+  if [ ${#failures[@]} -gt 0 ]; then
+    echo "$1:"
+    printf '  - %s\n' "${failures[@]}"
+    echo "--- recorder output ---"; tail -20 "$SANDBOX/recorder.log" || true
+    exit 1
+  fi
+  echo "$2"
+}
+
 # Four little-endian bytes of a 32-bit number, as a REGEDIT4 hex: list.
 reg_le32() {
   local v=$(( $1 & 0xffffffff ))
