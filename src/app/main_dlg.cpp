@@ -541,31 +541,34 @@ ICameraPane& CMainDlg::Pane(int camera)
 
 void CMainDlg::SetMeterRange(int camera, Meter meter, int lower, int upper)
 {
-    if (updates_.SetMeterRange(camera, meter, lower, upper))
-        QMetaObject::invokeMethod(this, &CMainDlg::FlushDisplayUpdates, Qt::QueuedConnection);
+    QueueFlush(updates_.SetMeterRange(camera, meter, lower, upper));
 }
 
 void CMainDlg::SetMeterPos(int camera, Meter meter, int pos)
 {
-    if (updates_.SetMeterPos(camera, meter, pos))
-        QMetaObject::invokeMethod(this, &CMainDlg::FlushDisplayUpdates, Qt::QueuedConnection);
+    QueueFlush(updates_.SetMeterPos(camera, meter, pos));
 }
 
 void CMainDlg::SetMeterText(int camera, Meter meter, const std::string& text)
 {
-    if (updates_.SetMeterText(camera, meter, text))
-        QMetaObject::invokeMethod(this, &CMainDlg::FlushDisplayUpdates, Qt::QueuedConnection);
+    QueueFlush(updates_.SetMeterText(camera, meter, text));
 }
 
 void CMainDlg::SetMeterBarColour(int camera, Meter meter, uint32_t colour)
 {
-    if (updates_.SetMeterBarColour(camera, meter, colour))
-        QMetaObject::invokeMethod(this, &CMainDlg::FlushDisplayUpdates, Qt::QueuedConnection);
+    QueueFlush(updates_.SetMeterBarColour(camera, meter, colour));
 }
 
 void CMainDlg::SetLabelText(int camera, Label label, const std::string& text)
 {
-    if (updates_.SetLabelText(camera, label, text))
+    QueueFlush(updates_.SetLabelText(camera, label, text));
+}
+
+// Called on the worker's thread: the first change since the last flush queues
+// one flush to the user-interface thread, later ones ride along with it.
+void CMainDlg::QueueFlush(bool firstSinceFlush)
+{
+    if (firstSinceFlush)
         QMetaObject::invokeMethod(this, &CMainDlg::FlushDisplayUpdates, Qt::QueuedConnection);
 }
 

@@ -140,6 +140,7 @@ private:
     void SendToTray();
     void CycleView();
     void OnExitTimer();
+    void QueueFlush(bool firstSinceFlush);
     void FlushDisplayUpdates();
     void KeepOnScreen();
     QMargins FrameMargins() const;
