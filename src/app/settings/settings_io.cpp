@@ -168,13 +168,15 @@ bool LoadInstanceSettings(InstanceSettings& s, CRegistryKey& key, int32_t& camVi
 
 void SaveInstanceSettings(InstanceSettings& s, CRegistryKey& key, int32_t camView, std::optional<bool> videoOn)
 {
+    // Each key's file is replaced once at the end of the batch instead of once
+    // a value. The batch outlives the lock: the workers waiting for
+    // SettingsLock need not wait for the disk too, and the batch holds its
+    // own copy of the values.
+    RegistryStore::WriteBatch batch(key.Store());
     TimedLock lock(s.SettingsLock);
     if (!lock)
         return; // tried again at the next save
 
-    // Each key's file is replaced once at the end of the batch, still under
-    // SettingsLock, instead of once a value.
-    RegistryStore::WriteBatch batch(key.Store());
     key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
     key.SetKey(ProcessKeyPath(s.InstanceNumber), true);
     key.WriteInt("CamView", camView);
