@@ -84,15 +84,22 @@ std::vector<ArchiveEntry> ListArchive(const std::string& folder, std::string_vie
 
 DeleteResult DeleteArchiveFile(const std::string& folder, const std::string& name, int64_t& bytes)
 {
+    // Both refusals concern the folder (its permissions, its file system),
+    // not the file: every other image there would be refused the same way.
+    const auto failure = [](int error) {
+        if (error == ENOENT || error == ENOTDIR)
+            return DeleteResult::Vanished;
+        return error == EACCES || error == EROFS ? DeleteResult::FolderRefused : DeleteResult::Failed;
+    };
     const std::string path = folder + "/" + name;
     struct stat st;
     if (lstat(path.c_str(), &st) != 0)
-        return errno == ENOENT || errno == ENOTDIR ? DeleteResult::Vanished : DeleteResult::Failed;
+        return failure(errno);
     if (!S_ISREG(st.st_mode))
         return DeleteResult::NotAFile;
     // unlink never removes a folder, even one that took the file's place since lstat.
     if (unlink(path.c_str()) != 0)
-        return errno == ENOENT ? DeleteResult::Vanished : DeleteResult::Failed;
+        return failure(errno);
     bytes = st.st_size;
     return DeleteResult::Deleted;
 }

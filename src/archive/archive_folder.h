@@ -46,7 +46,8 @@ enum class DeleteResult {
     Deleted,
     Vanished, // nothing of that name any more
     NotAFile, // a folder, link or device: never deleted
-    Failed,   // permission, busy file system: worth another try later
+    Failed,   // this file only (busy, protected): worth another try later
+    FolderRefused, // read-only or no write permission: no image there can go now
 };
 
 // Deletes folder/name when it is a regular file; `bytes` gets its size.

@@ -289,9 +289,12 @@ ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bo
     const int32_t maxImages = maxImageCount_[camera];
     int32_t remaining = surplus;
     bool listed = false;
+    bool folderRefused = false;
     Pass result = Pass::Done;
 
-    while (!quitRequested_ && remaining > 0) {
+    // A folder that refuses deletions ends the pass at once: trying every
+    // other image in it would cost a look at each one, five times a second.
+    while (!quitRequested_ && remaining > 0 && !folderRefused) {
         if (kept.empty()) {
             // Once per pass, as a fresh listing each tick would see it.
             if (listed)
@@ -315,6 +318,9 @@ ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bo
             --remaining;
             SubtractDeleted(camera, bytes);
             break;
+        case DeleteResult::FolderRefused:
+            folderRefused = true;
+            [[fallthrough]];
         case DeleteResult::Failed:
             qCDebug(lcArchive) << "could not delete" << name.c_str();
             failed.push_back(std::move(name));

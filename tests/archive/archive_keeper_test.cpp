@@ -13,6 +13,8 @@
 #include <fstream>
 #include <thread>
 
+#include <unistd.h>
+
 namespace vistrel {
 namespace {
 
@@ -339,6 +341,31 @@ TEST_F(ArchiveKeeperTest, AFileDeletedBehindItsBackIsSkippedWithoutMiscounting)
     EXPECT_EQ(settings.ArchiveBytes[0], 600);
     EXPECT_EQ(Listing(0).size(), 59u);
     EXPECT_EQ(Listing(0).front(), names[2]);
+}
+
+TEST_F(ArchiveKeeperTest, AFolderThatRefusesDeletionsEndsThePassAfterOneTryAndLosesNothing)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "folder permissions do not bind root";
+    settings.Minutes[0] = 0;
+    const auto names = AddImages(0, 50, kPast, 10);
+    Start();
+    fs::permissions(Folder(0), fs::perms::owner_write, fs::perm_options::remove);
+
+    dispatches = 0;
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(dispatches, 1) << "only the oldest image was tried";
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(dispatches, 2);
+    EXPECT_EQ(Listing(0), names);
+    EXPECT_EQ(settings.ArchiveCount[0], 50);
+
+    // Writable again: the next tick deletes everything, oldest first, counted.
+    fs::permissions(Folder(0), fs::perms::owner_write, fs::perm_options::add);
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_TRUE(Listing(0).empty());
+    EXPECT_EQ(settings.ArchiveCount[0], 0);
+    EXPECT_EQ(settings.ArchiveBytes[0], 0);
 }
 
 TEST_F(ArchiveKeeperTest, ASubfolderNamedLikeAnImageIsCountedButNeverDeleted)
