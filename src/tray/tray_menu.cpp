@@ -66,11 +66,11 @@ int CommandId(const QAction* action)
 
 void ComposeTrayMenu(QMenu& menu, const QMenuBar* menuBar, const std::function<void(int)>& dispatch)
 {
-    // The copies of the last composition are children of the menu; clear()
-    // alone would leave the popups behind.
+    // clear() deletes the entries the menu owns but not the copied popups,
+    // which are its children too. The menu's remaining child action is its
+    // own menuAction(), which must stay.
     menu.clear();
     qDeleteAll(menu.findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly));
-    qDeleteAll(menu.findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly));
 
     QAction* restore = AddCommand(menu, QStringLiteral("&Restore"), kTrayRestoreCommand, dispatch);
     AddCommand(menu, QStringLiteral("&Exit"), kTrayExitCommand, dispatch);

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 
 #include <vector>
 
@@ -105,6 +106,28 @@ TEST_F(TrayMenuTest, ComposingAgainReplacesTheOldCopyWithTheCurrentState)
     EXPECT_EQ(menu.actions().size(), 8);
     EXPECT_EQ(menu.findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly).size(), 5);
     EXPECT_FALSE(find(*find(menu, "&View")->menu(), "&4 Cameras")->isChecked());
+}
+
+TEST_F(TrayMenuTest, ComposingAgainKeepsTheMenusOwnActionUsable)
+{
+    // The menu's own action (the one a parent menu would show) belongs to
+    // the menu, not to the composition, and must survive it.
+    const QPointer<QAction> own = menu.menuAction();
+    ComposeTrayMenu(menu, &bar, {});
+    ComposeTrayMenu(menu, &bar, {});
+    ASSERT_TRUE(own);
+    ASSERT_EQ(menu.menuAction(), own.data());
+    // Nothing of the first composition is left over: the entries and the own action.
+    EXPECT_EQ(menu.findChildren<QAction*>(QString(), Qt::FindDirectChildrenOnly).size(), menu.actions().size() + 1);
+
+    menu.setTitle("Tray");
+    menu.setEnabled(false);
+    EXPECT_EQ(own->text(), "Tray");
+    EXPECT_FALSE(own->isEnabled());
+    QMenu* view = find(menu, "&View")->menu();
+    view->setTitle("&Cameras");
+    view->setEnabled(false);
+    EXPECT_EQ(view->menuAction()->text(), "&Cameras");
 }
 
 TEST_F(TrayMenuTest, WithoutAMenuBarOnlyTheIconEntriesRemain)
