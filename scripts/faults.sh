@@ -22,17 +22,27 @@ recorder_binary
 recorder_sandbox
 MOUNTED=""
 FILLER=""
+FILLING="$SANDBOX/filling" # the filler runs while this file exists
+# Killing the filler's shell would leave a writer it started running, to
+# fill the enlarged filesystem or keep the mount busy: the loop ends itself.
+# While the filesystem is still small its last writer ends at once, on ENOSPC.
 stop_filler() {
   [ -n "$FILLER" ] || return 0
-  kill "$FILLER" 2>/dev/null || true
+  rm -f "$FILLING"
   wait "$FILLER" 2>/dev/null || true
   FILLER=""
 }
+# Runs on every exit, a passed run's too: nothing here may fail the run.
 cleanup() {
+  set +e
   stop_filler
   kill_recorder
-  [ -n "$MOUNTED" ] && umount "$MOUNTED" 2>/dev/null || true
-  rm -rf "$SANDBOX"
+  if [ -n "$MOUNTED" ]; then
+    umount "$MOUNTED" 2>/dev/null || umount -l "$MOUNTED" 2>/dev/null
+  fi
+  chmod -R u+rwX "$SANDBOX" 2>/dev/null
+  rm -rf "$SANDBOX" 2>/dev/null
+  return 0
 }
 trap cleanup EXIT
 
@@ -105,7 +115,8 @@ full-disk)
   # failed write frees again, for as long as the fault lasts.
   step "filling the rest of the filesystem"
   fill_up
-  ( while :; do fill_up; sleep 0.05; done ) &
+  touch "$FILLING"
+  ( while [ -e "$FILLING" ]; do fill_up; sleep 0.05; done ) &
   FILLER=$!
   sleep 0.5
   [ "$(df -k --output=avail "$ARCHIVE" | tail -1)" -eq 0 ] || fail "the archive filesystem could not be filled"

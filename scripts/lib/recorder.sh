@@ -136,10 +136,14 @@ stop_recorder() {
 
 recorder_alive() { [ -n "${RECORDER_PID:-}" ] && kill -0 "$RECORDER_PID" 2>/dev/null; }
 
-# Kills a recorder still running (on any exit of the script). Never with an
-# empty pid: "kill 0" would take the whole process group, test runner included.
+# Kills a recorder still running (on any exit of the script) and waits for
+# it, so no file of the sandbox is held open afterwards. Never with an empty
+# pid: "kill 0" would take the whole process group, test runner included.
 kill_recorder() {
-  [ -n "${RECORDER_PID:-}" ] && kill -KILL "$RECORDER_PID" 2>/dev/null
+  [ -n "${RECORDER_PID:-}" ] || return 0
+  kill -KILL "$RECORDER_PID" 2>/dev/null || true
+  wait "$RECORDER_PID" 2>/dev/null || true
+  RECORDER_PID=""
   return 0
 }
 
