@@ -154,7 +154,10 @@ deleted-folder)
   start_recorder
   started_recording || true
   step "archive folder deleted"
-  rm -rf "$ARCHIVE"
+  # One rename takes the folder away at once; removing it in place could race
+  # the recorder creating a temporary file in it (rm then fails on ENOTEMPTY).
+  mv "$ARCHIVE" "$SANDBOX/gone"
+  rm -rf "$SANDBOX/gone" 2>/dev/null || true
   sleep 2
   still_processing "archive folder deleted"
   [ ! -e "$ARCHIVE" ] || [ "$(archive_count A)" -eq 0 ] || fail "images appeared in a deleted folder"
