@@ -60,8 +60,10 @@ public:
 
     bool iconAdded() const { return iconAdded_; }
     bool iconRemoved() const { return iconRemoved_; }
-    // True while the icon is in the notification area, so hiding the window there is safe.
-    bool isIconShown() const { return iconAdded_ && !iconRemoved_; }
+    // True while the icon is in the notification area, so hiding the window
+    // there is safe: added, put back after the area last came (the watch),
+    // and the area still there now (the watch may not have looked yet).
+    bool isIconShown() const { return iconAdded_ && lastAvailable_ && trayAvailable_(); }
     QString toolTip() const { return toolTip_; }
     int iconId() const { return iconId_; }
     // The icon menu, composed anew each time it is about to open.

@@ -103,6 +103,35 @@ TEST(SystemTray, IconIsAddedOnceANotificationAreaAppears)
     EXPECT_TRUE(tray.isIconShown());
 }
 
+TEST(SystemTray, IconCountsAsShownOnlyWhileTheNotificationAreaIsThere)
+{
+    FakeTarget target;
+    bool available = true;
+    int asked = 0;
+    CSystemTray tray(target, [&] {
+        ++asked;
+        return available;
+    });
+    tray.setWatchInterval(10);
+    ASSERT_TRUE(tray.ShowInTray("Vistrel 1", testIcon(), kTrayIconId));
+    EXPECT_TRUE(tray.isIconShown());
+
+    // The panel goes away: the window must not be hidden where nothing brings it back.
+    available = false;
+    EXPECT_FALSE(tray.isIconShown());
+    const int before = asked;
+    ASSERT_TRUE(test::waitFor([&] { return asked > before; })); // the watch has seen it too
+    EXPECT_FALSE(tray.isIconShown());
+    EXPECT_TRUE(tray.iconAdded());
+
+    // Back again, but the icon is only there once the watch has put it back.
+    tray.setWatchInterval(60 * 60 * 1000);
+    available = true;
+    EXPECT_FALSE(tray.isIconShown());
+    tray.setWatchInterval(10);
+    EXPECT_TRUE(test::waitFor([&] { return tray.isIconShown(); }));
+}
+
 TEST(SystemTray, HidingAndRestoringWithoutAnIconPlaceIsImmediate)
 {
     FakeTarget target;
