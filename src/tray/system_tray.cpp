@@ -75,7 +75,6 @@ void CSystemTray::CreateIcon()
             [this](QSystemTrayIcon::ActivationReason reason) { HandleIconMessage(iconId_, reason); });
     icon_->show();
     iconAdded_ = true;
-    iconRemoved_ = false;
 }
 
 void CSystemTray::RemoveFromTray()
@@ -93,14 +92,10 @@ void CSystemTray::ReAddIcon()
 {
     if (!iconAdded_)
         return;
-    if (!iconRemoved_) {
-        icon_->hide();
-        iconRemoved_ = true;
-    }
-    if (iconAdded_ && iconRemoved_) {
-        icon_->show();
-        iconRemoved_ = false;
-    }
+    // A notification area created anew does not know the icon; taking it out
+    // and showing it again registers it there.
+    icon_->hide();
+    icon_->show();
 }
 
 void CSystemTray::CheckAvailability()

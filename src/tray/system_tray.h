@@ -59,7 +59,6 @@ public:
     QRect FindNotifyAreaRect() const;
 
     bool iconAdded() const { return iconAdded_; }
-    bool iconRemoved() const { return iconRemoved_; }
     // True while the icon is in the notification area, so hiding the window
     // there is safe: added, put back after the area last came (the watch),
     // and the area still there now (the watch may not have looked yet).
@@ -88,7 +87,6 @@ private:
     QIcon iconImage_;
     int iconId_ = 0;
     bool iconAdded_ = false;
-    bool iconRemoved_ = false;
     bool pendingAdd_ = false; // ShowInTray found no notification area yet
     bool lastAvailable_ = false;
 };

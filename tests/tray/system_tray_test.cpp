@@ -84,7 +84,7 @@ TEST(SystemTray, ReAddAndRemoveKeepTheFlagsStraight)
     tray.ShowInTray("Vistrel 1", testIcon(), kTrayIconId);
     tray.ReAddIcon();
     EXPECT_TRUE(tray.iconAdded());
-    EXPECT_FALSE(tray.iconRemoved());
+    EXPECT_TRUE(tray.isIconShown());
     tray.RemoveFromTray();
     EXPECT_FALSE(tray.iconAdded());
     tray.ReAddIcon();
