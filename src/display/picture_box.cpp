@@ -71,8 +71,9 @@ void CPictureBoxEx::SetImage(std::unique_ptr<Frame> frame, bool repaint)
 
 void CPictureBoxEx::SetHasPicture(bool hasPicture)
 {
-    hasPicture_ = hasPicture;
-    if (!hasPicture)
+    // Only a pane that loses its picture needs painting grey; the multiplexer
+    // clears the panes it skips at every step.
+    if (hasPicture_.exchange(hasPicture) && !hasPicture)
         requestUpdate();
 }
 

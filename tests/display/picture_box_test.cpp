@@ -229,6 +229,14 @@ TEST_F(ShownPane, RepaintRequestsAreQueuedFromAnyThread)
     paints = pane_.paintCount();
     std::thread([this] { pane_.SetHasPicture(false); }).join();
     EXPECT_TRUE(test::waitFor([&] { return pane_.paintCount() > paints; }));
+
+    // A pane that already shows no picture is not painted again: the
+    // multiplexer clears skipped panes at every step.
+    paints = pane_.paintCount();
+    std::thread([this] { pane_.SetHasPicture(false); }).join();
+    for (int i = 0; i < 3; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_EQ(pane_.paintCount(), paints);
 }
 
 TEST_F(ShownPane, DoubleClickAsksForTheCameraOptions)
