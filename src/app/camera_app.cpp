@@ -7,6 +7,8 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -34,6 +36,12 @@ int CCameraApp::Run(const std::vector<std::string>& arguments)
         return 0;
     mainWindow.show();
     QApplication::exec();
+    if (mainWindow.workerHung()) {
+        // The settings are saved; destroying the window a hung worker still
+        // updates would pull it out from under that worker.
+        std::fflush(nullptr);
+        std::_Exit(0);
+    }
     return 0;
 }
 

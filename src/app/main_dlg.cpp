@@ -509,6 +509,12 @@ void CMainDlg::OnExitTimer()
         QCoreApplication::exit(0);
 }
 
+bool CMainDlg::workerHung() const
+{
+    const auto running = [](const auto& worker) { return worker && worker->isRunning(); };
+    return exitFinished_ && (running(imageThread_) || running(archiveThread_));
+}
+
 int CMainDlg::VideoInputCount()
 {
     return setupWindow_ ? setupWindow_->Video().ListInputs(nullptr) : -1;

@@ -102,6 +102,8 @@ public:
     bool exitStarted() const { return exitStarted_; }
     // The exit sequence has saved and asked the event loop to end.
     bool exitFinished() const { return exitFinished_; }
+    // After the exit sequence: a worker outlived its wait and still uses this window.
+    bool workerHung() const;
     // Saves done so far; the exit sequence adds exactly one.
     int settingsSaveCount() const { return saveCount_; }
     // The area below the menu bar, in whose coordinates the controls lie.
