@@ -108,6 +108,7 @@ full-disk)
   MOUNTED="$ARCHIVE"
   seed_one
   start_recorder
+  recorder_ready || true
   step "recording into a 64 kB archive filesystem"
   started_recording || true
   # "Nearly full" is not full: an image smaller than the pages left would
@@ -138,6 +139,7 @@ read-only)
     RECORDER_PREFIX=(setpriv --reuid=65534 --regid=65534 --clear-groups)
   fi
   start_recorder
+  recorder_ready || true
   started_recording || true
   step "archive folder read-only"
   chmod 0555 "$ARCHIVE"
@@ -152,6 +154,7 @@ read-only)
 deleted-folder)
   seed_one
   start_recorder
+  recorder_ready || true
   started_recording || true
   step "archive folder deleted"
   # One rename takes the folder away at once; removing it in place could race
@@ -184,11 +187,13 @@ garbled-settings)
   printf 'leftover' >"$(dirname "$camera")/.values.reg.999.1.tmp"
   SETTINGS_IGNORE=".values.reg.999.1.tmp"
   start_recorder
-  sleep 3
+  recorder_ready || true
+  sleep 3 # it reads its settings after taking the lock: give it time on them
   recorder_alive || fail "the recorder died on garbled settings"
   finish no
   step "a second start on the settings the first one saved"
   start_recorder
+  recorder_ready || true
   sleep 3
   recorder_alive || fail "the recorder died on its own saved settings"
   finish no
@@ -218,6 +223,7 @@ clock-back)
   echo "+0" >"$offset_file"
   RECORDER_PREFIX=(env LD_PRELOAD="$lib" FAKETIME_TIMESTAMP_FILE="$offset_file" FAKETIME_NO_CACHE=1 DONT_FAKE_MONOTONIC=1 FAKETIME_DONT_FAKE_MONOTONIC=1)
   start_recorder
+  recorder_ready || true
   started_recording || true
   WAIT_LIMIT=30 wait_until archive_at_most 600 || true
   step "clock stepped back an hour"

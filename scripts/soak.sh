@@ -38,7 +38,7 @@ note_archives() {
 }
 
 start_recorder
-sleep 2 # the first sample shows the recorder running, not the bare fork
+recorder_ready || true # the first sample shows the recorder running, not the bare fork
 start_ticks=""; start_rss=""; start_fds=""
 warm_rss=""; warm_fds=""
 end_rss=""; end_fds=""; end_ticks=""

@@ -136,6 +136,27 @@ stop_recorder() {
 
 recorder_alive() { [ -n "${RECORDER_PID:-}" ] && kill -0 "$RECORDER_PID" 2>/dev/null; }
 
+# True while the recorder holds its instance lock file open. Seen through its
+# descriptors, never probed with flock: a probe would take instance 1 itself.
+recorder_holds_lock() {
+  local lock link
+  lock="$(readlink -f "$VISTREL_RUNTIME_DIR")/instance-1.lock"
+  for link in /proc/"$RECORDER_PID"/fd/*; do
+    [ "$(readlink "$link" 2>/dev/null)" = "$lock" ] && return 0
+  done
+  return 1
+}
+recorder_up_or_gone() { ! recorder_alive || recorder_holds_lock; }
+
+# Waits (at most 60 s) until the recorder started by start_recorder is up.
+# It installs its SIGTERM handling before it takes its instance lock; a
+# SIGTERM before that would end it with status 143 instead of a clean stop.
+recorder_ready() {
+  WAIT_LIMIT=60 wait_until recorder_up_or_gone || true
+  recorder_alive || { fail "the recorder ended while starting"; return 1; }
+  recorder_holds_lock || { fail "the recorder did not take its instance lock within 60 s"; return 1; }
+}
+
 # Kills a recorder still running (on any exit of the script) and waits for
 # it, so no file of the sandbox is held open afterwards. Never with an empty
 # pid: "kill 0" would take the whole process group, test runner included.
