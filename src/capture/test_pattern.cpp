@@ -242,8 +242,11 @@ std::shared_ptr<Frame> TestPatternDevice::NextBuffer()
 {
     // The spare is no longer the latest, so no new grab can reach it: once
     // this thread holds its only reference it can be drawn over.
-    if (spare_ && spare_.use_count() == 1)
+    if (spare_ && spare_.use_count() == 1) {
+        // use_count() is a relaxed read: order the last grab's reads before our writes.
+        std::atomic_thread_fence(std::memory_order_acquire);
         return std::move(spare_);
+    }
     return std::shared_ptr<Frame>(Frame::Create(format_.width, format_.height, deliveredBitCount_));
 }
 

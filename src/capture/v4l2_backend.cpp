@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -353,9 +354,11 @@ void V4l2Device::Publish(const Buffer& buffer, size_t used)
     // The spare is no longer the latest, so once this thread holds its only
     // reference no grab can be reading it.
     std::shared_ptr<RawFrame> frame;
-    if (spare_ && spare_.use_count() == 1)
+    if (spare_ && spare_.use_count() == 1) {
+        // use_count() is a relaxed read: order the last grab's reads before our writes.
+        std::atomic_thread_fence(std::memory_order_acquire);
         frame = std::move(spare_);
-    else
+    } else
         frame = std::make_shared<RawFrame>();
     if (frame->bytes.size() < used)
         frame->bytes.resize(used);
