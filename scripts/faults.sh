@@ -134,9 +134,17 @@ read-only)
   # Permissions do not bind root, so the recorder runs as an unprivileged user.
   seed_one
   if [ "$(id -u)" -eq 0 ]; then
+    # That user may not reach the build folder (a clone under a 0700 home):
+    # it runs a copy in the sandbox, which needs nothing else from the build.
+    install -m 0755 "$VISTREL_BIN" "$SANDBOX/vistrel"
+    VISTREL_BIN="$SANDBOX/vistrel"
     chown -R 65534:65534 "$SANDBOX"
     chmod 0755 "$SANDBOX"
     RECORDER_PREFIX=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    if ! "${RECORDER_PREFIX[@]}" test -x "$VISTREL_BIN"; then
+      echo "SKIPPED: user 65534 cannot reach the sandbox $SANDBOX (set TMPDIR to a folder it can enter)"
+      exit 77
+    fi
   fi
   start_recorder
   recorder_ready || true
