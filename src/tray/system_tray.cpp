@@ -7,6 +7,7 @@
 #include <QPropertyAnimation>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 namespace vistrel {
 
@@ -175,6 +176,11 @@ void CSystemTray::HideToTray(QWidget* window, bool force)
             return;
         guarded->hide();
         guarded->setGeometry(from);
+        // A hidden widget keeps its place to itself, and the desktop's late
+        // reports of the shrunken window would then overwrite it; telling the
+        // desktop too makes its last report the right one.
+        if (QWindow* handle = guarded->windowHandle())
+            handle->setGeometry(from);
         guarded->setWindowOpacity(1.0);
     });
     animation_ = group;

@@ -56,7 +56,8 @@ public:
     // the icon's place where the desktop reports it.
     void ShowFromTray(QWidget* window, bool force);
     // The icon's place on the screen; empty where the desktop does not say.
-    QRect FindNotifyAreaRect() const;
+    // Virtual so that tests can give a place where the desktop gives none.
+    virtual QRect FindNotifyAreaRect() const;
 
     bool iconAdded() const { return iconAdded_; }
     // True while the icon is in the notification area, so hiding the window

@@ -132,6 +132,43 @@ TEST(SystemTray, IconCountsAsShownOnlyWhileTheNotificationAreaIsThere)
     EXPECT_TRUE(test::waitFor([&] { return tray.isIconShown(); }));
 }
 
+// An icon whose place the desktop reports, so the window is animated.
+class PlacedTray : public CSystemTray {
+public:
+    using CSystemTray::CSystemTray;
+    QRect FindNotifyAreaRect() const override { return QRect(600, 460, 16, 16); }
+};
+
+TEST(SystemTray, AnimationsEndWithTheWindowsPlaceAndOpacityIntact)
+{
+    FakeTarget target;
+    PlacedTray tray(target, [] { return true; });
+    tray.ShowInTray("Vistrel 1", testIcon(), kTrayIconId);
+    QWidget window;
+    window.setGeometry(100, 80, 200, 100);
+    window.show();
+    const QRect place = window.geometry();
+    const auto restored = [&] { return window.geometry() == place && window.windowOpacity() == 1.0; };
+
+    tray.HideToTray(&window, false);
+    EXPECT_TRUE(window.isVisible()); // still shrinking
+    ASSERT_TRUE(test::waitFor([&] { return !window.isVisible(); }));
+    EXPECT_TRUE(test::waitFor(restored));
+
+    tray.ShowFromTray(&window, false);
+    EXPECT_TRUE(window.isVisible());
+    ASSERT_TRUE(test::waitFor(restored));
+
+    // Hiding while the window still grows out of the icon finishes the growth
+    // first, so the window keeps its full place for the next restore.
+    tray.HideToTray(&window, false);
+    ASSERT_TRUE(test::waitFor([&] { return !window.isVisible(); }));
+    tray.ShowFromTray(&window, false);
+    tray.HideToTray(&window, false);
+    ASSERT_TRUE(test::waitFor([&] { return !window.isVisible(); }));
+    EXPECT_TRUE(test::waitFor(restored));
+}
+
 TEST(SystemTray, HidingAndRestoringWithoutAnIconPlaceIsImmediate)
 {
     FakeTarget target;
