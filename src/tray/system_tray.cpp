@@ -149,6 +149,29 @@ void CSystemTray::StopAnimation()
     }
 }
 
+void CSystemTray::Animate(QWidget* window, const QRect& fromRect, const QRect& toRect, qreal fromOpacity,
+                          qreal toOpacity, std::function<void(QWidget&)> atEnd)
+{
+    auto* group = new QParallelAnimationGroup(this);
+    auto* move = new QPropertyAnimation(window, "geometry", group);
+    move->setDuration(kAnimationMs);
+    move->setStartValue(fromRect);
+    move->setEndValue(toRect);
+    auto* fade = new QPropertyAnimation(window, "windowOpacity", group);
+    fade->setDuration(kAnimationMs);
+    fade->setStartValue(fromOpacity);
+    fade->setEndValue(toOpacity);
+    if (atEnd) {
+        QPointer<QWidget> guarded(window);
+        connect(group, &QAbstractAnimation::finished, this, [guarded, atEnd = std::move(atEnd)] {
+            if (guarded)
+                atEnd(*guarded);
+        });
+    }
+    animation_ = group;
+    group->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
 void CSystemTray::HideToTray(QWidget* window, bool force)
 {
     Q_UNUSED(force);
@@ -161,30 +184,16 @@ void CSystemTray::HideToTray(QWidget* window, bool force)
         return;
     }
     const QRect from = window->geometry();
-    auto* group = new QParallelAnimationGroup(this);
-    auto* shrink = new QPropertyAnimation(window, "geometry", group);
-    shrink->setDuration(kAnimationMs);
-    shrink->setStartValue(from);
-    shrink->setEndValue(iconRect);
-    auto* fade = new QPropertyAnimation(window, "windowOpacity", group);
-    fade->setDuration(kAnimationMs);
-    fade->setStartValue(1.0);
-    fade->setEndValue(0.0);
-    QPointer<QWidget> guarded(window);
-    connect(group, &QAbstractAnimation::finished, this, [guarded, from] {
-        if (!guarded)
-            return;
-        guarded->hide();
-        guarded->setGeometry(from);
+    Animate(window, from, iconRect, 1.0, 0.0, [from](QWidget& hidden) {
+        hidden.hide();
+        hidden.setGeometry(from);
         // A hidden widget keeps its place to itself, and the desktop's late
         // reports of the shrunken window would then overwrite it; telling the
         // desktop too makes its last report the right one.
-        if (QWindow* handle = guarded->windowHandle())
+        if (QWindow* handle = hidden.windowHandle())
             handle->setGeometry(from);
-        guarded->setWindowOpacity(1.0);
+        hidden.setWindowOpacity(1.0);
     });
-    animation_ = group;
-    group->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 void CSystemTray::ShowFromTray(QWidget* window, bool force)
@@ -203,17 +212,7 @@ void CSystemTray::ShowFromTray(QWidget* window, bool force)
         window->setWindowOpacity(0.0);
         window->setGeometry(iconRect);
         window->show();
-        auto* group = new QParallelAnimationGroup(this);
-        auto* grow = new QPropertyAnimation(window, "geometry", group);
-        grow->setDuration(kAnimationMs);
-        grow->setStartValue(iconRect);
-        grow->setEndValue(to);
-        auto* fade = new QPropertyAnimation(window, "windowOpacity", group);
-        fade->setDuration(kAnimationMs);
-        fade->setStartValue(0.0);
-        fade->setEndValue(1.0);
-        animation_ = group;
-        group->start(QAbstractAnimation::DeleteWhenStopped);
+        Animate(window, iconRect, to, 0.0, 1.0, {});
     }
     window->raise();
     window->activateWindow();

@@ -76,6 +76,10 @@ private:
     void CheckAvailability();
     void CreateIcon();
     void StopAnimation();
+    // Moves `window` between the two places while fading it, then calls
+    // `atEnd` on it unless it is gone meanwhile.
+    void Animate(QWidget* window, const QRect& fromRect, const QRect& toRect, qreal fromOpacity, qreal toOpacity,
+                 std::function<void(QWidget&)> atEnd);
 
     ITrayTarget& target_;
     std::function<bool()> trayAvailable_;
