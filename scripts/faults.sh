@@ -84,18 +84,10 @@ no_archive_growth_for() { # seconds
 }
 
 finish() { # check-counters: yes|no
-  local status=0
-  stop_recorder 60 || status=$?
-  [ "$status" -eq 0 ] || fail "the recorder exited with status $status after SIGTERM"
-  local partial; partial="$(partial_jpegs)"
-  [ -z "$partial" ] || fail "partial JPEGs under final names: $partial"
-  [ -z "$(find "$HOME/Cameras" -name '.*.tmp-*' 2>/dev/null)" ] || fail "temporary image files left behind"
+  stop_recorder_cleanly
+  check_saved_images
   settings_whole || fail "a settings file is not whole"
-  if [ "$1" = yes ]; then
-    local saved on_disk
-    saved="$(reg_read_le32 "$(camera_key A)" LastArchiveSize)"; on_disk="$(archive_count A)"
-    [ "${saved:-x}" = "$on_disk" ] || fail "LastArchiveSize ${saved:-missing} but $on_disk archive files"
-  fi
+  if [ "$1" = yes ]; then check_archive_size A; fi
 }
 
 case "$NAME" in

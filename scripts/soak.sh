@@ -57,11 +57,7 @@ while [ $((SECONDS - t0)) -lt "$DURATION" ]; do
   sleep "$SAMPLE_SECONDS"
 done
 
-status=0
-if recorder_alive; then
-  stop_recorder 60 || status=$?
-  [ "$status" -eq 0 ] || fail "the recorder exited with status $status after SIGTERM"
-fi
+if recorder_alive; then stop_recorder_cleanly; fi
 note_archives
 
 hz="$(getconf CLK_TCK)"
@@ -76,14 +72,11 @@ for ((i = 0; i < ${#letters}; i++)); do
   saved="$(reg_read_le32 "$(camera_key "$L")" LastArchiveSize)"
   echo "camera $L: $written archive images written, $on_disk on disk, LastArchiveSize ${saved:-missing}"
   [ "$written" -gt 0 ] || fail "camera $L wrote no archive image"
-  [ "${saved:-x}" = "$on_disk" ] || fail "camera $L: LastArchiveSize ${saved:-missing} but $on_disk files on disk"
+  check_archive_size "$L"
   jpeg_whole "$HOME/Cameras/Cam1$L.jpg" || fail "camera $L: the static file is missing or not a whole JPEG"
 done
 
-partial="$(partial_jpegs)"
-[ -z "$partial" ] || fail "partial JPEGs under final names: $partial"
-leftover="$(find "$HOME/Cameras" -name '.*.tmp-*' 2>/dev/null)"
-[ -z "$leftover" ] || fail "temporary files left behind: $leftover"
+check_saved_images
 
 echo "resident memory: ${start_rss:-?} kB at start, ${warm_rss:-?} kB after warm-up, ${end_rss:-?} kB at end (bound +$RSS_BOUND_KB kB)"
 echo "open descriptors: ${start_fds:-?} at start, ${warm_fds:-?} after warm-up, ${end_fds:-?} at end (bound +$FD_BOUND)"

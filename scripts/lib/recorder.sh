@@ -188,6 +188,32 @@ archive_count() { # letter
   find "$HOME/Cameras/Camera1$1" -maxdepth 1 -type f -name "*-Cam1$1.jpg" 2>/dev/null | wc -l
 }
 
+# End-of-run checks of soak.sh and the fault runs, each said through fail.
+
+# Stops the recorder with SIGTERM (waiting at most 60 s); it must exit with 0.
+stop_recorder_cleanly() {
+  local status=0
+  stop_recorder 60 || status=$?
+  [ "$status" -eq 0 ] || fail "the recorder exited with status $status after SIGTERM"
+}
+
+# No partial JPEG under a final name, no temporary image file left behind.
+check_saved_images() {
+  local partial leftover
+  partial="$(partial_jpegs)"
+  [ -z "$partial" ] || fail "partial JPEGs under final names: $partial"
+  leftover="$(find "$HOME/Cameras" -name '.*.tmp-*' 2>/dev/null)"
+  [ -z "$leftover" ] || fail "temporary image files left behind: $leftover"
+}
+
+# The camera's stored "LastArchiveSize" equals its archive files on disk.
+check_archive_size() { # letter
+  local saved on_disk
+  saved="$(reg_read_le32 "$(camera_key "$1")" LastArchiveSize)"
+  on_disk="$(archive_count "$1")"
+  [ "${saved:-x}" = "$on_disk" ] || fail "camera $1: LastArchiveSize ${saved:-missing} but $on_disk archive files on disk"
+}
+
 # Waits until "$@" succeeds, at most $WAIT_LIMIT seconds (default 20).
 wait_until() {
   local limit="${WAIT_LIMIT:-20}" i=0
