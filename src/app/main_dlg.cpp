@@ -15,6 +15,7 @@
 #include "display/picture_box.h"
 #include "options/muxer_dlg.h"
 #include "options/options_dlg.h"
+#include "pipeline/transforms.h"
 #include "resources/resources.h"
 #include "tray/tray_menu.h"
 

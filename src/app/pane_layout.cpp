@@ -43,19 +43,6 @@ PaneLayout GridLayout(const GridView& view)
 
 } // namespace
 
-int RotationDegrees(const std::string& text)
-{
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            break;
-        if (value > 100000000)
-            break; // far beyond any angle; stop before the int overflows
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
-
 PaneLayout ComputePaneLayout(int camView, int paneWidth, int paneHeight, int rotationA)
 {
     if (camView == 1) {

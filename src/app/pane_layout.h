@@ -4,7 +4,6 @@
 #include <QSize>
 
 #include <array>
-#include <string>
 
 namespace vistrel {
 
@@ -34,8 +33,5 @@ inline constexpr int kDefaultPaneHeight = 242;
 // size + 2), falling back to 322 x 242 when the width is not 1..1024, and
 // swaps the two when camera A is rotated by 90 or 270 degrees.
 PaneLayout ComputePaneLayout(int camView, int paneWidth, int paneHeight, int rotationA);
-
-// A "Rotation" text as a number: its leading decimal digits, 0 without any.
-int RotationDegrees(const std::string& text);
 
 } // namespace vistrel

@@ -3,14 +3,13 @@
 #include "capture/capture_backend.h"
 #include "capture/capture_log.h"
 #include "capture/capture_preview.h"
+#include "common/leading_number.h"
 
 #include <QComboBox>
 #include <QPointer>
 
 #include <atomic>
 #include <cerrno>
-#include <cctype>
-#include <climits>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -35,25 +34,6 @@ bool IsAcceptedBitCount(int bitCount)
     case 32: return true;
     default: return false;
     }
-}
-
-// Decimal conversion as strtol does it: leading white space, a sign, digits
-// up to the first non-digit; 0 without digits. Saturates at the 32-bit range.
-int ParseNumber(const std::string& token)
-{
-    size_t i = 0;
-    while (i < token.size() && std::isspace(static_cast<unsigned char>(token[i])))
-        ++i;
-    bool negative = false;
-    if (i < token.size() && (token[i] == '+' || token[i] == '-'))
-        negative = token[i++] == '-';
-    long long value = 0;
-    for (; i < token.size() && std::isdigit(static_cast<unsigned char>(token[i])); ++i) {
-        value = value * 10 + (token[i] - '0');
-        if (value > INT_MAX)
-            return negative ? INT_MIN : INT_MAX;
-    }
-    return int(negative ? -value : value);
 }
 
 // Adds `text` where a sorted drop-down list would put it (text order, case ignored).
@@ -147,9 +127,9 @@ void CDXVideo::ParseFormat(const std::string& text, int& width, int& height, int
     }
     if (found < 3)
         return;
-    width = ParseNumber(tokens[0]);
-    height = ParseNumber(tokens[1]);
-    bitCount = ParseNumber(tokens[2]);
+    width = LeadingInt(tokens[0]);
+    height = LeadingInt(tokens[1]);
+    bitCount = LeadingInt(tokens[2]);
 }
 
 int CDXVideo::StartCapture(int deviceIndex, CapturePreview* preview, const std::string& formatText)

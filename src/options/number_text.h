@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/leading_number.h" // LeadingInteger, LeadingInt
+
 #include <cstdint>
 #include <string>
 
@@ -12,13 +14,6 @@ namespace vistrel {
 // The leading decimal number of `text` as strtod reads it (blanks, sign,
 // exponent, "inf" and "nan" included); 0 when the text starts with no number.
 double LeadingDouble(const std::string& text);
-
-// The leading decimal integer as strtol reads it; beyond the range of long long
-// it saturates instead of wrapping. 0 when there are no digits.
-long long LeadingInteger(const std::string& text);
-
-// atoi semantics, saturated to the range of int.
-int32_t LeadingInt(const std::string& text);
 
 // Seconds text of the dialogs: "%.3f" of ms × 0.001 (1000 gives "1.000").
 std::string FormatFixed3(double value);

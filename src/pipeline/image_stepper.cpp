@@ -4,7 +4,6 @@
 #include "pipeline/transforms.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -19,23 +18,6 @@ namespace {
 constexpr uint32_t kMeterRed = Rgb(255, 0, 0);
 constexpr uint32_t kMeterGreen = Rgb(0, 128, 0);
 constexpr uint32_t kMeterNavy = Rgb(0, 0, 128);
-
-// The decimal value of the text's leading digits, as atoi reads them
-// ("90" gives 90; "", "abc" give 0).
-int LeadingNumber(const std::string& text)
-{
-    const char* p = text.c_str();
-    while (std::isspace(static_cast<unsigned char>(*p)))
-        ++p;
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+')
-        ++p;
-    long long value = 0;
-    for (; std::isdigit(static_cast<unsigned char>(*p)) && value <= INT_MAX; ++p)
-        value = value * 10 + (*p - '0');
-    value = std::min<long long>(value, INT_MAX);
-    return int(negative ? -value : value);
-}
 
 template <typename... Args>
 std::string Format(const char* format, Args... args)
@@ -112,7 +94,7 @@ bool ImageStepper::ReloadSettings()
                 ++enabledInputCount_;
             camera.triggerLevel = settings_.TriggerLevel[k];
             camera.saveCount = settings_.SaveCount[k];
-            camera.rotation = settings_.Rotation[k];
+            camera.rotation = RotationDegrees(settings_.Rotation[k]);
             camera.horzFlip = settings_.HorzFlip[k] != 0;
             camera.vertFlip = settings_.VertFlip[k] != 0;
             camera.enableStaticSave = settings_.EnableStaticSave[k] != 0;
@@ -217,7 +199,7 @@ void ImageStepper::ProcessFrame(int k, std::unique_ptr<Frame> frame)
     Camera& camera = cameras_[size_t(k)];
     ICameraPane& pane = display_.Pane(k);
 
-    Rotate(*frame, LeadingNumber(camera.rotation));
+    Rotate(*frame, camera.rotation);
     if (camera.horzFlip)
         FlipHorizontal(*frame);
     if (camera.vertFlip)

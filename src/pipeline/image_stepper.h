@@ -68,7 +68,7 @@ private:
         bool muxerInput = false;
         int triggerLevel = 0;
         int saveCount = 0;
-        std::string rotation;
+        int rotation = 0; // degrees
         bool horzFlip = false;
         bool vertFlip = false;
         bool enableStaticSave = false;

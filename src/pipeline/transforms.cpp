@@ -1,5 +1,7 @@
 #include "pipeline/transforms.h"
 
+#include "common/leading_number.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -133,6 +135,11 @@ void Rotate(Frame& frame, int degrees)
         frame.header.bmi.biWidth = frame.header.bmi.biHeight;
         frame.header.bmi.biHeight = width;
     }
+}
+
+int RotationDegrees(const std::string& text)
+{
+    return std::max(0, int(LeadingInt(text)));
 }
 
 void FlipHorizontal(Frame& frame)

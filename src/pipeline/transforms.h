@@ -2,6 +2,8 @@
 
 #include "common/frame.h"
 
+#include <string>
+
 namespace vistrel {
 
 // Rotations and flips of a camera's frame, applied on the image thread before
@@ -14,6 +16,10 @@ namespace vistrel {
 // clockwise, 180 a half turn; 90 and 270 swap the header's width and height.
 // Any other value changes nothing.
 void Rotate(Frame& frame, int degrees);
+// The angle of a rotation setting, read as its leading integer ("270 degrees"
+// gives 270); 0 for a negative angle or no number. The image thread and the
+// main window's layout read it alike.
+int RotationDegrees(const std::string& text);
 // Mirrors every row.
 void FlipHorizontal(Frame& frame);
 // Reverses the order of the rows.

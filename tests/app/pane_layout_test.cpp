@@ -1,4 +1,5 @@
 #include "app/pane_layout.h"
+#include "pipeline/transforms.h"
 
 #include <gtest/gtest.h>
 
