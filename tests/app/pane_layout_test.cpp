@@ -88,6 +88,9 @@ TEST(Rotation, ReadsTheLeadingDigits)
     EXPECT_EQ(RotationDegrees("abc"), 0);
     EXPECT_EQ(RotationDegrees(""), 0);
     EXPECT_GT(RotationDegrees("99999999999999999999"), 0); // no overflow into a negative angle
+    // Read as the image thread turns the frame, so the layout swaps with it.
+    EXPECT_EQ(RotationDegrees(" 90"), 90);
+    EXPECT_EQ(RotationDegrees("+270"), 270);
 }
 
 } // namespace
