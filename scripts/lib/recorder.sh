@@ -223,9 +223,11 @@ wait_until() {
   done
 }
 
-proc_rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status" 2>/dev/null; }
-proc_fds() { ls "/proc/$1/fd" 2>/dev/null | wc -l; }
-proc_cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null; }
+# Empty (or 0 descriptors) once the process is gone, never a failure: a
+# recorder dying between two samples must be reported, not end the script.
+proc_rss_kb() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status" 2>/dev/null || true; }
+proc_fds() { { ls "/proc/$1/fd" 2>/dev/null || true; } | wc -l; }
+proc_cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || true; }
 
 # Every key file of the store is whole: it starts with the REGEDIT4 header,
 # ends with a line break, and no temporary file of the store is left (but
