@@ -2,7 +2,7 @@
 
 #include "app/about_dlg.h"
 #include "app/command_line.h"
-#include "app/commands.h"
+#include "common/commands.h"
 #include "app/control_id.h"
 #include "app/manual.h"
 #include "app/settings/settings_io.h"

@@ -1,6 +1,7 @@
 #include "options/muxer_dlg.h"
 
 #include "app/settings/instance_settings.h"
+#include "common/commands.h"
 #include "options/dialog_host.h"
 #include "options/number_text.h"
 
@@ -98,12 +99,12 @@ int CMuxerDlg::ChooseViewCommand(bool muxing) const
 {
     auto checked = [this](int input) { return FindControl<QCheckBox>(*this, 1006 + input)->isChecked(); };
     if (muxing && (checked(7) || checked(8)))
-        return kViewEightCameras;
+        return kView8Command;
     if (muxing && (checked(5) || checked(6)))
-        return kViewSixCameras;
+        return kView6Command;
     if (muxing && (checked(2) || checked(3) || checked(4)))
-        return kViewFourCameras;
-    return kViewOneCamera;
+        return kView4Command;
+    return kView1Command;
 }
 
 void CMuxerDlg::OnOK()

@@ -21,12 +21,6 @@ struct InstanceSettings;
 class CMuxerDlg : public QDialog {
     Q_OBJECT
 public:
-    // View commands of the main window that OK may post.
-    static constexpr int kViewOneCamera = 32776;
-    static constexpr int kViewFourCameras = 32777;
-    static constexpr int kViewSixCameras = 32788;
-    static constexpr int kViewEightCameras = 32778;
-
     CMuxerDlg(IDialogHost& host, InstanceSettings& settings, QWidget* parent = nullptr);
     ~CMuxerDlg() override;
 

@@ -1,6 +1,6 @@
 #include "app/main_dlg.h"
 
-#include "app/commands.h"
+#include "common/commands.h"
 #include "app/settings/settings_io.h"
 #include "app/setup_window.h"
 #include "common/label_progress_ctrl.h"

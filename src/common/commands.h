@@ -2,7 +2,8 @@
 
 namespace vistrel {
 
-// Command ids of the main window's menu 129.
+// Command ids of the main window's menu 129; the multiplexer dialog posts
+// the view commands too.
 inline constexpr int kExitCommand = 32772;         // "&File" / "&Exit"
 inline constexpr int kSelectDeviceCommand = 32774; // "&Device" / "&Select Device\tF2"
 inline constexpr int kMultiplexingCommand = 32775; // "&Options" / "&Multiplexing"
