@@ -97,7 +97,7 @@ if [ "$span_written" -gt 0 ] && [ -n "$end_ticks" ]; then
   bench="$(dirname "$VISTREL_BIN")/bench/road_bench"
   if [ -x "$bench" ]; then
     bare="$("$bench" --benchmark_filter='BM_BareEncode/320/240$' 2>/dev/null \
-            | awk '$1 == "BM_BareEncode/320/240" { print $4 * ($5 == "ns" ? 1e-9 : $5 == "us" ? 1e-6 : $5 == "ms" ? 1e-3 : 1) }' | head -1)"
+            | awk '$1 == "BM_BareEncode/320/240" { print $4 * ($5 == "ns" ? 1e-9 : $5 == "us" ? 1e-6 : $5 == "ms" ? 1e-3 : 1) }' | head -1 || true)"
     if [ -n "$bare" ]; then
       awk -v p="$per_image" -v b="$bare" 'BEGIN {printf "one bare libjpeg-turbo encode of a 320x240 frame: %.6f s CPU; a soak frame costs %.1fx that\n", b, p / b}'
     fi

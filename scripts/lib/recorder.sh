@@ -184,8 +184,9 @@ partial_jpegs() {
   done < <(find "$HOME/Cameras" -name '*.jpg' ! -name '.*' -type f -print0 2>/dev/null)
 }
 
+# 0 while the folder is missing (a fault run deletes it), never a failure.
 archive_count() { # letter
-  find "$HOME/Cameras/Camera1$1" -maxdepth 1 -type f -name "*-Cam1$1.jpg" 2>/dev/null | wc -l
+  { find "$HOME/Cameras/Camera1$1" -maxdepth 1 -type f -name "*-Cam1$1.jpg" 2>/dev/null || true; } | wc -l
 }
 
 # End-of-run checks of soak.sh and the fault runs, each said through fail.
@@ -202,7 +203,7 @@ check_saved_images() {
   local partial leftover
   partial="$(partial_jpegs)"
   [ -z "$partial" ] || fail "partial JPEGs under final names: $partial"
-  leftover="$(find "$HOME/Cameras" -name '.*.tmp-*' 2>/dev/null)"
+  leftover="$(find "$HOME/Cameras" -name '.*.tmp-*' 2>/dev/null || true)"
   [ -z "$leftover" ] || fail "temporary image files left behind: $leftover"
 }
 
@@ -244,7 +245,7 @@ settings_whole() {
   return "$bad"
 }
 
-file_mtime() { stat -c %y "$1" 2>/dev/null; }
+file_mtime() { stat -c %y "$1" 2>/dev/null || true; } # empty while missing
 
 # True once the file's modification time differs from $2.
 file_changed_since() { [ "$(file_mtime "$1")" != "$2" ]; }
