@@ -56,6 +56,7 @@ seed_one() { seed_recorder A 100 1; }
 archive_at_least() { [ "$(archive_count A)" -ge "$1" ]; }
 archive_above() { [ "$(archive_count A)" -gt "$1" ]; }
 archive_at_most() { [ "$(archive_count A)" -le "$1" ]; }
+archive_fs_full() { [ "$(df -k --output=avail "$ARCHIVE" | tail -1)" -eq 0 ]; }
 # Appends zeros to a file beside the images until the filesystem is full.
 fill_up() { cat /dev/zero >>"$ARCHIVE/filler.bin" 2>/dev/null || true; }
 
@@ -111,8 +112,9 @@ full-disk)
   touch "$FILLING"
   ( while [ -e "$FILLING" ]; do fill_up; sleep 0.05; done ) &
   FILLER=$!
-  sleep 0.5
-  [ "$(df -k --output=avail "$ARCHIVE" | tail -1)" -eq 0 ] || fail "the archive filesystem could not be filled"
+  # A write of the recorder may free pages for a moment before the filler
+  # takes them again: full is waited for, not sampled once.
+  WAIT_LIMIT=10 wait_until archive_fs_full || fail "the archive filesystem could not be filled"
   still_processing "archive filesystem full"
   no_archive_growth_for 2
   stop_filler
