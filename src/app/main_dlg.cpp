@@ -3,7 +3,7 @@
 #include "app/about_dlg.h"
 #include "app/command_line.h"
 #include "common/commands.h"
-#include "app/control_id.h"
+#include "common/control_id.h"
 #include "app/manual.h"
 #include "app/settings/settings_io.h"
 #include "app/setup_window.h"
@@ -155,7 +155,7 @@ void CMainDlg::CreateControls()
 
 QWidget* CMainDlg::control(int id) const
 {
-    return FindControl(client_, id);
+    return FindControl(*client_, id);
 }
 
 CLabelProgressCtrl* CMainDlg::meter(int camera, Meter which) const

@@ -1,6 +1,5 @@
 #include "app/setup_window.h"
 
-#include "app/control_id.h"
 #include "capture/capture_backend.h"
 #include "capture/capture_preview.h"
 #include "common/timed_lock.h"

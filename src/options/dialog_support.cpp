@@ -3,20 +3,8 @@
 #include "common/worker_thread.h"
 #include "options/dialog_host.h"
 
-#include <QVariant>
 
 namespace vistrel {
-
-QWidget* FindControl(const QWidget& dialog, int id)
-{
-    const QList<QWidget*> children = dialog.findChildren<QWidget*>();
-    for (QWidget* child : children) {
-        const QVariant value = child->property(kControlIdProperty);
-        if (value.isValid() && value.toInt() == id)
-            return child;
-    }
-    return nullptr;
-}
 
 ThreadPoster DefaultThreadPoster()
 {

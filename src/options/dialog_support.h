@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/control_id.h" // FindControl, for the dialogs and their tests
 #include "common/messages.h"
 
 #include <QWidget>
@@ -9,17 +10,6 @@
 namespace vistrel {
 
 class IDialogHost;
-
-// Every control of the dialog templates carries its numeric id in the dynamic
-// property "controlId" (object names must be identifiers, so they cannot be
-// the bare number). These find a control by that id among a dialog's children.
-inline constexpr char kControlIdProperty[] = "controlId";
-QWidget* FindControl(const QWidget& dialog, int id);
-template <class T>
-T* FindControl(const QWidget& dialog, int id)
-{
-    return qobject_cast<T*>(FindControl(dialog, id));
-}
 
 // How the dialogs post thread messages; PostThreadMessage by default, a
 // recorder in tests.

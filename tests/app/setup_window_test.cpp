@@ -1,6 +1,6 @@
 #include "app/setup_window.h"
 
-#include "app/control_id.h"
+#include "common/control_id.h"
 #include "capture/capture_backend.h"
 #include "capture/test_pattern.h"
 #include "support/temp_env.h"
@@ -96,8 +96,8 @@ TEST_F(SetupWindowTest, OpensIdleWithTheDevicesAndFormatsListed)
     auto window = makeWindow();
     EXPECT_EQ(window->windowTitle(), "Video Device Setup");
     for (int id = 1000; id <= 1006; ++id)
-        EXPECT_NE(FindControl(window.get(), id), nullptr) << id;
-    EXPECT_EQ(FindControl(window.get(), 1001), window->deviceList());
+        EXPECT_NE(FindControl(*window, id), nullptr) << id;
+    EXPECT_EQ(FindControl(*window, 1001), window->deviceList());
     EXPECT_EQ(window->deviceList()->count(), 1);
     EXPECT_EQ(window->deviceList()->itemText(0), "Vistrel Test Pattern");
     EXPECT_GT(window->formatList()->count(), 0);
@@ -213,10 +213,10 @@ TEST_F(SetupWindowTest, TheInitializeButtonUsesTheChosenDeviceAndFormat)
     const int index = window->formatList()->findText("160x120 8 bit");
     ASSERT_GE(index, 0);
     window->formatList()->setCurrentIndex(index);
-    QTest::mouseClick(qobject_cast<QWidget*>(FindControl(window.get(), 1004)), Qt::LeftButton);
+    QTest::mouseClick(qobject_cast<QWidget*>(FindControl(*window, 1004)), Qt::LeftButton);
     ASSERT_TRUE(window->IsRunning());
     EXPECT_EQ(window->statusText(), "Decompressed Video Running at 160x120 8bit");
-    QTest::mouseClick(qobject_cast<QWidget*>(FindControl(window.get(), 1005)), Qt::LeftButton);
+    QTest::mouseClick(qobject_cast<QWidget*>(FindControl(*window, 1005)), Qt::LeftButton);
     EXPECT_FALSE(window->IsRunning());
 }
 
