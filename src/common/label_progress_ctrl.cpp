@@ -1,5 +1,7 @@
 #include "common/label_progress_ctrl.h"
 
+#include "common/logfont.h"
+
 #include <QPainter>
 
 #include <algorithm>
@@ -160,7 +162,7 @@ QColor CLabelProgressCtrl::resolve(uint32_t colour, QPalette::ColorRole role) co
 {
     if (colour == kDefaultColour)
         return palette().color(role);
-    return QColor(int(colour & 0xFF), int((colour >> 8) & 0xFF), int((colour >> 16) & 0xFF));
+    return ToQColor(colour);
 }
 
 void CLabelProgressCtrl::paintEvent(QPaintEvent*)

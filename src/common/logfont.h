@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QColor>
 #include <QFont>
 
 #include <cstdint>
@@ -38,5 +39,15 @@ QFont ToQFont(const LOGFONTA& font);
 LOGFONTA FromQFont(const QFont& font);
 
 bool operator==(const LOGFONTA& a, const LOGFONTA& b);
+
+// Colours as the settings keep them (0x00BBGGRR, see Rgb()) to QColor and back.
+inline QColor ToQColor(uint32_t colorRef)
+{
+    return QColor(int(colorRef & 0xFF), int((colorRef >> 8) & 0xFF), int((colorRef >> 16) & 0xFF));
+}
+inline uint32_t FromQColor(const QColor& color)
+{
+    return uint32_t(color.red() & 0xFF) | uint32_t(color.green() & 0xFF) << 8 | uint32_t(color.blue() & 0xFF) << 16;
+}
 
 } // namespace vistrel

@@ -24,11 +24,6 @@ void replaceAll(std::string& text, const std::string& token, const std::string& 
         text.replace(at, token.size(), value);
 }
 
-QColor toQColor(uint32_t colour)
-{
-    return QColor(int(colour & 0xFF), int((colour >> 8) & 0xFF), int((colour >> 16) & 0xFF));
-}
-
 struct Pass {
     QPoint offset;
     bool background; // drawn in the background colour, else in the text colour
@@ -128,8 +123,8 @@ void OverlayRenderer::draw(Frame& frame, std::time_t now) const
     if (dirty.isEmpty())
         return;
 
-    const QColor textColour = toQColor(settings_.textColor);
-    const QColor backColour = toQColor(settings_.backgroundColor);
+    const QColor textColour = ToQColor(settings_.textColor);
+    const QColor backColour = ToQColor(settings_.backgroundColor);
     const auto paint = [&](QPainter& painter) {
         painter.setRenderHint(QPainter::Antialiasing, false);
         painter.setRenderHint(QPainter::TextAntialiasing, false);

@@ -12,16 +12,6 @@
 
 namespace vistrel {
 
-QColor ToQColor(uint32_t colorRef)
-{
-    return QColor(int(colorRef & 0xFF), int((colorRef >> 8) & 0xFF), int((colorRef >> 16) & 0xFF));
-}
-
-uint32_t FromQColor(const QColor& color)
-{
-    return Rgb(uint8_t(color.red()), uint8_t(color.green()), uint8_t(color.blue()));
-}
-
 FontColorDialog::FontColorDialog(const LOGFONTA& font, uint32_t textColor, QWidget* parent)
     : QDialog(parent)
     , color_(ToQColor(textColor))

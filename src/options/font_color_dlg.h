@@ -13,10 +13,6 @@ class QPushButton;
 
 namespace vistrel {
 
-// 0x00BBGGRR to QColor and back.
-QColor ToQColor(uint32_t colorRef);
-uint32_t FromQColor(const QColor& color);
-
 // What the font picker answers: the overlay font and its text colour.
 struct FontChoice {
     LOGFONTA font;
