@@ -2,6 +2,7 @@
 
 #include "capture/capture_backend.h"
 #include "capture/capture_preview.h"
+#include "common/combo_box.h"
 #include "common/timed_lock.h"
 #include "common/worker_thread.h"
 #include "ui_setup_window.h"
@@ -151,13 +152,7 @@ void CModelessDlg::ShowChoice(int device, const std::string& formatText)
     if (ui_->deviceList->currentIndex() >= 0)
         video_->ListFormats(ui_->deviceList->currentIndex(), ui_->formatList);
 
-    const QString format = QString::fromStdString(formatText);
-    for (int i = 0; i < ui_->formatList->count(); ++i) {
-        if (ui_->formatList->itemText(i).startsWith(format, Qt::CaseInsensitive)) {
-            ui_->formatList->setCurrentIndex(i);
-            break;
-        }
-    }
+    SelectByPrefix(*ui_->formatList, QString::fromStdString(formatText));
 }
 
 bool CModelessDlg::CompleteStart(int device, const std::string& formatText, int input, bool reconnect)

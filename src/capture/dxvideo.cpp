@@ -3,6 +3,7 @@
 #include "capture/capture_backend.h"
 #include "capture/capture_log.h"
 #include "capture/capture_preview.h"
+#include "common/combo_box.h"
 #include "common/leading_number.h"
 
 #include <QComboBox>
@@ -43,18 +44,6 @@ void InsertSorted(QComboBox* list, const QString& text)
     while (index < list->count() && QString::compare(list->itemText(index), text, Qt::CaseInsensitive) <= 0)
         ++index;
     list->insertItem(index, text);
-}
-
-// Selects the first entry beginning with `prefix` (case ignored); false when none does.
-bool SelectPrefix(QComboBox* list, const QString& prefix)
-{
-    for (int i = 0; i < list->count(); ++i) {
-        if (list->itemText(i).startsWith(prefix, Qt::CaseInsensitive)) {
-            list->setCurrentIndex(i);
-            return true;
-        }
-    }
-    return false;
 }
 
 } // namespace
@@ -393,8 +382,8 @@ int CDXVideo::ListFormats(int deviceNumber, QComboBox* list)
     }
     if (list && count > 0) {
         list->setCurrentIndex(0);
-        SelectPrefix(list, QStringLiteral("320x240"));
-        SelectPrefix(list, QStringLiteral("320x240 24 bit"));
+        SelectByPrefix(*list, QStringLiteral("320x240"));
+        SelectByPrefix(*list, QStringLiteral("320x240 24 bit"));
         list->setEnabled(true);
     }
     return count;

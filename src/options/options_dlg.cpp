@@ -1,6 +1,7 @@
 #include "options/options_dlg.h"
 
 #include "app/settings/instance_settings.h"
+#include "common/combo_box.h"
 #include "options/dialog_host.h"
 #include "options/number_text.h"
 #include "options/path_rules.h"
@@ -19,19 +20,6 @@ constexpr int kMuxMaxMs = 15000;
 constexpr int kSaveMinMs = 100;
 constexpr int kSaveMaxMs = 60000;
 constexpr int kMsPerMuxInput = 100;
-
-// Selects the first item that begins with `prefix`, ignoring case; leaves
-// the selection alone when none does.
-void SelectByPrefix(QComboBox& box, const std::string& prefix)
-{
-    const QString wanted = QString::fromStdString(prefix);
-    for (int i = 0; i < box.count(); ++i) {
-        if (box.itemText(i).startsWith(wanted, Qt::CaseInsensitive)) {
-            box.setCurrentIndex(i);
-            return;
-        }
-    }
-}
 
 std::string TextOf(const QLineEdit& edit)
 {
@@ -160,9 +148,9 @@ bool COptionsDlg::Fill()
     ui_->saveCount->setText(QString::number(saveCount));
     ui_->staticFile->setText(QString::fromStdString(staticFile));
     ui_->archivePath->setText(QString::fromStdString(archivePath));
-    SelectByPrefix(*ui_->horzAlign, horz);
-    SelectByPrefix(*ui_->vertAlign, vert);
-    SelectByPrefix(*ui_->rotation, rotation);
+    SelectByPrefix(*ui_->horzAlign, QString::fromStdString(horz));
+    SelectByPrefix(*ui_->vertAlign, QString::fromStdString(vert));
+    SelectByPrefix(*ui_->rotation, QString::fromStdString(rotation));
     return true;
 }
 
