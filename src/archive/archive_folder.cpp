@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -10,13 +9,6 @@
 #include <unistd.h>
 
 namespace vistrel {
-
-std::string ArchiveSuffix(int instance, int camera)
-{
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, "-Cam%d%c.jpg", instance, char('A' + camera));
-    return suffix;
-}
 
 bool SavedAfter(std::string_view name, std::time_t now)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/settings/instance_settings.h" // ArchiveSuffix
+
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -14,9 +16,6 @@ struct ArchiveEntry {
     bool folder = false;
     int64_t bytes = 0; // read only when the listing asks for sizes; 0 for folders
 };
-
-// "-Cam%d%c.jpg": the end of every archive name of one camera of one instance.
-std::string ArchiveSuffix(int instance, int camera);
 
 // The archive pattern "*-Cam%d%c.jpg"; letter case counts, as it does in
 // the names the image thread writes.

@@ -32,8 +32,7 @@ std::string Format(const char* format, Args... args)
 
 std::string ArchiveName(const std::string& folder, uint32_t time, int number, int instance, int camera)
 {
-    const std::string tail = Format("%u%d-Cam%d%c.jpg", time, number, instance, CameraLetter(camera));
-    return folder + "/" + tail;
+    return folder + "/" + std::to_string(time) + std::to_string(number) + ArchiveSuffix(instance, camera);
 }
 
 // Any directory entry counts, a dangling link included.

@@ -37,4 +37,9 @@ OverlaySettings InstanceSettings::Overlay(int camera) const
     return overlay;
 }
 
+std::string ArchiveSuffix(int instance, int camera)
+{
+    return "-Cam" + std::to_string(instance) + CameraLetter(camera) + ".jpg";
+}
+
 } // namespace vistrel

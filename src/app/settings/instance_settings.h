@@ -71,4 +71,9 @@ struct InstanceSettings {
 // The camera letter of an index: 'A' + index.
 inline char CameraLetter(int camera) { return char('A' + camera); }
 
+// "-Cam%d%c.jpg": the end of every archive image name of one camera of one
+// instance. The image thread names images with it and the archive thread
+// deletes only names that end with it.
+std::string ArchiveSuffix(int instance, int camera);
+
 } // namespace vistrel
