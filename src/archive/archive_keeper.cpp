@@ -92,8 +92,10 @@ bool ArchiveKeeper::TakeSettingsSnapshot()
         expectedCount_[i] = std::max(loaded[i], 1);
     }
 
-    // Each camera gets one frame per full multiplexer cycle.
-    int64_t interval = muxEnabled_ ? int64_t(muxSpeed) * inputsInUse : saveEvery;
+    // Each camera gets one frame per full multiplexer cycle. Multiplexing with
+    // no input in use runs as single-input mode on camera A, as the image
+    // thread runs it.
+    const int64_t interval = muxEnabled_ && inputsInUse > 0 ? int64_t(muxSpeed) * inputsInUse : saveEvery;
     intervalMs_ = int32_t(std::clamp<int64_t>(interval, kMinIntervalMs, INT32_MAX));
 
     for (int i = 0; i < kCameraCount; ++i) {

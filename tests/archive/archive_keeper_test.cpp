@@ -100,7 +100,7 @@ TEST_F(ArchiveKeeperTest, RetentionBecomesAnImageCountFromTheEffectiveInterval)
         {1000, false, 250, 0, 0, 0, 5, 1000, 300},
         {333, false, 250, 0, 0, 0, 5, 333, 901},
         {1000, true, 250, 3, 0, 0, 5, 750, 400},   // each camera sees every third frame
-        {1000, true, 250, 0, 0, 0, 5, 100, 3000},  // no input in use: 0 ms taken as 100
+        {1000, true, 250, 0, 0, 0, 5, 1000, 300},  // no input in use: camera A alone, as the image thread runs it
         {0, false, 250, 0, 0, 0, 5, 100, 3000},
         {50, false, 250, 0, 0, 0, 5, 100, 3000},
         {-1000, false, 250, 0, 0, 0, 5, 100, 3000},
