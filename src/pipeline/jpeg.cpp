@@ -1,5 +1,6 @@
 #include "pipeline/jpeg.h"
 
+#include "common/write_all.h"
 #include "pipeline/pipeline_log.h"
 
 #include <algorithm>
@@ -195,20 +196,6 @@ std::string Destination(const std::string& path)
         current = target.is_absolute() ? target : current.parent_path() / target;
     }
     return current.string();
-}
-
-bool WriteAll(int fd, const uint8_t* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        data += written;
-        size -= size_t(written);
-    }
-    return true;
 }
 
 // Encodes into memory and writes the file in one piece.

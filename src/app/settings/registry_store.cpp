@@ -1,6 +1,7 @@
 #include "app/settings/registry_store.h"
 
 #include "app/settings/settings_log.h"
+#include "common/write_all.h"
 
 #include <atomic>
 #include <cerrno>
@@ -88,21 +89,6 @@ bool FindChildFolder(const fs::path& parent, std::string_view part, fs::path& ch
     if (best.empty())
         return false;
     child = parent / best;
-    return true;
-}
-
-bool WriteAll(int fd, const std::string& text)
-{
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        done += size_t(n);
-    }
     return true;
 }
 
@@ -238,7 +224,7 @@ bool SaveKeyFile(const fs::path& keyFolder, const RegFile& file)
         qCInfo(lcSettings, "cannot write in %s: %s", keyFolder.c_str(), std::strerror(errno));
         return false;
     }
-    bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
+    bool written = WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
     int error = written ? 0 : errno;
     if (::close(fd) != 0 && written) {
         written = false;
