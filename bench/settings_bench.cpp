@@ -1,9 +1,9 @@
 // The settings store against the bare work it cannot avoid: reading a key's
 // text line by line, and writing the nine key files of an instance with the
 // same temporary-file, fsync and rename steps.
-#include "app/settings/reg_file.h"
-#include "app/settings/registry_key.h"
-#include "app/settings/settings_io.h"
+#include "settings/reg_file.h"
+#include "settings/registry_key.h"
+#include "settings/settings_io.h"
 
 #include <benchmark/benchmark.h>
 

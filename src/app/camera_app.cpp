@@ -2,7 +2,7 @@
 
 #include "app/exit_signals.h"
 #include "app/main_dlg.h"
-#include "app/settings/settings_io.h"
+#include "settings/settings_io.h"
 #include "resources/resources.h"
 
 #include <QApplication>

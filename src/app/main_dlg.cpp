@@ -5,7 +5,7 @@
 #include "common/commands.h"
 #include "common/control_id.h"
 #include "app/manual.h"
-#include "app/settings/settings_io.h"
+#include "settings/settings_io.h"
 #include "app/setup_window.h"
 #include "app/stderr_reporter.h"
 #include "app/worker_factory.h"

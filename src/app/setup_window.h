@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/settings/instance_settings.h"
+#include "settings/instance_settings.h"
 #include "capture/dxvideo.h"
 #include "common/messages.h"
 #include "common/message_reporter.h"

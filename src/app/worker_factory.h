@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/settings/instance_settings.h"
+#include "settings/instance_settings.h"
 #include "common/recorder_display.h"
 #include "common/thread_registry.h"
 #include "common/video_source.h"

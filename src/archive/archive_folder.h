@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/settings/instance_settings.h" // ArchiveSuffix
+#include "settings/instance_settings.h" // ArchiveSuffix
 
 #include <cstdint>
 #include <ctime>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/settings/instance_settings.h"
+#include "settings/instance_settings.h"
 #include "archive/archive_keeper.h"
 #include "common/recorder_display.h"
 #include "common/worker_thread.h"

@@ -1,6 +1,6 @@
 #include "options/options_dlg.h"
 
-#include "app/settings/instance_settings.h"
+#include "settings/instance_settings.h"
 #include "common/combo_box.h"
 #include "options/dialog_host.h"
 #include "options/number_text.h"

@@ -1,5 +1,5 @@
-#include "app/settings/registry_key.h"
-#include "app/settings/settings_io.h"
+#include "settings/registry_key.h"
+#include "settings/settings_io.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "app/main_dlg.h"
 
 #include "common/commands.h"
-#include "app/settings/settings_io.h"
+#include "settings/settings_io.h"
 #include "app/setup_window.h"
 #include "common/label_progress_ctrl.h"
 #include "display/picture_box.h"

@@ -1,6 +1,6 @@
 #include "options/muxer_dlg.h"
 
-#include "app/settings/instance_settings.h"
+#include "settings/instance_settings.h"
 #include "fake_dialog_host.h"
 
 #include <gtest/gtest.h>

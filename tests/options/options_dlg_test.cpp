@@ -1,6 +1,6 @@
 #include "options/options_dlg.h"
 
-#include "app/settings/instance_settings.h"
+#include "settings/instance_settings.h"
 #include "common/worker_thread.h"
 #include "fake_dialog_host.h"
 #include "support/temp_env.h"

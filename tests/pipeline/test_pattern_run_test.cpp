@@ -1,7 +1,7 @@
 // The whole road of a frame in one process: the test-pattern device, the
 // image thread and real picture panes, with the JPEG files on disk.
 
-#include "app/settings/instance_settings.h"
+#include "settings/instance_settings.h"
 #include "capture/dxvideo.h"
 #include "common/worker_thread.h"
 #include "display/picture_box.h"

@@ -1,4 +1,4 @@
-#include "app/settings/registry_key.h"
+#include "settings/registry_key.h"
 
 #include "support/temp_env.h"
 

@@ -1,4 +1,4 @@
-#include "app/settings/settings_io.h"
+#include "settings/settings_io.h"
 
 #include "support/temp_env.h"
 

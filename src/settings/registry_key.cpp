@@ -1,4 +1,4 @@
-#include "app/settings/registry_key.h"
+#include "settings/registry_key.h"
 
 #include <algorithm>
 #include <bit>

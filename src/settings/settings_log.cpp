@@ -1,3 +1,3 @@
-#include "app/settings/settings_log.h"
+#include "settings/settings_log.h"
 
 Q_LOGGING_CATEGORY(lcSettings, "vistrel.settings", QtWarningMsg)

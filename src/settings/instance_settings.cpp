@@ -1,4 +1,4 @@
-#include "app/settings/instance_settings.h"
+#include "settings/instance_settings.h"
 
 namespace vistrel {
 

@@ -1,6 +1,6 @@
-#include "app/settings/settings_io.h"
+#include "settings/settings_io.h"
 
-#include "app/settings/registry_store.h"
+#include "settings/registry_store.h"
 
 #include <type_traits>
 #include <variant>

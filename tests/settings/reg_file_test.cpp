@@ -1,4 +1,4 @@
-#include "app/settings/reg_file.h"
+#include "settings/reg_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/settings/instance_settings.h"
-#include "app/settings/registry_key.h"
+#include "settings/instance_settings.h"
+#include "settings/registry_key.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/settings/registry_store.h"
+#include "settings/registry_store.h"
 #include "common/logfont.h"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/settings/reg_file.h"
+#include "settings/reg_file.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,6 +1,6 @@
-#include "app/settings/registry_store.h"
+#include "settings/registry_store.h"
 
-#include "app/settings/settings_log.h"
+#include "settings/settings_log.h"
 #include "common/write_all.h"
 
 #include <atomic>
