@@ -28,7 +28,7 @@ trap 'kill_recorder; rm -rf "$SANDBOX" 2>/dev/null || true' EXIT
 letters=ABCD
 seed_recorder "$letters" 100 1
 
-declare -A seen # every archive name seen in any sample: images written
+declare -A seen=() # every archive name seen in any sample: images written
 note_archives() {
   local f
   for f in "$HOME"/Cameras/Camera1?/*-Cam1?.jpg; do
