@@ -84,7 +84,7 @@ void CThreadRegistry::StopAll(bool wait)
     Stop(other_, wait);
 }
 
-void CThreadRegistry::Stop(const Group& group, bool wait)
+void CThreadRegistry::Stop(const Group& group, bool wait) const
 {
     for (ThreadId id : group.ids)
         PostThreadMessage(id, WM_THREAD_STOP, 1, 0);
@@ -92,7 +92,7 @@ void CThreadRegistry::Stop(const Group& group, bool wait)
         return;
     for (QThread* handle : group.handles) {
         if (handle)
-            handle->wait(QDeadlineTimer(kThreadWaitMs));
+            handle->wait(QDeadlineTimer(threadWait_.count()));
     }
 }
 

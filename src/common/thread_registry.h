@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <chrono>
 #include <vector>
 
 namespace vistrel {
@@ -19,7 +20,13 @@ public:
     // The process-wide registry.
     static CThreadRegistry& Instance();
 
-    CThreadRegistry() = default;
+    static constexpr std::chrono::milliseconds kThreadWait { 90000 };
+
+    // `threadWait` bounds the wait for each worker at exit; only tests shorten it.
+    explicit CThreadRegistry(std::chrono::milliseconds threadWait = kThreadWait)
+        : threadWait_(threadWait)
+    {
+    }
     CThreadRegistry(const CThreadRegistry&) = delete;
     CThreadRegistry& operator=(const CThreadRegistry&) = delete;
 
@@ -32,14 +39,13 @@ public:
 
     // Closes the registry for good and posts WM_THREAD_STOP to every
     // registered worker, group by group; with `wait`, waits for each worker
-    // of a group (at most 90 s each) before going on with the next group.
+    // of a group (at most the thread wait each) before going on with the next
+    // group. A worker that outlives its wait is left running.
     // Only the first call stops anything; later calls return at once.
     void StopAll(bool wait);
 
     bool IsClosing() const { return closing_.load(); }
     int RegisteredCount() const;
-
-    static constexpr int kThreadWaitMs = 90000;
 
 private:
     struct Group {
@@ -48,8 +54,9 @@ private:
     };
     bool Add(Group& group, ThreadId id, QThread* handle, int weight);
     void Remove(Group& group, ThreadId id, int weight);
-    static void Stop(const Group& group, bool wait);
+    void Stop(const Group& group, bool wait) const;
 
+    const std::chrono::milliseconds threadWait_;
     std::atomic<bool> closing_{false};
     mutable TimedMutex lock_; // guards registered_ and the three groups
     int registered_ = 0;

@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <thread>
 
 namespace vistrel {
@@ -36,11 +37,12 @@ class MainDlgTest : public testing::Test {
 protected:
     void SetUp() override { qputenv("VISTREL_NO_V4L2", "1"); }
 
-    std::unique_ptr<CMainDlg> makeWindow(std::vector<std::string> arguments = {}, bool trayAvailable = false)
+    std::unique_ptr<CMainDlg> makeWindow(std::vector<std::string> arguments = {}, bool trayAvailable = false,
+                                         CThreadRegistry* workerRegistry = nullptr)
     {
         MainDlgEnvironment e;
         e.settings = &settings;
-        e.registry = &registry;
+        e.registry = workerRegistry ? workerRegistry : &registry;
         e.reporter = &reporter;
         e.workers = &workers;
         e.arguments = std::move(arguments);
@@ -331,6 +333,29 @@ TEST_P(ExitCommand, StopsArchiveThenImageThenSavesOnceAndQuits)
 }
 
 INSTANTIATE_TEST_SUITE_P(MenuAndTray, ExitCommand, testing::Values(kExitCommand, kTrayExitCommand));
+
+TEST_F(MainDlgTest, AWorkerThatOutlivesItsWaitDoesNotHoldUpTheSaveAndTheQuit)
+{
+    CThreadRegistry shortWait(200ms);
+    std::atomic<bool> release { false };
+    workers.onImageStop = [&] {
+        while (!release)
+            std::this_thread::sleep_for(10ms);
+    };
+    auto window = makeWindow({}, false, &shortWait);
+    ASSERT_TRUE(window->OnInitDialog());
+    ASSERT_TRUE(test::waitFor([&] { return workers.log.Contains("image start") && workers.log.Contains("archive start"); }));
+
+    window->OnCommand(kExitCommand);
+    EXPECT_TRUE(test::waitFor([&] { return quits == 1; }, 30s)) << "the exit waited for the hung worker";
+    EXPECT_EQ(window->settingsSaveCount(), 1);
+    EXPECT_TRUE(window->workerHung());
+    // The hung image thread still reads frames through the setup window.
+    EXPECT_NE(window->setupWindow(), nullptr);
+
+    release = true;
+    EXPECT_TRUE(test::waitFor([&] { return !window->workerHung(); }, 30s));
+}
 
 TEST_F(MainDlgTest, CaptureOnAtTheLastExitStartsAgainWithTheSameChoices)
 {

@@ -70,7 +70,10 @@ std::unique_ptr<CWorkerThread> FakeWorkerFactory::CreateImageThread(IRecorderDis
                                                                     InstanceSettings&, CThreadRegistry& registry)
 {
     ++created;
-    return std::make_unique<FakeWorker>(CWorkerThread::Group::Image, "image", log, registry);
+    return std::make_unique<FakeWorker>(CWorkerThread::Group::Image, "image", log, registry, [this] {
+        if (onImageStop)
+            onImageStop();
+    });
 }
 
 } // namespace vistrel::test

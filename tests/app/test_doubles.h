@@ -69,6 +69,7 @@ public:
     WorkerLog log;
     int created = 0;
     std::function<void()> onArchiveStop; // runs on the archive worker as it stops
+    std::function<void()> onImageStop;   // runs on the image worker as it stops
 };
 
 } // namespace vistrel::test

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace vistrel {
@@ -143,6 +144,58 @@ TEST(WorkerThread, DestroyingARunningWorkerStopsItFirst)
     ASSERT_TRUE(test::waitFor([&] { return worker->ticks.load() > 10; }));
     worker.reset();
     EXPECT_EQ(registry.RegisteredCount(), 0);
+}
+
+// A worker that only ends once the test lets it, however it is asked to.
+class HungWorker : public CWorkerThread {
+public:
+    HungWorker(Group group, CThreadRegistry& registry)
+        : CWorkerThread(group, registry)
+    {
+    }
+    ~HungWorker() override
+    {
+        release = true;
+        StopAndWait();
+    }
+    std::atomic<bool> started { false }, release { false };
+
+protected:
+    void OnThreadStart() override { started = true; }
+    void OnThreadMessage(int message, quintptr, qintptr) override
+    {
+        if (message != WM_THREAD_STOP)
+            return;
+        while (!release)
+            QThread::msleep(10);
+        PostQuit();
+    }
+    void OnTimer() override {}
+};
+
+TEST(ThreadRegistry, AHungWorkerIsWaitedForOnlyUntilTheThreadWaitEnds)
+{
+    using namespace std::chrono_literals;
+    CThreadRegistry registry(200ms);
+    HungWorker archive(CWorkerThread::Group::Archive, registry);
+    archive.Resume();
+    std::vector<int> order;
+    std::mutex mutex;
+    StopRecorder image(CWorkerThread::Group::Image, registry, order, mutex, 2);
+    image.Resume();
+    ASSERT_TRUE(test::waitFor([&] { return archive.started && image.started; }));
+
+    std::atomic<bool> stopped { false };
+    std::thread exitThread([&] {
+        registry.StopAll(true);
+        stopped = true;
+    });
+    const bool returned = test::waitFor([&] { return stopped.load(); }, 30s);
+    archive.release = true; // lets a StopAll that waits for ever end too
+    exitThread.join();
+    EXPECT_TRUE(returned) << "StopAll waited for the hung worker";
+    EXPECT_TRUE(image.wait(QDeadlineTimer(10000))) << "the image worker after it was never stopped";
+    EXPECT_EQ(order, (std::vector<int> { 2 }));
 }
 
 TEST(ThreadRegistry, AWorkerStartedAfterStoppingBeganEndsAtOnce)
