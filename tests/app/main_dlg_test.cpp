@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QDirIterator>
 #include <QLabel>
 #include <QMenu>
@@ -273,7 +274,9 @@ TEST_F(MainDlgTest, EscapeDoesNothingWhileCloseAndEnterHideToTheTray)
     auto window = makeWindow({}, true);
     ASSERT_TRUE(window->OnInitDialog());
     window->show();
-    QTest::keyClick(window.get(), Qt::Key_Escape);
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(window.get(), &escape);
+    EXPECT_TRUE(escape.isAccepted()) << "Escape must be taken by the window, not passed on";
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(window->camView(), 1);
 
