@@ -81,6 +81,10 @@ public:
     std::vector<std::pair<std::string, int>> saves() const { return locked([&] { return saves_; }); }
     int imageWidth() const { return locked([&] { return image_ ? image_->width() : 0; }); }
     int imageHeight() const { return locked([&] { return image_ ? image_->height() : 0; }); }
+    std::vector<uint8_t> imageBytes() const
+    {
+        return locked([&] { return image_ ? std::vector<uint8_t>(image_->data(), image_->data() + image_->size()) : std::vector<uint8_t> {}; });
+    }
     void setOverlayPaint(std::function<void(Frame&)> paint)
     {
         std::lock_guard guard(mutex_);
@@ -198,6 +202,11 @@ public:
     {
         std::lock_guard guard(mutex_);
         routed.push_back(input);
+        if (!selectResults.empty()) {
+            const int result = selectResults.front();
+            selectResults.pop_front();
+            return result;
+        }
         return selectResult;
     }
     void SetInputListEnabled(bool enabled) override
@@ -226,6 +235,7 @@ public:
     std::function<void()> onGrab; // runs after the grab, e.g. to advance a clock
     int inputs = -1;
     int selectResult = 1;
+    std::deque<int> selectResults; // results of the next routes, before selectResult
     std::vector<int> routed;
     int inputListEnabled = -1; // -1 never set
     int selection = -1;

@@ -2,6 +2,7 @@
 
 #include "fakes.h"
 #include "frame_helpers.h"
+#include "pipeline/transforms.h"
 
 #include <gtest/gtest.h>
 
@@ -174,6 +175,10 @@ TEST_F(StepperTest, MultiplexVisitsTheFlaggedInputsAndClearsTheOthers)
         auto stepper = std::make_unique<ImageStepper>(localDisplay, source, settings);
         stepper->Start();
         EXPECT_EQ(source.inputListEnabled, 0) << "the manual input list is off while multiplexing";
+        // A picture left in a pane the cycle passes over must go, not only
+        // the ones the reload cleared.
+        for (int k = 0; k < kCameraCount; ++k)
+            localDisplay.panes[size_t(k)].SetHasPicture(true);
 
         // Camera A's flag may be clear: its step grabs nothing, only routes.
         std::vector<int> processed;
@@ -193,35 +198,41 @@ TEST_F(StepperTest, MultiplexVisitsTheFlaggedInputsAndClearsTheOthers)
             EXPECT_EQ(localDisplay.panes[size_t(k)].HasPicture(), flagged) << CameraLetter(k);
             if (!flagged) {
                 EXPECT_EQ(localDisplay.panes[size_t(k)].images(), 0) << CameraLetter(k);
+                EXPECT_EQ(localDisplay.label(k, Label::FrameRate), " ") << "no frame rate for " << CameraLetter(k);
             }
         }
         EXPECT_EQ(localDisplay.label(c.processed.front(), Label::FrameRate), c.frameRate);
     }
 }
 
-TEST_F(StepperTest, RoutingFailureSwitchesMultiplexingOff)
+TEST_F(StepperTest, RoutingFailureSwitchesMultiplexingOffAndKeepsTheFrameItsCamera)
 {
     settings.EnableMux = 1;
     settings.MuxerInputs = { 0, 1, 0, 1, 0, 0, 0, 0 };
     settings.MuxerSpeed = 200;
-    source.selectResult = 0;
+    source.selectResults = { 1, 0 }; // B is routed, D is refused
     auto stepper = Make();
     ASSERT_TRUE(stepper->Multiplexing());
 
-    // Position A is not flagged: the first step only routes, and that fails.
-    for (int i = 0; i < 10 && source.routed.empty(); ++i)
+    // A is not flagged: the first step only routes B. The second grabs B's
+    // frame, and routing D fails.
+    for (int i = 0; i < 20 && source.routed.size() < 2; ++i)
         stepper->Tick();
-    EXPECT_EQ(source.routed, std::vector<int> { 1 });
+    EXPECT_EQ(source.routed, (std::vector<int> { 1, 3 }));
     EXPECT_FALSE(stepper->Multiplexing());
     EXPECT_EQ(stepper->MuxPosition(), 0);
     {
         TimedLock lock(settings.SettingsLock);
         EXPECT_EQ(settings.EnableMux, 0);
     }
+    EXPECT_EQ(display.panes[1].images(), 1) << "the frame captured on B is B's";
+    EXPECT_EQ(display.panes[0].images(), 0);
+
     // From now on every frame is camera A's, paced by SaveEvery.
     EXPECT_EQ(RunToGrab(*stepper), 0);
     EXPECT_EQ(display.panes[0].images(), 1);
-    EXPECT_EQ(source.routed.size(), 1u);
+    EXPECT_EQ(display.panes[1].images(), 1);
+    EXPECT_EQ(source.routed.size(), 2u);
     EXPECT_EQ(display.label(0, Label::FrameRate), "Frame Rate [1.00 FPS] [1.00 Delta]");
 }
 
@@ -372,33 +383,50 @@ TEST_F(StepperTest, FailedSavesChangeNoCounterAndTheFramesGoOn)
 
 TEST_F(StepperTest, TransformsThenMotionThenOverlayThenDisplay)
 {
+    // A picture in which every turn and mirror shows, and their order too:
+    // mirroring and then turning a quarter is not turning and then mirroring.
     struct Case {
         const char* rotation;
-        bool turned;
+        int degrees;
+        bool horz, vert;
     };
-    const Case cases[] = { { "90", true }, { "270", true }, { "180", false }, { "0", false }, { "", false },
-        { "abc", false }, { "45", false } };
+    const Case cases[] = { { "90", 90, true, false }, { "90", 90, false, true }, { "270", 270, true, false },
+        { "180", 180, false, true }, { "0", 0, true, false }, { "", 0, true, true }, { "abc", 0, false, true },
+        { "45", 0, true, false } };
     for (const Case& c : cases) {
         settings.Rotation[1] = c.rotation;
-        settings.HorzFlip[1] = 1;
-        settings.VertFlip[1] = 1;
+        settings.HorzFlip[1] = c.horz;
+        settings.VertFlip[1] = c.vert;
         settings.TriggerLevel[1] = 10;
         settings.EnableMux = 1;
         settings.MuxerInputs = { 0, 1, 0, 0, 0, 0, 0, 0 };
-        source.makeFrame = [] { return SolidFrame(64, 48, 24, 0x404040); };
+        source.makeFrame = [] { return test::MakeFrame(64, 48, 24, test::Pattern); };
         FakeDisplay localDisplay;
         // An overlay that changes every frame, like a clock: it must not count as motion.
         int frameNo = 0;
         localDisplay.panes[1].setOverlayPaint([&](Frame& frame) {
-            std::fill(frame.data(), frame.data() + frame.size() / 2, uint8_t(frameNo++ * 90));
+            std::fill(frame.data(), frame.data() + frame.width() * 3, uint8_t(frameNo++ * 90));
         });
         ImageStepper stepper(localDisplay, source, settings);
         stepper.Start();
         for (int i = 0; i < 30 && localDisplay.panes[1].images() < 3; ++i)
             stepper.Tick();
         ASSERT_EQ(localDisplay.panes[1].images(), 3);
-        EXPECT_EQ(localDisplay.panes[1].imageWidth(), c.turned ? 48 : 64) << c.rotation;
-        EXPECT_EQ(localDisplay.panes[1].imageHeight(), c.turned ? 64 : 48) << c.rotation;
+
+        auto expected = test::MakeFrame(64, 48, 24, test::Pattern);
+        Rotate(*expected, c.degrees);
+        if (c.horz)
+            FlipHorizontal(*expected);
+        if (c.vert)
+            FlipVertical(*expected);
+        const std::vector<uint8_t> shown = localDisplay.panes[1].imageBytes();
+        ASSERT_EQ(localDisplay.panes[1].imageWidth(), expected->width()) << c.rotation;
+        ASSERT_EQ(shown.size(), expected->size()) << c.rotation;
+        // All but the stored row the overlay painted over.
+        const size_t row = size_t(expected->width()) * 3;
+        EXPECT_TRUE(std::equal(shown.begin() + long(row), shown.end(), expected->data() + row))
+            << "rotation \"" << c.rotation << "\" horz " << c.horz << " vert " << c.vert;
+
         EXPECT_EQ(localDisplay.meter(1, Meter::Motion).pos, 0) << "overlay measured as motion";
         const auto log = localDisplay.panes[1].log();
         const std::vector<std::string> lastFrame(log.end() - 3, log.end());
