@@ -398,8 +398,15 @@ TEST_F(OverlayDrawing, ClockTokensAreDrawnAtTheGivenTime)
     pane_.SetOverlaySettings(s);
     auto literal = frame->Clone();
     pane_.DrawOverlay(*literal, now);
+    EXPECT_FALSE(test::sameBytes(*frame, *literal)) << "nothing was drawn";
     EXPECT_TRUE(test::sameBytes(*withToken, *literal));
-    EXPECT_EQ(pane_.overlaySettings().text, "03:04:05PM");
+
+    // Another second is another picture.
+    s.text = text_;
+    pane_.SetOverlaySettings(s);
+    auto later = frame->Clone();
+    pane_.DrawOverlay(*later, now + 1);
+    EXPECT_FALSE(test::sameBytes(*withToken, *later));
 }
 
 } // namespace
