@@ -5,6 +5,7 @@
 #include <libyuv.h>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include <algorithm>
 #include <csetjmp>
@@ -174,7 +175,14 @@ struct JpegError {
     std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1);
 }
 
-void JpegSilence(j_common_ptr, int) {}
+// Warnings on damaged frames stay quiet, but a frame whose data ends before
+// its last row would decode with its lower part grey: it is refused whole,
+// so a cut-short picture is never recorded as a good one.
+void JpegWarning(j_common_ptr info, int level)
+{
+    if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF)
+        std::longjmp(reinterpret_cast<JpegError*>(info->err)->jump, 1);
+}
 
 } // namespace
 
@@ -191,7 +199,7 @@ bool DecodeJpegToBgr(const uint8_t* data, size_t size, int width, int height, ui
     JpegError error;
     info.err = jpeg_std_error(&error.manager);
     error.manager.error_exit = JpegErrorExit;
-    error.manager.emit_message = JpegSilence; // warnings on damaged frames stay quiet
+    error.manager.emit_message = JpegWarning;
     if (setjmp(error.jump)) {
         jpeg_destroy_decompress(&info);
         return false;

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <vector>
@@ -253,10 +254,14 @@ TEST(FrameConvertTest, DamagedOrMisSizedJpegFramesAreRefused)
     raw.size = garbage.size();
     EXPECT_FALSE(ConvertRawFrame(raw, *frame));
 
-    // A frame cut short in its entropy-coded data still decodes what there is.
+    // A frame cut short in its entropy-coded data would show a grey lower part:
+    // refused, and the next whole frame decodes as usual.
+    const uint8_t startOfScan[] = {0xFF, 0xDA};
+    const auto scan = std::search(good.begin(), good.end(), std::begin(startOfScan), std::end(startOfScan));
+    ASSERT_NE(scan, good.end());
     raw.data = good.data();
-    raw.size = good.size() * 2 / 3;
-    ConvertRawFrame(raw, *frame);
+    raw.size = size_t(scan - good.begin()) + size_t(good.end() - scan) / 2;
+    EXPECT_FALSE(ConvertRawFrame(raw, *frame));
     raw.size = good.size();
     EXPECT_TRUE(ConvertRawFrame(raw, *frame));
 }
