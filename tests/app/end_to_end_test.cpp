@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 
 namespace vistrel {
 namespace {
@@ -141,13 +142,28 @@ TEST_F(EndToEnd, AFailedStartWithoutADisplayIsReportedAndDoesNotStopTheProgram)
     EXPECT_EQ(storedInt(1, "VideoOn"), 0);
 }
 
+// The instance number whose lock file the process holds open, 0 for none.
+int heldInstance(const QProcess& process)
+{
+    const QString fds = QStringLiteral("/proc/%1/fd").arg(process.processId());
+    const QRegularExpression lockName(QStringLiteral("/instance-(\\d+)\\.lock$"));
+    for (const QFileInfo& fd : QDir(fds).entryInfoList(QDir::Files | QDir::System)) {
+        const QRegularExpressionMatch match = lockName.match(fd.symLinkTarget());
+        if (match.hasMatch())
+            return match.captured(1).toInt();
+    }
+    return 0;
+}
+
 TEST_F(EndToEnd, ASecondInstanceTakesNumberTwoWithItsOwnSettings)
 {
     auto first = start();
-    ASSERT_TRUE(test::waitFor([&] { return QFileInfo(env.runtimeDir() + "/instance-1.lock").exists(); }, 60s));
+    ASSERT_TRUE(test::waitFor([&] { return heldInstance(*first) == 1; }, 60s));
     auto second = start({"-m"});
+    ASSERT_TRUE(test::waitFor([&] { return heldInstance(*second) != 0; }, 60s));
+    EXPECT_EQ(heldInstance(*second), 2);
     // Each instance loads (and so creates) its own settings keys at start-up.
-    ASSERT_TRUE(test::waitFor(
+    EXPECT_TRUE(test::waitFor(
         [&] { return QDir(env.registryDir() + "/HKEY_LOCAL_MACHINE/Software/Tallow Software/Vistrel/Camera2").exists(); },
         60s));
     ASSERT_TRUE(stop(*second));
