@@ -1,6 +1,7 @@
 #include "settings/settings_io.h"
 
 #include "support/temp_env.h"
+#include "support/unprivileged.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,6 @@
 #include <thread>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace vistrel {
 namespace {
@@ -386,19 +386,11 @@ TEST_F(SettingsIoTest, BusyLocksSkipTheWorkThatNeedsThem)
     EXPECT_EQ(r.SaveEvery, 99);
 }
 
-// chmod does not keep root out; the tests need an ordinary user.
-bool Unwritable(const fs::path& folder)
-{
-    return ::access(folder.c_str(), W_OK) != 0;
-}
+using SettingsIoPermissions = test::Unprivileged<SettingsIoTest>;
 
-TEST_F(SettingsIoTest, AnUnwritableStoreGivesDefaultsAndSavesNothing)
+TEST_F(SettingsIoPermissions, AnUnwritableStoreGivesDefaultsAndSavesNothing)
 {
     ASSERT_EQ(::chmod(store().c_str(), 0500), 0);
-    if (!Unwritable(store())) {
-        ::chmod(store().c_str(), 0700);
-        GTEST_SKIP() << "running as root: a folder with mode 0500 stays writable, so there is nothing to test";
-    }
     InstanceSettings s;
     int32_t camView = 6;
     EXPECT_FALSE(load(s, camView));
@@ -411,7 +403,7 @@ TEST_F(SettingsIoTest, AnUnwritableStoreGivesDefaultsAndSavesNothing)
     ::chmod(store().c_str(), 0700);
 }
 
-TEST_F(SettingsIoTest, AReadOnlyStoreStillLoadsAndKeepsItsFiles)
+TEST_F(SettingsIoPermissions, AReadOnlyStoreStillLoadsAndKeepsItsFiles)
 {
     InstanceSettings s;
     int32_t camView = 1;
@@ -426,11 +418,6 @@ TEST_F(SettingsIoTest, AReadOnlyStoreStillLoadsAndKeepsItsFiles)
             folders.push_back(entry.path());
     for (const fs::path& folder : folders)
         ::chmod(folder.c_str(), 0500);
-    if (!Unwritable(instanceFolder() / "MuxedCamE")) {
-        for (const fs::path& folder : folders)
-            ::chmod(folder.c_str(), 0700);
-        GTEST_SKIP() << "running as root: folders with mode 0500 stay writable, so there is nothing to test";
-    }
     InstanceSettings r;
     EXPECT_TRUE(load(r, camView));
     EXPECT_EQ(r.TriggerLevel[4], 44);
