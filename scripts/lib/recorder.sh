@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers for scripts that run the built recorder in a private sandbox of
 # folders: seeding settings, starting and stopping it, and checking files.
 # Sourced by soak.sh and the fault runs.
@@ -65,10 +66,11 @@ reg_write_key() {
 
 # The 32-bit value of a 4-byte binary value in a key file, or empty.
 reg_read_le32() {
-  local file="$(reg_key_folder "$1")/values.reg" name="$2"
-  local hex
-  hex="$(grep -i "^\"$name\"=hex:" "$file" 2>/dev/null | head -1 | sed 's/^[^:]*://' | tr -d '\r')"
-  [ -z "$hex" ] && return 0
+  local file name="$2" hex
+  file="$(reg_key_folder "$1")/values.reg"
+  hex="$(grep -i "^\"$name\"=hex:" "$file" 2>/dev/null | head -1 | sed 's/^[^:]*://' | tr -d '\r' || true)"
+  # Anything but four bytes (a value cut short by a fault) reads as missing.
+  [[ "$hex" =~ ^[0-9a-fA-F]{2}(,[0-9a-fA-F]{2}){3}$ ]] || return 0
   IFS=, read -r b0 b1 b2 b3 <<<"$hex"
   echo $(( 0x$b0 | (0x$b1 << 8) | (0x$b2 << 16) | (0x$b3 << 24) ))
 }
