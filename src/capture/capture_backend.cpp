@@ -72,6 +72,25 @@ std::unique_ptr<ICaptureBackend> MakeDefaultCaptureBackend()
     return std::make_unique<CompositeBackend>(std::move(backends));
 }
 
+const char* VideoStandardName(VideoStandard standard)
+{
+    switch (standard) {
+    case VideoStandard::Pal: return "PAL";
+    case VideoStandard::Ntsc: return "NTSC";
+    case VideoStandard::Secam: return "SECAM";
+    case VideoStandard::Auto: break;
+    }
+    return "Auto";
+}
+
+VideoStandard VideoStandardFromName(const std::string& name)
+{
+    for (VideoStandard standard : {VideoStandard::Pal, VideoStandard::Ntsc, VideoStandard::Secam})
+        if (name == VideoStandardName(standard))
+            return standard;
+    return VideoStandard::Auto;
+}
+
 int DeliveredBitCount(int formatBitCount)
 {
     switch (formatBitCount) {

@@ -6,16 +6,47 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vistrel {
 
+// Who a device is, beyond its number: its name, the bus it sits on, and a
+// link to its node that names the device itself (a /dev/v4l/by-id or
+// by-path link) where one exists. Empty fields are unknown.
+struct DeviceIdentity {
+    std::string name;
+    std::string busInfo;
+    std::string link;
+
+    bool operator==(const DeviceIdentity&) const = default;
+};
+
 // One entry of a backend's device enumeration. A device whose name cannot be
-// read still takes its number, but is not listed.
+// read still takes its number, but is not listed. A device that cannot be
+// opened is listed with the reason in its name, so numbers do not shift.
 struct DeviceEntry {
+    DeviceEntry(std::string name_ = {}, bool nameReadable_ = true)
+        : name(std::move(name_))
+        , nameReadable(nameReadable_)
+    {
+    }
+
     std::string name;
     bool nameReadable = true;
+    std::string busInfo;
+    std::string link;
+    std::string path; // the device node; empty for built-in devices
+    bool openable = true;
+
+    DeviceIdentity Identity() const { return {name, busInfo, link}; }
 };
+
+// The video standard of an analog input, as the user chooses it.
+enum class VideoStandard { Auto, Pal, Ntsc, Secam };
+// "Auto", "PAL", "NTSC", "SECAM"; unknown texts read as Auto.
+const char* VideoStandardName(VideoStandard standard);
+VideoStandard VideoStandardFromName(const std::string& name);
 
 // A capture format as a device offers it.
 struct CaptureFormat {
@@ -34,6 +65,7 @@ inline constexpr int kVideoSVideo = 3;
 inline constexpr int kVideoRgb = 4;
 inline constexpr int kVideoYRYBY = 5;
 inline constexpr int kVideoSerialDigital = 6;
+inline constexpr int kVideoParallelDigital = 7;
 inline constexpr int kVideoUsb = 11;
 inline constexpr int kVideoDecoder = 12;
 inline constexpr int kFirstAudio = 0x1000;
@@ -56,9 +88,9 @@ inline constexpr int kNoMatchingFormat = -1;
 inline constexpr int kEFail = int(0x80004005u);
 
 // An opened capture device. Created and stepped through a start on the
-// user-interface thread; LatestFrame, FrameSequence, Crossbar and Route may
-// be called from any thread at any time until the object is destroyed, also
-// after Stop.
+// user-interface thread; LatestFrame, FrameSequence, Crossbar, Route and
+// SetStandard may be called from any thread at any time until the object is
+// destroyed, also after Stop.
 class ICaptureDevice {
 public:
     virtual ~ICaptureDevice() = default;
@@ -78,8 +110,15 @@ public:
 
     // False when the device has no crossbar.
     virtual bool Crossbar(CrossbarInfo& info) = 0;
-    // Routes an input pin to an output pin; refused routes are not reported.
-    virtual void Route(int outputPin, int inputPin) = 0;
+    // Routes an input pin to an output pin: 0 once frames of that input
+    // follow, or a negative code when the route is refused. After a
+    // successful route LatestFrame gives only frames captured after the
+    // switch took effect (null until the first arrives).
+    virtual int Route(int outputPin, int inputPin) = 0;
+    // True when some input has video standards (an analog input).
+    virtual bool HasStandards() const { return false; }
+    // The standard for analog inputs, applied now and at every switch.
+    virtual int SetStandard(VideoStandard) { return 0; }
 
     // A new frame in the delivered layout, or null when none has arrived or
     // the device has failed. Converts on the calling thread.

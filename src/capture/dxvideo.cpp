@@ -68,13 +68,14 @@ public:
     // Held only to read or swap `device`, never across a device call, so
     // a stop on the user-interface thread never waits for a grab and never
     // frees a device that a grab or route on the image thread still uses.
-    mutable std::mutex graphMutex; // Protects device and deviceName
+    mutable std::mutex graphMutex; // Protects device and identity
     std::shared_ptr<ICaptureDevice> device;
-    std::string deviceName;
+    DeviceIdentity identity;
     std::atomic<int> state{kStateIdle};
 
     // User-interface thread only.
     QPointer<CapturePreview> preview;
+    VideoStandard standard = VideoStandard::Auto;
 };
 
 CDXVideo::CDXVideo(IMessageReporter& reporter, std::unique_ptr<ICaptureBackend> backend)
@@ -187,6 +188,7 @@ int CDXVideo::BuildGraph(int deviceIndex, CapturePreview* preview, const Capture
 
     if (const int rc = device->SetFormat(format); rc < 0)
         return fail(rc, "Failed to Set Video Format");
+    device->SetStandard(impl_->standard);
 
     const int delivered = DeliveredBitCount(format.bitCount);
     const int grabber = delivered ? device->SetDeliveredBitCount(delivered) : kEFail;
@@ -210,7 +212,7 @@ int CDXVideo::BuildGraph(int deviceIndex, CapturePreview* preview, const Capture
     {
         std::lock_guard lock(impl_->graphMutex);
         replaced = std::exchange(impl_->device, device);
-        impl_->deviceName = entries[size_t(deviceIndex)].name;
+        impl_->identity = entries[size_t(deviceIndex)].Identity();
         impl_->state = kStateRunning;
     }
     // Stopped already; a grab still holding it keeps it alive until it returns.
@@ -227,7 +229,7 @@ void CDXVideo::StopCapture()
         impl_->state = kStateIdle;
         device = std::move(impl_->device);
         impl_->device.reset();
-        impl_->deviceName.clear();
+        impl_->identity = {};
     }
     if (impl_->preview) {
         impl_->preview->Detach();
@@ -280,12 +282,22 @@ bool CDXVideo::FindDevice(int number, bool& found)
     return true;
 }
 
-int CDXVideo::FindDeviceByName(const std::string& name, int preferred)
+int CDXVideo::FindDeviceByIdentity(const DeviceIdentity& identity, int preferred)
 {
     std::vector<DeviceEntry> devices;
-    if (name.empty() || !impl_->backend->EnumerateDevices(devices))
+    if (identity.name.empty() || !impl_->backend->EnumerateDevices(devices))
         return -1;
-    auto matches = [&](size_t number) { return devices[number].nameReadable && devices[number].name == name; };
+    // A stored link names the device itself; without one, the name and the
+    // bus must both match, so that another camera of the same model on
+    // another port never stands in for the one chosen.
+    auto matches = [&](size_t number) {
+        const DeviceEntry& entry = devices[number];
+        if (!entry.nameReadable || !entry.openable)
+            return false;
+        if (!identity.link.empty())
+            return entry.link == identity.link;
+        return entry.name == identity.name && entry.busInfo == identity.busInfo;
+    };
     if (preferred >= 0 && size_t(preferred) < devices.size() && matches(size_t(preferred)))
         return preferred;
     for (size_t number = 0; number < devices.size(); ++number) {
@@ -295,10 +307,37 @@ int CDXVideo::FindDeviceByName(const std::string& name, int preferred)
     return -1;
 }
 
-std::string CDXVideo::RunningDeviceName() const
+DeviceIdentity CDXVideo::RunningDeviceIdentity() const
 {
     std::lock_guard lock(impl_->graphMutex);
-    return impl_->deviceName;
+    return impl_->identity;
+}
+
+std::string CDXVideo::RunningDeviceName() const
+{
+    return RunningDeviceIdentity().name;
+}
+
+bool CDXVideo::DeviceIdentityOf(int number, DeviceIdentity& identity)
+{
+    std::vector<DeviceEntry> devices;
+    if (number < 0 || !impl_->backend->EnumerateDevices(devices) || number >= int(devices.size()))
+        return false;
+    identity = devices[size_t(number)].Identity();
+    return true;
+}
+
+bool CDXVideo::HasStandards() const
+{
+    const auto device = impl_->CurrentDevice();
+    return device && device->HasStandards();
+}
+
+void CDXVideo::SetVideoStandard(VideoStandard standard)
+{
+    impl_->standard = standard;
+    if (const auto device = impl_->CurrentDevice())
+        device->SetStandard(standard);
 }
 
 int CDXVideo::SelectInput(int input)
@@ -327,7 +366,12 @@ int CDXVideo::SelectInput(int input)
             break;
         }
     }
-    device->Route(outputPin, inputPin);
+    // A route the device refuses, also after stopping its stream to switch,
+    // is a failed route: the caller must not file frames under that input.
+    if (const int rc = device->Route(outputPin, inputPin); rc < 0) {
+        qCDebug(lcCapture) << "route to input" << input << "failed:" << strerror(-rc);
+        return 0;
+    }
     return 1;
 }
 

@@ -49,13 +49,24 @@ public:
     // False for a negative number or when the devices cannot be enumerated;
     // otherwise true, with `found` set when that device exists with a readable name.
     bool FindDevice(int number, bool& found);
-    // The number of the readable device called `name`: `preferred` when it
-    // still has that name, otherwise the first such device; -1 when none.
-    int FindDeviceByName(const std::string& name, int preferred);
-    // The name of the running device; empty when idle.
+    // The number of the device with that identity: `preferred` when it
+    // still is that device, otherwise the first; -1 when none is there.
+    // With a link in the identity only that link counts, otherwise the name
+    // and the bus both must match. Devices that cannot be opened never match.
+    int FindDeviceByIdentity(const DeviceIdentity& identity, int preferred);
+    // The identity of device `number` as enumerated now; false when there is none.
+    bool DeviceIdentityOf(int number, DeviceIdentity& identity);
+    // The identity and the name of the running device; empty when idle.
+    DeviceIdentity RunningDeviceIdentity() const;
     std::string RunningDeviceName() const;
 
-    // -1 no capture; 0 no crossbar; 1 route requested.
+    // Whether the running device has analog inputs with video standards.
+    bool HasStandards() const;
+    // The standard of analog inputs from the next start on, and on the
+    // running device now. User-interface thread.
+    void SetVideoStandard(VideoStandard standard);
+
+    // -1 no capture; 0 no crossbar, or the device refused the route; 1 routed.
     int SelectInput(int input);
     // Named devices listed; -1 without a list or when enumeration fails.
     int ListDevices(QComboBox* list);

@@ -209,11 +209,18 @@ bool TestPatternDevice::Crossbar(CrossbarInfo& info)
     return true;
 }
 
-void TestPatternDevice::Route(int outputPin, int inputPin)
+int TestPatternDevice::Route(int outputPin, int inputPin)
 {
     // The one output is the decoder; other routes are refused.
-    if (outputPin == 0 && inputPin >= 0 && inputPin < kInputCount)
-        input_ = inputPin;
+    if (outputPin != 0 || inputPin < 0 || inputPin >= kInputCount)
+        return -EINVAL;
+    if (input_.exchange(inputPin) != inputPin) {
+        // Frames of the input before stay out of every later grab.
+        std::lock_guard lock(latestMutex_);
+        latest_.reset();
+        ++routeSerial_;
+    }
+    return 0;
 }
 
 std::unique_ptr<Frame> TestPatternDevice::LatestFrame()
@@ -279,10 +286,19 @@ void TestPatternDevice::Run()
             continue;
 
         std::shared_ptr<Frame> buffer = NextBuffer();
+        uint64_t routeSerial = 0;
+        {
+            std::lock_guard lock(latestMutex_);
+            routeSerial = routeSerial_;
+        }
         RenderTestPattern(*buffer, input_.load(), frameIndex++);
         std::shared_ptr<const Frame> previous;
         {
             std::lock_guard lock(latestMutex_);
+            if (routeSerial != routeSerial_) {
+                spare_ = std::move(buffer); // drawn for the input before the route
+                continue;
+            }
             previous = std::exchange(latest_, buffer);
         }
         spare_ = std::const_pointer_cast<Frame>(previous);

@@ -74,7 +74,7 @@ public:
     void Stop() override;
 
     bool Crossbar(CrossbarInfo& info) override;
-    void Route(int outputPin, int inputPin) override;
+    int Route(int outputPin, int inputPin) override;
 
     std::unique_ptr<Frame> LatestFrame() override;
     uint64_t FrameSequence() const override { return sequence_.load(); }
@@ -97,8 +97,9 @@ private:
     std::condition_variable stopCondition_;
     bool stopping_ = false;
 
-    mutable std::mutex latestMutex_; // Protects latest_
+    mutable std::mutex latestMutex_; // Protects latest_ and routeSerial_
     std::shared_ptr<const Frame> latest_;
+    uint64_t routeSerial_ = 0; // counts the routes that changed the input
     // Producer-thread only: the buffer handed out before the latest, reused
     // once no grab holds it any more.
     std::shared_ptr<Frame> spare_;

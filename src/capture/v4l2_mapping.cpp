@@ -73,7 +73,15 @@ int ConnectorTypeForInput(const v4l2_input& input, bool usbBus)
         return connector::kVideoSerialDigital;
     if (name.contains("usb"))
         return connector::kVideoUsb;
-    return usbBus ? connector::kVideoUsb : 0;
+    // HDMI, DVI and DisplayPort carry video as serial digital links.
+    if (name.contains("hdmi") || name.contains("dvi") || name.contains("displayport"))
+        return connector::kVideoSerialDigital;
+    if (usbBus)
+        return connector::kVideoUsb;
+    // A camera input on another bus is a sensor on a parallel digital bus.
+    if (name.contains("camera") || name.contains("webcam") || name.contains("sensor"))
+        return connector::kVideoParallelDigital;
+    return 0;
 }
 
 namespace {
@@ -83,6 +91,19 @@ bool FitsRange(int value, uint32_t min, uint32_t max, uint32_t step)
     if (value < 0 || uint32_t(value) < min || uint32_t(value) > max)
         return false;
     return step <= 1 || (uint32_t(value) - min) % step == 0;
+}
+
+void TrySize(uint32_t pixelFormat, int bitCount, int width, int height, const Ioctl& ioctl, std::vector<V4l2Mode>& modes)
+{
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    format.fmt.pix.width = uint32_t(width);
+    format.fmt.pix.height = uint32_t(height);
+    format.fmt.pix.pixelformat = pixelFormat;
+    format.fmt.pix.field = V4L2_FIELD_ANY;
+    if (ioctl(VIDIOC_TRY_FMT, &format) == 0 && format.fmt.pix.pixelformat == pixelFormat
+        && int(format.fmt.pix.width) == width && int(format.fmt.pix.height) == height)
+        modes.push_back({pixelFormat, {width, height, bitCount}});
 }
 
 void AddSizes(uint32_t pixelFormat, int bitCount, const Ioctl& ioctl, std::vector<V4l2Mode>& modes)
@@ -111,24 +132,48 @@ void AddSizes(uint32_t pixelFormat, int bitCount, const Ioctl& ioctl, std::vecto
         return;
     }
 
-    for (const auto& standard : kStandardSizes) {
-        v4l2_format format{};
-        format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-        format.fmt.pix.width = uint32_t(standard[0]);
-        format.fmt.pix.height = uint32_t(standard[1]);
-        format.fmt.pix.pixelformat = pixelFormat;
-        format.fmt.pix.field = V4L2_FIELD_ANY;
-        if (ioctl(VIDIOC_TRY_FMT, &format) == 0 && format.fmt.pix.pixelformat == pixelFormat
-            && int(format.fmt.pix.width) == standard[0] && int(format.fmt.pix.height) == standard[1])
-            modes.push_back({pixelFormat, {standard[0], standard[1], bitCount}});
-    }
+    for (const auto& standard : kStandardSizes)
+        TrySize(pixelFormat, bitCount, standard[0], standard[1], ioctl, modes);
+    for (const auto& analog : kAnalogSizes)
+        TrySize(pixelFormat, bitCount, analog[0], analog[1], ioctl, modes);
 }
 
 } // namespace
 
+bool IsLibv4lconvertFormat(uint32_t pixelFormat)
+{
+    switch (pixelFormat) {
+    case V4L2_PIX_FMT_SBGGR8:
+    case V4L2_PIX_FMT_SGBRG8:
+    case V4L2_PIX_FMT_SGRBG8:
+    case V4L2_PIX_FMT_SRGGB8:
+    case V4L2_PIX_FMT_SPCA501:
+    case V4L2_PIX_FMT_SPCA505:
+    case V4L2_PIX_FMT_SPCA508:
+    case V4L2_PIX_FMT_SPCA561:
+    case V4L2_PIX_FMT_SN9C10X:
+    case V4L2_PIX_FMT_SN9C20X_I420:
+    case V4L2_PIX_FMT_SN9C2028:
+    case V4L2_PIX_FMT_PAC207:
+    case V4L2_PIX_FMT_MR97310A:
+    case V4L2_PIX_FMT_SQ905C:
+    case V4L2_PIX_FMT_CPIA1:
+    case V4L2_PIX_FMT_HM12:
+    case V4L2_PIX_FMT_OV511:
+    case V4L2_PIX_FMT_OV518:
+    case V4L2_PIX_FMT_STV0680:
+    case V4L2_PIX_FMT_KONICA420:
+    case V4L2_PIX_FMT_SE401:
+    case V4L2_PIX_FMT_JPGL:
+    case V4L2_PIX_FMT_PJPG: return true;
+    default: return false;
+    }
+}
+
 std::vector<V4l2Mode> EnumerateModes(const Ioctl& ioctl)
 {
     std::vector<V4l2Mode> modes;
+    std::vector<uint32_t> converted;
     for (uint32_t index = 0;; ++index) {
         v4l2_fmtdesc description{};
         description.index = index;
@@ -139,10 +184,13 @@ std::vector<V4l2Mode> EnumerateModes(const Ioctl& ioctl)
         if (description.flags & V4L2_FMT_FLAG_EMULATED)
             continue;
         const int bitCount = BitCountForPixelFormat(description.pixelformat);
-        if (bitCount == 0)
-            continue;
-        AddSizes(description.pixelformat, bitCount, ioctl, modes);
+        if (bitCount != 0)
+            AddSizes(description.pixelformat, bitCount, ioctl, modes);
+        else if (IsLibv4lconvertFormat(description.pixelformat))
+            converted.push_back(description.pixelformat);
     }
+    for (uint32_t pixelFormat : converted)
+        AddSizes(pixelFormat, 24, ioctl, modes);
     return modes;
 }
 
@@ -154,24 +202,42 @@ const V4l2Mode* FindMode(const std::vector<V4l2Mode>& modes, const CaptureFormat
     return nullptr;
 }
 
-bool EnumerateInputTypes(const Ioctl& ioctl, bool usbBus, std::vector<int>& types)
+bool EnumerateInputTypes(const Ioctl& ioctl, bool usbBus, std::vector<int>& types, std::vector<bool>* analog)
 {
     types.clear();
+    if (analog)
+        analog->clear();
     for (uint32_t index = 0;; ++index) {
         v4l2_input input{};
         input.index = index;
         if (ioctl(VIDIOC_ENUMINPUT, &input) != 0)
             break;
         types.push_back(ConnectorTypeForInput(input, usbBus));
+        if (analog)
+            analog->push_back(input.std != 0);
     }
     return !types.empty();
+}
+
+v4l2_std_id StandardId(VideoStandard standard)
+{
+    switch (standard) {
+    case VideoStandard::Pal: return V4L2_STD_PAL;
+    case VideoStandard::Ntsc: return V4L2_STD_NTSC;
+    case VideoStandard::Secam: return V4L2_STD_SECAM;
+    case VideoStandard::Auto: break;
+    }
+    return 0;
 }
 
 StreamStep StepAfterWait(int pollResult)
 {
     if (pollResult == -EINTR)
         return StreamStep::Retry;
-    // 0: the time-out ran out without a frame.
+    // 0: the time-out ran out without a frame. An input without a signal
+    // does that too, so silence alone is no failure.
+    if (pollResult == 0)
+        return StreamStep::Check;
     return pollResult > 0 ? StreamStep::Deliver : StreamStep::Fail;
 }
 

@@ -38,6 +38,13 @@ struct InstanceSettings {
     int32_t Device = 0;
     int32_t InputPin = 0;
     std::string VideoFormat = "320x240 24 bit";
+    // The chosen device's identity (empty in stores written before it was
+    // kept: then Device alone decides) and the video standard of analog
+    // inputs ("Auto", "PAL", "NTSC", "SECAM").
+    std::string DeviceName;
+    std::string DeviceBusInfo;
+    std::string DeviceLink;
+    std::string VideoStandard = "Auto";
     std::array<std::string, kCameraCount> OverlayText;
     std::array<LOGFONTA, kCameraCount> OverlayFont;
     std::array<std::string, kCameraCount> HORZ;

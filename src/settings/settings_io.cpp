@@ -158,6 +158,10 @@ bool LoadInstanceSettings(InstanceSettings& s, CRegistryKey& key, int32_t& camVi
     s.MuxerSpeed = key.ReadInt("MuxerSpeed", s.MuxerSpeed);
     s.EnableMux = key.ReadInt("EnableMux", s.EnableMux);
     s.SaveEvery = key.ReadInt("SaveEvery", s.SaveEvery);
+    s.DeviceName = key.ReadString("DeviceName", s.DeviceName);
+    s.DeviceBusInfo = key.ReadString("DeviceBusInfo", s.DeviceBusInfo);
+    s.DeviceLink = key.ReadString("DeviceLink", s.DeviceLink);
+    s.VideoStandard = key.ReadString("VideoStandard", s.VideoStandard);
 
     for (int camera = 0; camera < kCameraCount; ++camera) {
         key.SetKey(CameraKeyPath(s.InstanceNumber, camera), true);
@@ -188,6 +192,11 @@ void SaveInstanceSettings(InstanceSettings& s, CRegistryKey& key, int32_t camVie
     key.WriteInt("MuxerSpeed", s.MuxerSpeed);
     key.WriteInt("EnableMux", s.EnableMux);
     key.WriteInt("SaveEvery", s.SaveEvery);
+    // After the values older programs know, which ignore these.
+    key.WriteString("DeviceName", s.DeviceName);
+    key.WriteString("DeviceBusInfo", s.DeviceBusInfo);
+    key.WriteString("DeviceLink", s.DeviceLink);
+    key.WriteString("VideoStandard", s.VideoStandard);
 
     for (int camera = 0; camera < kCameraCount; ++camera) {
         key.SetKey(CameraKeyPath(s.InstanceNumber, camera), true);

@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QTest>
 
+#include <cerrno>
 #include <thread>
 
 namespace vistrel {
@@ -33,7 +34,7 @@ public:
     int Start() override { return inner_->Start(); }
     void Stop() override { inner_->Stop(); }
     bool Crossbar(CrossbarInfo&) override { return false; }
-    void Route(int, int) override {}
+    int Route(int, int) override { return -EINVAL; }
     std::unique_ptr<Frame> LatestFrame() override { return inner_->LatestFrame(); }
     uint64_t FrameSequence() const override { return inner_->FrameSequence(); }
     BITMAPINFOHEADER DeliveredHeader() const override { return inner_->DeliveredHeader(); }

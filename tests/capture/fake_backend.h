@@ -41,10 +41,27 @@ private:
 };
 
 struct FakeDeviceSpec {
+    // Braced lists name the leading fields; the rest keep their defaults.
+    FakeDeviceSpec(std::string name_ = {}, bool nameReadable_ = true, std::vector<CaptureFormat> formats_ = {},
+                   std::optional<CrossbarInfo> crossbar_ = {}, std::string busInfo_ = {}, std::string link_ = {},
+                   bool openable_ = true)
+        : name(std::move(name_))
+        , nameReadable(nameReadable_)
+        , formats(std::move(formats_))
+        , crossbar(std::move(crossbar_))
+        , busInfo(std::move(busInfo_))
+        , link(std::move(link_))
+        , openable(openable_)
+    {
+    }
+
     std::string name;
     bool nameReadable = true;
     std::vector<CaptureFormat> formats;
     std::optional<CrossbarInfo> crossbar;
+    std::string busInfo;
+    std::string link;
+    bool openable = true;
 };
 
 // What a test configures and observes of a FakeBackend after handing it over.
@@ -52,6 +69,7 @@ struct FakeState {
     std::vector<FakeDeviceSpec> devices;
     bool enumerable = true;
     std::vector<std::pair<int, int>> routes; // (output pin, input pin)
+    int routeResult = 0;                     // what every route answers
     int opened = 0;
     int stopped = 0;
 };
@@ -89,7 +107,11 @@ public:
         info = *spec_.crossbar;
         return true;
     }
-    void Route(int outputPin, int inputPin) override { state_->routes.emplace_back(outputPin, inputPin); }
+    int Route(int outputPin, int inputPin) override
+    {
+        state_->routes.emplace_back(outputPin, inputPin);
+        return state_->routeResult;
+    }
     std::unique_ptr<Frame> LatestFrame() override { return nullptr; }
     uint64_t FrameSequence() const override { return 0; }
     BITMAPINFOHEADER DeliveredHeader() const override { return {}; }
@@ -113,8 +135,15 @@ public:
         devices.clear();
         if (!state_->enumerable)
             return false;
-        for (const auto& device : state_->devices)
-            devices.push_back({device.name, device.nameReadable});
+        for (const auto& device : state_->devices) {
+            DeviceEntry entry;
+            entry.name = device.name;
+            entry.nameReadable = device.nameReadable;
+            entry.busInfo = device.busInfo;
+            entry.link = device.link;
+            entry.openable = device.openable;
+            devices.push_back(entry);
+        }
         return !devices.empty();
     }
     bool DeviceFormats(int number, std::vector<CaptureFormat>& formats) override

@@ -17,33 +17,46 @@ using test::FakeDeviceSpec;
 using test::FakeState;
 using test::RecordingReporter;
 
-struct NameCase {
-    const char* name;
+struct IdentityCase {
+    DeviceIdentity identity;
     int preferred;
     int expected;
 };
 
-TEST(FindDeviceByNameTest, PrefersTheSameNumberThenTheFirstReadableDeviceOfThatName)
+// The device found again must be the one chosen, never another camera of
+// the same model that happens to be plugged in.
+TEST(FindDeviceByIdentityTest, OnlyTheSameDeviceIsFoundWhereverItIsNumberedNow)
 {
+    const std::string byId = "/dev/v4l/by-id/usb-Cam_Serial2-video-index0";
     auto state = std::make_shared<FakeState>();
     state->devices = {
-        {"Front", true, {}, {}},
-        {"Back", false, {}, {}}, // name unreadable: never matched
-        {"Back", true, {}, {}},
-        {"Front", true, {}, {}},
+        {"Cam", true, {}, {}, "usb-1", "/dev/v4l/by-id/usb-Cam_Serial1-video-index0"},
+        {"Cam", false, {}, {}, "usb-9", ""},            // name unreadable: never matched
+        {"Cam", true, {}, {}, "usb-2", byId},
+        {"Grabber", true, {}, {}, "pci-3", ""},
+        {"Grabber (no permission)", true, {}, {}, "", "", false},
     };
     RecordingReporter reporter;
     CDXVideo video(reporter, std::make_unique<FakeBackend>(state));
 
-    const NameCase cases[] = {
-        {"Front", 0, 0}, {"Front", 3, 3}, {"Front", 2, 0}, {"Back", 1, 2},
-        {"Back", -1, 2}, {"Back", 99, 2}, {"Side", 0, -1}, {"front", 0, -1},
+    const IdentityCase cases[] = {
+        {{"Cam", "usb-2", byId}, 0, 2},             // the link decides
+        {{"Cam", "usb-1", byId}, 0, 2},             // moved to another port: still found by its link
+        {{"Cam", "usb-7", "/dev/v4l/by-id/gone"}, 0, -1},
+        {{"Grabber", "pci-3", ""}, 0, 3},           // no link: name and bus
+        {{"Grabber", "pci-4", ""}, 3, -1},          // same model elsewhere is another device
+        {{"Cam", "usb-1", ""}, 2, 0},
+        {{"Cam", "usb-9", ""}, 1, -1},
+        {{"grabber", "pci-3", ""}, 3, -1},
+        {{"Grabber (no permission)", "", ""}, 4, -1}, // cannot be opened, so it is not there
+        {{"", "", ""}, 0, -1},
     };
-    for (const NameCase& c : cases)
-        EXPECT_EQ(video.FindDeviceByName(c.name, c.preferred), c.expected) << c.name << " at " << c.preferred;
+    for (const IdentityCase& c : cases)
+        EXPECT_EQ(video.FindDeviceByIdentity(c.identity, c.preferred), c.expected)
+            << c.identity.name << " " << c.identity.busInfo << " " << c.identity.link;
 
     state->enumerable = false;
-    EXPECT_EQ(video.FindDeviceByName("Front", 0), -1);
+    EXPECT_EQ(video.FindDeviceByIdentity({"Grabber", "pci-3", ""}, 3), -1);
     EXPECT_TRUE(reporter.messages().empty());
 }
 

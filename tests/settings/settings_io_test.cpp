@@ -147,7 +147,11 @@ TEST_F(SettingsIoTest, SavedKeysHoldEveryValueInOrderWithItsTypeAndBytes)
               "\"VideoOn\"=hex:01,00,00,00\n"
               "\"MuxerSpeed\"=hex:fa,00,00,00\n"
               "\"EnableMux\"=hex:00,00,00,00\n"
-              "\"SaveEvery\"=hex:e8,03,00,00\n");
+              "\"SaveEvery\"=hex:e8,03,00,00\n"
+              "\"DeviceName\"=\"\"\n"
+              "\"DeviceBusInfo\"=\"\"\n"
+              "\"DeviceLink\"=\"\"\n"
+              "\"VideoStandard\"=\"Auto\"\n");
 
     for (char letter = 'A'; letter <= 'H'; ++letter) {
         const std::string text = ReadFile(cameraFile(letter));
@@ -179,6 +183,10 @@ TEST_F(SettingsIoTest, EverySettingSurvivesASaveAndALoad)
     s.InputPin = 1;
     s.VideoFormat = "640x480 16 bit";
     s.SaveEvery = 40;
+    s.DeviceName = "USB Video: USB Video";
+    s.DeviceBusInfo = "usb-0000:00:14.0-2";
+    s.DeviceLink = "/dev/v4l/by-id/usb-Grabber_123-video-index0";
+    s.VideoStandard = "PAL";
     for (int c = 0; c < kCameraCount; ++c) {
         s.MuxerInputs[c] = c % 2;
         s.Rotation[c] = std::to_string(90 * (c % 4));
@@ -220,6 +228,10 @@ TEST_F(SettingsIoTest, EverySettingSurvivesASaveAndALoad)
     EXPECT_EQ(r.InputPin, 1);
     EXPECT_EQ(r.VideoFormat, s.VideoFormat);
     EXPECT_EQ(r.SaveEvery, 40);
+    EXPECT_EQ(r.DeviceName, s.DeviceName);
+    EXPECT_EQ(r.DeviceBusInfo, s.DeviceBusInfo);
+    EXPECT_EQ(r.DeviceLink, s.DeviceLink);
+    EXPECT_EQ(r.VideoStandard, "PAL");
     EXPECT_EQ(r.MuxerInputs, s.MuxerInputs);
     EXPECT_EQ(r.Rotation, s.Rotation);
     EXPECT_EQ(r.HorzFlip, s.HorzFlip);
