@@ -261,6 +261,7 @@ void CMainDlg::LoadSettings()
     int device = 0;
     int input = 0;
     std::string format;
+    DeviceIdentity identity;
     {
         TimedLock lock(settings_.SettingsLock);
         if (!lock)
@@ -268,8 +269,9 @@ void CMainDlg::LoadSettings()
         device = settings_.Device;
         input = settings_.InputPin;
         format = settings_.VideoFormat;
+        identity = {settings_.DeviceName, settings_.DeviceBusInfo, settings_.DeviceLink};
     }
-    setupWindow_->Initialize(device, format, input);
+    setupWindow_->Initialize(device, format, input, identity);
 }
 
 void CMainDlg::SaveSettings()

@@ -37,7 +37,10 @@ CModelessDlg::CModelessDlg(IMessageReporter& reporter, InstanceSettings& setting
     , video_(std::make_unique<CDXVideo>(reporter_, std::move(backend)))
 {
     ui_->setupUi(this);
-    setFixedSize(size());
+    baseHeight_ = height(); // the standard list lies below it
+    setFixedSize(width(), baseHeight_);
+    ui_->standardLabel->hide();
+    ui_->standardList->hide();
 
     auto* previewLayout = new QVBoxLayout(ui_->previewArea);
     previewLayout->setContentsMargins(1, 1, 1, 1);
@@ -48,6 +51,7 @@ CModelessDlg::CModelessDlg(IMessageReporter& reporter, InstanceSettings& setting
     connect(ui_->inputList, &QComboBox::activated, this, &CModelessDlg::OnInputChosen);
     connect(ui_->inputList, &QComboBox::currentIndexChanged, this,
             [this](int index) { inputSelection_.store(index); });
+    connect(ui_->standardList, &QComboBox::activated, this, &CModelessDlg::OnStandardChosen);
     connect(ui_->initializeButton, &QPushButton::clicked, this, &CModelessDlg::OnInitializeClicked);
     connect(ui_->unInitializeButton, &QPushButton::clicked, this, &CModelessDlg::UnInitialize);
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
@@ -107,6 +111,42 @@ void CModelessDlg::OnInputChosen(int index)
         settings_.InputPin = index;
 }
 
+void CModelessDlg::OnStandardChosen(int index)
+{
+    if (index < 0)
+        return;
+    const std::string name = ui_->standardList->itemText(index).toStdString();
+    {
+        TimedLock lock(settings_.SettingsLock);
+        if (lock)
+            settings_.VideoStandard = name;
+    }
+    video_->SetVideoStandard(VideoStandardFromName(name));
+}
+
+void CModelessDlg::ApplyStoredStandard()
+{
+    std::string name;
+    {
+        TimedLock lock(settings_.SettingsLock);
+        if (!lock)
+            return;
+        name = settings_.VideoStandard;
+    }
+    const VideoStandard standard = VideoStandardFromName(name);
+    ui_->standardList->setCurrentText(QString::fromLatin1(VideoStandardName(standard)));
+    video_->SetVideoStandard(standard);
+}
+
+void CModelessDlg::UpdateStandardList()
+{
+    // Only a device with analog inputs has standards to choose from.
+    const bool shown = video_->IsRunning() && video_->HasStandards();
+    ui_->standardLabel->setVisible(shown);
+    ui_->standardList->setVisible(shown);
+    setFixedSize(width(), shown ? ui_->standardList->geometry().bottom() + 5 : baseHeight_);
+}
+
 void CModelessDlg::OnInitializeClicked()
 {
     const int device = ui_->deviceList->currentIndex();
@@ -115,9 +155,18 @@ void CModelessDlg::OnInitializeClicked()
     Initialize(device, ui_->formatList->currentText().toStdString(), -1);
 }
 
-void CModelessDlg::Initialize(int device, const std::string& formatText, int input)
+void CModelessDlg::Initialize(int device, const std::string& formatText, int input, const DeviceIdentity& identity)
 {
     StopWatchdog();
+    ApplyStoredStandard();
+    if (!identity.name.empty()) {
+        const int found = video_->FindDeviceByIdentity(identity, device);
+        if (found < 0) {
+            WaitForDevice(identity, device, formatText, input);
+            return;
+        }
+        device = found;
+    }
     ShowChoice(device, formatText);
 
     SetStatus(kUnInitialized);
@@ -138,6 +187,7 @@ void CModelessDlg::Initialize(int device, const std::string& formatText, int inp
         relayout_(1, frameSize);
     }
     SetStatus(RunningText());
+    UpdateStandardList();
     NotifyWorkers();
     StartWatchdog();
     if (isVisible()) {
@@ -160,6 +210,7 @@ bool CModelessDlg::CompleteStart(int device, const std::string& formatText, int 
     runningDevice_ = device;
     runningFormat_ = formatText;
     const int inputCount = video_->ListInputs(ui_->inputList);
+    const DeviceIdentity identity = video_->RunningDeviceIdentity();
     bool muxing = false;
     {
         TimedLock lock(settings_.SettingsLock);
@@ -168,6 +219,9 @@ bool CModelessDlg::CompleteStart(int device, const std::string& formatText, int 
                 settings_.EnableMux = 0;
             muxing = settings_.EnableMux != 0;
             settings_.Device = device;
+            settings_.DeviceName = identity.name;
+            settings_.DeviceBusInfo = identity.busInfo;
+            settings_.DeviceLink = identity.link;
             // A reconnect keeps what the user chose; a new start begins at input 0.
             if (!reconnect) {
                 settings_.InputPin = 0;
@@ -190,10 +244,26 @@ bool CModelessDlg::CompleteStart(int device, const std::string& formatText, int 
     return muxing;
 }
 
+void CModelessDlg::WaitForDevice(const DeviceIdentity& identity, int device, const std::string& formatText, int input)
+{
+    video_->StopCapture();
+    StartWatchdog();
+    LostCapture lost;
+    lost.identity = identity;
+    lost.device = device;
+    lost.formatText = formatText;
+    lost.input = input;
+    lost.lostAt = QTime::currentTime();
+    lost.startPending = true;
+    SetStatus(QStringLiteral("Video Device Lost at %1, Reconnecting...").arg(lost.lostAt.toString("HH:mm:ss")));
+    lost_ = std::move(lost);
+}
+
 void CModelessDlg::UnInitialize()
 {
     StopWatchdog();
     video_->StopCapture();
+    UpdateStandardList();
     SetStatus(kUnInitialized);
     NotifyWorkers();
 }
@@ -237,8 +307,9 @@ void CModelessDlg::StopWatchdog()
 
 void CModelessDlg::OnWatchdog()
 {
-    // Stopped elsewhere (the exit path stops the capture object directly).
-    if (!video_->IsRunning()) {
+    // Stopped elsewhere (the exit path stops the capture object directly);
+    // only a device missing since start-up is waited for with nothing running.
+    if (!video_->IsRunning() && !(lost_ && lost_->startPending)) {
         StopWatchdog();
         return;
     }
@@ -250,7 +321,7 @@ void CModelessDlg::OnWatchdog()
         return;
 
     LostCapture lost;
-    lost.deviceName = video_->RunningDeviceName();
+    lost.identity = video_->RunningDeviceIdentity();
     lost.device = runningDevice_;
     lost.formatText = runningFormat_;
     lost.input = ui_->inputList->currentIndex();
@@ -267,7 +338,7 @@ void CModelessDlg::OnWatchdog()
 void CModelessDlg::TryReconnect()
 {
     // Only a device that is there again is opened, so a tick stays short.
-    const int device = video_->FindDeviceByName(lost_->deviceName, lost_->device);
+    const int device = video_->FindDeviceByIdentity(lost_->identity, lost_->device);
     if (device < 0)
         return;
     reporter_.quiet = true;
@@ -286,7 +357,14 @@ void CModelessDlg::TryReconnect()
     }
     video_->ListDevices(ui_->deviceList);
     ShowChoice(device, lost.formatText);
-    CompleteStart(device, lost.formatText, lost.input, true);
+    const bool muxing = CompleteStart(device, lost.formatText, lost.input, true);
+    if (lost.startPending && !muxing && relayout_) {
+        // The start the program made without the device, completed now.
+        BITMAPINFOHEADER header;
+        video_->GetFrameFormat(header);
+        relayout_(1, (uint32_t(header.biWidth) & 0xFFFFu) | ((uint32_t(header.biHeight) & 0xFFFFu) << 16));
+    }
+    UpdateStandardList();
     SetStatus(RunningText() + QStringLiteral(" (reconnected at %1)").arg(QTime::currentTime().toString("HH:mm:ss")));
     // The image thread re-applies the input and multiplexing on reload.
     NotifyWorkers();
@@ -321,6 +399,11 @@ QComboBox* CModelessDlg::formatList() const
 QComboBox* CModelessDlg::inputList() const
 {
     return ui_->inputList;
+}
+
+QComboBox* CModelessDlg::standardList() const
+{
+    return ui_->standardList;
 }
 
 bool CModelessDlg::IsRunning()

@@ -35,8 +35,9 @@ class ICaptureBackend;
 // shown between start-up and exit. The image thread reaches it through
 // IVideoSource, whose methods never block on the user-interface thread.
 // While capture runs, a watchdog on the user-interface thread notices a lost
-// device and starts it again, with the same format and input, once a device
-// of the same name is back.
+// device and starts it again, with the same format and input, once the same
+// device (by its identity, never another one) is back; a stored device that
+// is missing at start-up is waited for the same way.
 class CModelessDlg : public QWidget, public IVideoSource {
     Q_OBJECT
 public:
@@ -56,7 +57,10 @@ public:
     void ShowSetupWindow();
     // Starts capture on `device` with the first format beginning with
     // `formatText`, and routes `input` when it is a valid input (-1: none).
-    void Initialize(int device, const std::string& formatText, int input);
+    // With an identity (the stored one, at start-up) the device with that
+    // identity is started wherever it is numbered now; while it is missing
+    // the window shows it lost and waits for it.
+    void Initialize(int device, const std::string& formatText, int input, const DeviceIdentity& identity = {});
     void UnInitialize();
 
     // How often the watchdog looks at the running capture (1000 ms unless set).
@@ -80,6 +84,8 @@ public:
     QComboBox* deviceList() const;
     QComboBox* formatList() const;
     QComboBox* inputList() const;
+    // The "Standard:" list, shown only while the running device has analog inputs.
+    QComboBox* standardList() const;
     CapturePreview* preview() const { return preview_; }
 
 protected:
@@ -90,6 +96,12 @@ private:
     void OnInitDialog();
     void OnDeviceChosen(int index);
     void OnInputChosen(int index);
+    void OnStandardChosen(int index);
+    // Puts the stored standard into the list and the capture object.
+    void ApplyStoredStandard();
+    void UpdateStandardList();
+    // Shows the stored device as lost and lets the watchdog wait for it.
+    void WaitForDevice(const DeviceIdentity& identity, int device, const std::string& formatText, int input);
     void OnInitializeClicked();
     void SetStatus(const QString& text);
     void ShowRunningStatus();
@@ -127,11 +139,12 @@ private:
 
     // What ran when the device was lost, to start it again the same way.
     struct LostCapture {
-        std::string deviceName;
+        DeviceIdentity identity;
         int device = 0;
         std::string formatText;
         int input = -1;
         QTime lostAt;
+        bool startPending = false; // missing at start-up: nothing ran yet
     };
 
     std::unique_ptr<Ui::SetupWindow> ui_;
@@ -152,6 +165,7 @@ private:
     int runningDevice_ = -1;
     std::string runningFormat_;
     std::optional<LostCapture> lost_;
+    int baseHeight_ = 0; // the window's height without the standard list
 };
 
 } // namespace vistrel
