@@ -111,6 +111,21 @@ std::string StableLink(const std::string& directory, const std::string& node)
     return {};
 }
 
+// Sizes can differ from input to input (a webcam input has its own, a TV
+// input those of its standard), and a driver keeps the input it was left
+// on: formats are listed for input 0, which every start routes first.
+// Returns the input the device was on.
+int SelectFirstInput(int fd)
+{
+    int input = 0;
+    if (RetryIoctl(fd, VIDIOC_G_INPUT, &input) < 0 || input == 0)
+        return 0;
+    int first = 0;
+    if (const int rc = RetryIoctl(fd, VIDIOC_S_INPUT, &first); rc < 0)
+        qCDebug(lcCapture) << "formats listed for input" << input << "; input 0 refused:" << strerror(-rc);
+    return input;
+}
+
 } // namespace
 
 V4l2Backend::V4l2Backend(std::string directory)
@@ -206,8 +221,11 @@ bool V4l2Backend::DeviceFormats(int number, std::vector<CaptureFormat>& formats)
     if (fd < 0)
         return false;
     formats.clear();
+    int input = SelectFirstInput(fd);
     for (const V4l2Mode& mode : EnumerateModes(NodeIoctl(fd)))
         formats.push_back(mode.format);
+    if (input != 0)
+        RetryIoctl(fd, VIDIOC_S_INPUT, &input); // leave it as it was found
     v4l2_close(fd);
     return true;
 }
@@ -248,6 +266,7 @@ int V4l2Device::Open(const std::string& path, std::unique_ptr<ICaptureDevice>& d
     if (opened->wakeFd_ < 0)
         return -errno;
     const Ioctl ioctl = NodeIoctl(fd);
+    SelectFirstInput(fd);
     opened->modes_ = EnumerateModes(ioctl);
     opened->hasInputs_ = EnumerateInputTypes(ioctl, IsUsbBus(capability), opened->inputTypes_, &opened->analogInputs_);
     opened->hasStandards_ = std::find(opened->analogInputs_.begin(), opened->analogInputs_.end(), true)
