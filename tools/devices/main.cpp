@@ -1,6 +1,8 @@
 // Prints what the Video Device Setup window would offer, one item a line:
 // each device with its formats (the default choice marked) and, where the
-// device starts at that format, its video inputs. Uses the capture object's
+// device starts at that format, its video inputs and, for analog inputs,
+// the video standards to choose from. A device that cannot be opened is
+// listed with the reason. Uses the capture object's
 // own listing code, so the output is exactly the window's choice.
 #include "capture/dxvideo.h"
 
@@ -57,6 +59,8 @@ int main(int argc, char** argv)
         video.ListInputs(&inputs);
         for (int i = 0; i < inputs.count(); ++i)
             std::printf("  input: %s\n", inputs.itemText(i).toLocal8Bit().constData());
+        if (video.HasStandards())
+            std::printf("  standards: Auto, PAL, NTSC, SECAM\n");
         video.StopCapture();
     }
     std::fflush(stdout);
