@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <climits>
 
 namespace vistrel {
@@ -251,6 +253,11 @@ TEST_F(FakeCaptureTest, CrossbarListsVideoInputsByPinAndSkipsAudio)
 
     EXPECT_EQ(video().SelectInput(2), 1);
     EXPECT_EQ(state_->routes.back(), std::make_pair(0, 2));
+
+    // A route the device refuses is a failed route, never a silent success
+    // that would file one input's pictures under another camera.
+    state_->routeResult = -EBUSY;
+    EXPECT_EQ(video().SelectInput(1), 0);
 }
 
 TEST_F(FakeCaptureTest, AudioPinBetweenVideoPinsIsSkippedWhenRouting)

@@ -210,6 +210,20 @@ TEST_F(TestPatternTest, EachInputShowsItsBackgroundInEveryLayout)
     }
 }
 
+// The multiplexer files the next grab under the newly routed input's camera,
+// so no frame drawn before the route may come out of it.
+TEST_F(TestPatternTest, TheFirstGrabAfterARouteShowsTheNewInput)
+{
+    ASSERT_EQ(video_->StartCapture(0, nullptr, "160x120 24 bit"), 0);
+    for (int round = 0; round < 12; ++round) {
+        const int input = round % 2 ? 3 : 1;
+        ASSERT_EQ(video_->SelectInput(input), 1);
+        const auto frame = GrabAny();
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(rgbAt(*frame, 0, 0), Stored(kTestPatternBackgrounds[input], 24)) << "round " << round;
+    }
+}
+
 TEST_F(TestPatternTest, SquareIsCentredVerticallyAndMovesAcross)
 {
     ASSERT_EQ(video_->StartCapture(0, nullptr, "320x240 24 bit"), 0);
