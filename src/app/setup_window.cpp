@@ -349,7 +349,7 @@ void CModelessDlg::TryReconnect()
 
     LostCapture lost = std::move(*lost_);
     lost_.reset();
-    {
+    if (!lost.startPending) {
         // An input chosen while the device was away counts.
         TimedLock lock(settings_.SettingsLock);
         if (lock)

@@ -218,6 +218,40 @@ TEST_F(ReconnectTest, TheSameNameIsFollowedToAnotherNumberAndADifferentDeviceIsL
     EXPECT_EQ(settings.Device, 1);
 }
 
+// A camera late to appear at start-up: whatever device has its stored number
+// now is never started in its place (that filled archives with another
+// device's pictures while reporting "Running").
+TEST_F(ReconnectTest, AStoredDeviceMissingAtStartUpIsWaitedForAndNeverReplaced)
+{
+    std::vector<uint32_t> layouts;
+    auto owned = std::make_unique<MovingBackend>();
+    backend = owned.get();
+    CModelessDlg window(reporter, settings, [&](int, uint32_t size) { layouts.push_back(size); }, nullptr,
+                        std::move(owned));
+    window.SetWatchdogIntervalMs(kFastWatchdogMs);
+    backend->shifted = true; // "Other Camera" is device 0
+    TestPatternFaults::Instance().SetVanished(true);
+
+    window.Initialize(0, "640x480 24 bit", 3, {TestPatternBackend::kName, "", ""});
+    EXPECT_FALSE(window.IsRunning());
+    EXPECT_TRUE(window.Reconnecting());
+    EXPECT_TRUE(window.statusText().startsWith("Video Device Lost at ")) << window.statusText().toStdString();
+    const int opens = backend->opens;
+    ASSERT_TRUE(test::waitFor([&] { return window.WatchdogActive() && backend->opens == opens; }));
+    EXPECT_EQ(backend->otherOpened, 0);
+
+    TestPatternFaults::Instance().SetVanished(false);
+    ASSERT_TRUE(test::waitFor([&] { return window.IsRunning() && !window.Reconnecting(); }));
+    EXPECT_EQ(backend->otherOpened, 0);
+    EXPECT_EQ(window.Video().RunningDeviceName(), TestPatternBackend::kName);
+    EXPECT_TRUE(showsInput(window, 3));
+    EXPECT_EQ(layouts, (std::vector<uint32_t>{640u | 480u << 16}));
+    EXPECT_TRUE(reporter.messages.empty());
+    TimedLock lock(settings.SettingsLock);
+    EXPECT_EQ(settings.Device, 1);
+    EXPECT_EQ(settings.DeviceName, TestPatternBackend::kName);
+}
+
 TEST_F(ReconnectTest, WithMultiplexingTheReconnectLeavesTheInputsToTheImageThread)
 {
     {
