@@ -13,6 +13,7 @@
 #include <QKeyEvent>
 #include <QTest>
 
+#include <atomic>
 #include <cerrno>
 #include <thread>
 
@@ -55,6 +56,39 @@ public:
             device = std::make_unique<NoCrossbarDevice>(std::move(inner));
         return result;
     }
+};
+
+// The test pattern as an analog capture card: it has standards, and keeps
+// the one set last.
+class AnalogDevice : public NoCrossbarDevice {
+public:
+    AnalogDevice(std::unique_ptr<ICaptureDevice> inner, std::shared_ptr<std::atomic<int>> standard)
+        : NoCrossbarDevice(std::move(inner))
+        , standard_(std::move(standard))
+    {
+    }
+    bool HasStandards() const override { return true; }
+    int SetStandard(VideoStandard standard) override
+    {
+        *standard_ = int(standard);
+        return 0;
+    }
+
+private:
+    std::shared_ptr<std::atomic<int>> standard_;
+};
+
+class AnalogBackend : public TestPatternBackend {
+public:
+    int OpenDevice(int number, std::unique_ptr<ICaptureDevice>& device) override
+    {
+        std::unique_ptr<ICaptureDevice> inner;
+        const int result = TestPatternBackend::OpenDevice(number, inner);
+        if (result == 0)
+            device = std::make_unique<AnalogDevice>(std::move(inner), standard);
+        return result;
+    }
+    std::shared_ptr<std::atomic<int>> standard = std::make_shared<std::atomic<int>>(-1);
 };
 
 class SetupWindowTest : public testing::Test {
@@ -109,6 +143,44 @@ TEST_F(SetupWindowTest, OpensIdleWithTheDevicesAndFormatsListed)
     EXPECT_FALSE(window->IsRunning());
     EXPECT_NEAR(window->width(), 344, 20);
     EXPECT_NEAR(window->height(), 363, 20);
+}
+
+// The standard is offered where the running device has analog inputs, and nowhere else.
+TEST_F(SetupWindowTest, TheStandardListShowsOnlyForAnalogDevicesAndTheChoiceIsKept)
+{
+    auto plain = makeWindow();
+    plain->Initialize(0, "320x240 24 bit", -1);
+    ASSERT_TRUE(plain->IsRunning());
+    EXPECT_TRUE(plain->standardList()->isHidden());
+    plain->UnInitialize();
+
+    {
+        TimedLock lock(settings.SettingsLock);
+        settings.VideoStandard = "NTSC";
+    }
+    auto owned = std::make_unique<AnalogBackend>();
+    const auto standard = owned->standard;
+    auto window = makeWindow(std::move(owned));
+    const int idleHeight = window->height();
+    EXPECT_TRUE(window->standardList()->isHidden());
+    window->Initialize(0, "320x240 24 bit", -1);
+    ASSERT_TRUE(window->IsRunning());
+    EXPECT_FALSE(window->standardList()->isHidden());
+    EXPECT_GT(window->height(), idleHeight);
+    EXPECT_EQ(window->standardList()->currentText(), "NTSC");
+    EXPECT_EQ(*standard, int(VideoStandard::Ntsc)) << "the stored standard reaches the device at start";
+    EXPECT_EQ(window->standardList()->count(), 4);
+
+    window->standardList()->setCurrentIndex(3);
+    Q_EMIT window->standardList()->activated(3);
+    EXPECT_EQ(*standard, int(VideoStandard::Secam));
+    {
+        TimedLock lock(settings.SettingsLock);
+        EXPECT_EQ(settings.VideoStandard, "SECAM");
+    }
+    window->UnInitialize();
+    EXPECT_TRUE(window->standardList()->isHidden());
+    EXPECT_EQ(window->height(), idleHeight);
 }
 
 TEST_F(SetupWindowTest, InitializeWithoutMultiplexingRoutesTheInputAndRelaysOut)
