@@ -526,17 +526,24 @@ int V4l2Device::SetStandard(VideoStandard standard)
 int V4l2Device::RequestSwitch(int input)
 {
     std::unique_lock lock(requestMutex_, std::adopt_lock);
-    const uint64_t serial = ++requestSerial_;
-    requestedInput_ = input;
-    const uint64_t one = 1;
-    int result = 0;
-    if (::write(wakeFd_, &one, sizeof one) < 0)
-        result = -errno;
-    // The capture thread answers within one switch; it never waits for us.
-    else if (!requestDone_.wait_for(lock, kRouteTimeout, [&] { return doneSerial_ >= serial || threadEnded_; }))
-        result = -ETIMEDOUT;
-    else
-        result = doneSerial_ >= serial ? requestResult_ : -ENODEV;
+    // One request waits at a time, so a standard change never stands in for
+    // a route the image thread asked for.
+    requestDone_.wait(lock, [&] { return !requestedInput_ || threadEnded_; });
+    int result = -ENODEV;
+    if (!threadEnded_) {
+        const uint64_t serial = ++requestSerial_;
+        requestedInput_ = input;
+        const uint64_t one = 1;
+        if (::write(wakeFd_, &one, sizeof one) < 0)
+            result = -errno;
+        // The capture thread answers within one switch; it never waits for us.
+        else if (!requestDone_.wait_for(lock, kRouteTimeout, [&] { return results_.count(serial) || threadEnded_; }))
+            result = -ETIMEDOUT;
+        if (const auto it = results_.find(serial); it != results_.end()) {
+            result = it->second;
+            results_.erase(it);
+        }
+    }
     lock.release(); // the caller's guard unlocks
     return result;
 }
@@ -758,8 +765,7 @@ void V4l2Device::Run()
                 lock.unlock();
                 const int result = SwitchInput(input);
                 lock.lock();
-                requestResult_ = result;
-                doneSerial_ = serial;
+                results_[serial] = result;
                 lock.unlock();
                 requestDone_.notify_all();
                 failed = !streaming_;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -141,8 +142,7 @@ private:
     std::condition_variable requestDone_;
     std::optional<int> requestedInput_;
     uint64_t requestSerial_ = 0;
-    uint64_t doneSerial_ = 0;
-    int requestResult_ = 0;
+    std::map<uint64_t, int> results_; // by request, until its caller takes it
     bool stopRequested_ = false;
     bool threadEnded_ = true;
     std::atomic<int> standard_{int(VideoStandard::Auto)};
