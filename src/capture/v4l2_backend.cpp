@@ -303,16 +303,10 @@ int V4l2Device::SetMode(const V4l2Mode& mode)
 {
     // A driver that would adjust the size cannot deliver this format: that
     // is the format's failure, not a busy device.
-    v4l2_format format{};
-    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    format.fmt.pix.width = uint32_t(mode.format.width);
-    format.fmt.pix.height = uint32_t(mode.format.height);
-    format.fmt.pix.pixelformat = mode.pixelFormat;
-    format.fmt.pix.field = V4L2_FIELD_ANY;
+    v4l2_format format = FormatRequest(mode);
     if (const int rc = Xioctl(VIDIOC_TRY_FMT, &format); rc < 0 && rc != -ENOTTY)
         return rc;
-    if (format.fmt.pix.pixelformat != mode.pixelFormat || int(format.fmt.pix.width) != mode.format.width
-        || int(format.fmt.pix.height) != mode.format.height)
+    if (!KeepsMode(format, mode))
         return kNoMatchingFormat;
     mode_ = mode;
     return 0;
@@ -335,17 +329,11 @@ int V4l2Device::SetDeliveredBitCount(int bitCount)
 
 int V4l2Device::ApplyFormat()
 {
-    v4l2_format format{};
-    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    format.fmt.pix.width = uint32_t(mode_.format.width);
-    format.fmt.pix.height = uint32_t(mode_.format.height);
-    format.fmt.pix.pixelformat = mode_.pixelFormat;
-    format.fmt.pix.field = V4L2_FIELD_ANY;
+    v4l2_format format = FormatRequest(mode_);
     // EBUSY here: another program streams the device.
     if (const int rc = Xioctl(VIDIOC_S_FMT, &format); rc < 0)
         return rc;
-    if (format.fmt.pix.pixelformat != mode_.pixelFormat || int(format.fmt.pix.width) != mode_.format.width
-        || int(format.fmt.pix.height) != mode_.format.height)
+    if (!KeepsMode(format, mode_))
         return -EINVAL;
     pix_ = format.fmt.pix;
 

@@ -84,6 +84,23 @@ int ConnectorTypeForInput(const v4l2_input& input, bool usbBus)
     return 0;
 }
 
+v4l2_format FormatRequest(const V4l2Mode& mode)
+{
+    v4l2_format format{};
+    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    format.fmt.pix.width = uint32_t(mode.format.width);
+    format.fmt.pix.height = uint32_t(mode.format.height);
+    format.fmt.pix.pixelformat = mode.pixelFormat;
+    format.fmt.pix.field = V4L2_FIELD_ANY;
+    return format;
+}
+
+bool KeepsMode(const v4l2_format& answer, const V4l2Mode& mode)
+{
+    return answer.fmt.pix.pixelformat == mode.pixelFormat && int(answer.fmt.pix.width) == mode.format.width
+        && int(answer.fmt.pix.height) == mode.format.height;
+}
+
 namespace {
 
 bool FitsRange(int value, uint32_t min, uint32_t max, uint32_t step)
@@ -95,15 +112,10 @@ bool FitsRange(int value, uint32_t min, uint32_t max, uint32_t step)
 
 void TrySize(uint32_t pixelFormat, int bitCount, int width, int height, const Ioctl& ioctl, std::vector<V4l2Mode>& modes)
 {
-    v4l2_format format{};
-    format.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
-    format.fmt.pix.width = uint32_t(width);
-    format.fmt.pix.height = uint32_t(height);
-    format.fmt.pix.pixelformat = pixelFormat;
-    format.fmt.pix.field = V4L2_FIELD_ANY;
-    if (ioctl(VIDIOC_TRY_FMT, &format) == 0 && format.fmt.pix.pixelformat == pixelFormat
-        && int(format.fmt.pix.width) == width && int(format.fmt.pix.height) == height)
-        modes.push_back({pixelFormat, {width, height, bitCount}});
+    const V4l2Mode mode{pixelFormat, {width, height, bitCount}};
+    v4l2_format format = FormatRequest(mode);
+    if (ioctl(VIDIOC_TRY_FMT, &format) == 0 && KeepsMode(format, mode))
+        modes.push_back(mode);
 }
 
 void AddSizes(uint32_t pixelFormat, int bitCount, const Ioctl& ioctl, std::vector<V4l2Mode>& modes)

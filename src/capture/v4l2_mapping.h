@@ -44,6 +44,11 @@ struct V4l2Mode {
     CaptureFormat format;
 };
 
+// A VIDIOC_S_FMT or VIDIOC_TRY_FMT request for a mode, and whether the
+// driver's answer kept it exactly.
+v4l2_format FormatRequest(const V4l2Mode& mode);
+bool KeepsMode(const v4l2_format& answer, const V4l2Mode& mode);
+
 // The capture queue's formats and sizes in enumeration order: VIDIOC_ENUM_FMT,
 // then VIDIOC_ENUM_FRAMESIZES for each listed pixel format; where a driver
 // has no size enumeration, the standard and analog sizes VIDIOC_TRY_FMT

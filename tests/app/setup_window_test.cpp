@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <functional>
 #include <thread>
 
 namespace vistrel {
@@ -46,16 +47,25 @@ private:
     std::unique_ptr<ICaptureDevice> inner_;
 };
 
-class NoCrossbarBackend : public TestPatternBackend {
+// The test-pattern backend whose opened device is wrapped by `wrap`.
+class WrappingBackend : public TestPatternBackend {
 public:
+    using Wrap = std::function<std::unique_ptr<ICaptureDevice>(std::unique_ptr<ICaptureDevice>)>;
+    explicit WrappingBackend(Wrap wrap)
+        : wrap_(std::move(wrap))
+    {
+    }
     int OpenDevice(int number, std::unique_ptr<ICaptureDevice>& device) override
     {
         std::unique_ptr<ICaptureDevice> inner;
         const int result = TestPatternBackend::OpenDevice(number, inner);
         if (result == 0)
-            device = std::make_unique<NoCrossbarDevice>(std::move(inner));
+            device = wrap_(std::move(inner));
         return result;
     }
+
+private:
+    Wrap wrap_;
 };
 
 // The test pattern as an analog capture card: it has standards, and keeps
@@ -78,18 +88,6 @@ private:
     std::shared_ptr<std::atomic<int>> standard_;
 };
 
-class AnalogBackend : public TestPatternBackend {
-public:
-    int OpenDevice(int number, std::unique_ptr<ICaptureDevice>& device) override
-    {
-        std::unique_ptr<ICaptureDevice> inner;
-        const int result = TestPatternBackend::OpenDevice(number, inner);
-        if (result == 0)
-            device = std::make_unique<AnalogDevice>(std::move(inner), standard);
-        return result;
-    }
-    std::shared_ptr<std::atomic<int>> standard = std::make_shared<std::atomic<int>>(-1);
-};
 
 class SetupWindowTest : public testing::Test {
 protected:
@@ -158,9 +156,10 @@ TEST_F(SetupWindowTest, TheStandardListShowsOnlyForAnalogDevicesAndTheChoiceIsKe
         TimedLock lock(settings.SettingsLock);
         settings.VideoStandard = "NTSC";
     }
-    auto owned = std::make_unique<AnalogBackend>();
-    const auto standard = owned->standard;
-    auto window = makeWindow(std::move(owned));
+    const auto standard = std::make_shared<std::atomic<int>>(-1);
+    auto window = makeWindow(std::make_unique<WrappingBackend>([standard](std::unique_ptr<ICaptureDevice> inner) {
+        return std::make_unique<AnalogDevice>(std::move(inner), standard);
+    }));
     const int idleHeight = window->height();
     EXPECT_TRUE(window->standardList()->isHidden());
     window->Initialize(0, "320x240 24 bit", -1);
@@ -230,7 +229,8 @@ TEST_F(SetupWindowTest, ADeviceWithoutInputsSwitchesMultiplexingOff)
         TimedLock lock(settings.SettingsLock);
         settings.EnableMux = 1;
     }
-    auto window = makeWindow(std::make_unique<NoCrossbarBackend>());
+    auto window = makeWindow(std::make_unique<WrappingBackend>(
+        [](std::unique_ptr<ICaptureDevice> inner) { return std::make_unique<NoCrossbarDevice>(std::move(inner)); }));
     window->Initialize(0, "320x240 24 bit", 1);
     ASSERT_TRUE(window->IsRunning());
     EXPECT_EQ(window->ListInputs(), -1);
