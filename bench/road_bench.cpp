@@ -164,7 +164,7 @@ void BM_FrameRoad(benchmark::State& state)
 
 void Sizes(benchmark::internal::Benchmark* b)
 {
-    b->Args({ 320, 240 })->Args({ 640, 480 })->Unit(benchmark::kMicrosecond);
+    b->Args({ 320, 240 })->Args({ 640, 480 })->Args({ 1920, 1080 })->Unit(benchmark::kMicrosecond);
 }
 
 BENCHMARK(BM_BareEncode)->Apply(Sizes);

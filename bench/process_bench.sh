@@ -1,0 +1,110 @@
+#!/usr/bin/env bash
+# The whole recorder process against the road of its frames, in one run.
+# Runs the built recorder on the offscreen platform with the test-pattern
+# device, in a private sandbox, for SPAN seconds (default 40) per scenario,
+# after a warm-up of WARMUP seconds (default 5):
+#   a  one camera, 640x480, saving every 100 ms: overlay, static file, archive
+#   b  four multiplexed cameras at 100 ms, 320x240, the same saving
+#   c  one camera, 1920x1080, saving once a second, window hidden (-m)
+# and prints the process's CPU time per saved frame next to road_bench's
+# whole road of one frame of the same size (median of three repetitions),
+# with their ratio; for c also the CPU per second as a share of one core.
+# Scenario names on the command line choose which run (default: a b c).
+# VISTREL_BIN names the program (default build/vistrel, built first);
+# road_bench is taken from beside it. Files go under TMPDIR when set, else
+# /dev/shm, as road_bench's do, so both pay the same file system.
+# Prints figures only: it fails only when a run itself fails.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+SPAN="${SPAN:-40}"
+WARMUP="${WARMUP:-5}"
+scenarios=("$@")
+[ ${#scenarios[@]} -gt 0 ] || scenarios=(a b c)
+
+source "$here/../scripts/lib/recorder.sh"
+recorder_binary
+road="$(dirname "$VISTREL_BIN")/bench/road_bench"
+[ -x "$road" ] || { echo "no road_bench beside $VISTREL_BIN (build the benchmarks)" >&2; exit 1; }
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ]; then export TMPDIR=/dev/shm; fi
+hz="$(getconf CLK_TCK)"
+
+# Median CPU time of one frame's road at WIDTHxHEIGHT, in ms.
+road_ms() {
+  "$road" --benchmark_filter="BM_FrameRoad/$1/$2\$" --benchmark_repetitions=3 \
+    --benchmark_report_aggregates_only=true 2>/dev/null |
+    awk -v name="BM_FrameRoad/$1/$2_median" '$1 == name {
+      f = $5 == "ns" ? 1e-6 : $5 == "us" ? 1e-3 : $5 == "ms" ? 1 : 1000; print $4 * f; exit }'
+}
+
+# Seeds instance 1 for cameras $1 (letters) at $2 ms in format $3, each
+# saving static and archive images with the overlay on, keeping an hour.
+seed() {
+  local letters="$1" speed="$2" format="$3" mux=0 view=1 i L
+  [ ${#letters} -gt 1 ] && { mux=1; view=4; }
+  reg_write_key "$SETTINGS_KEY" \
+    "\"CamView\"=$(reg_le32 $view)" "\"Device\"=$(reg_le32 0)" "\"InputPin\"=$(reg_le32 0)" \
+    "\"VideoFormat\"=\"$format\"" "\"VideoOn\"=$(reg_le32 1)" "\"MuxerSpeed\"=$(reg_le32 "$speed")" \
+    "\"EnableMux\"=$(reg_le32 $mux)" "\"SaveEvery\"=$(reg_le32 "$speed")"
+  for ((i = 0; i < ${#letters}; i++)); do
+    L="${letters:i:1}"
+    reg_write_key "$(camera_key "$L")" \
+      "\"MuxerInputs\"=$(reg_le32 1)" "\"EnableOverlay\"=$(reg_le32 1)" \
+      "\"EnableStaticSave\"=$(reg_le32 1)" "\"EnableArchving\"=$(reg_le32 1)" \
+      "\"StaticPathFile\"=\"$HOME/Cameras/Cam1$L.jpg\"" "\"ArchivePath\"=\"$HOME/Cameras/Camera1$L/\"" \
+      "\"Days\"=$(reg_le32 0)" "\"Hours\"=$(reg_le32 1)" "\"Minutes\"=$(reg_le32 0)"
+    mkdir -p "$HOME/Cameras/Camera1$L"
+  done
+}
+
+images() { find "$HOME/Cameras" -name '*-Cam1?.jpg' -type f 2>/dev/null | wc -l; }
+some_images() { [ "$(images)" -gt 0 ]; }
+
+# run LETTERS SPEED FORMAT ARGS...: sets cpu_s (process CPU seconds over the
+# span), frames (archive images saved in it), rss_kb (at the end).
+run() {
+  local letters="$1" speed="$2" format="$3"
+  shift 3
+  recorder_sandbox
+  seed "$letters" "$speed" "$format"
+  RECORDER_ARGS=("$@")
+  "$VISTREL_BIN" "${RECORDER_ARGS[@]}" >>"$SANDBOX/recorder.log" 2>&1 &
+  RECORDER_PID=$!
+  recorder_ready || true
+  WAIT_LIMIT=30 wait_until some_images || fail "no image within 30 s ($letters $format)"
+  sleep "$WARMUP"
+  local t0 n0 t1 n1
+  t0="$(proc_cpu_ticks "$RECORDER_PID")"; n0="$(images)"
+  sleep "$SPAN"
+  t1="$(proc_cpu_ticks "$RECORDER_PID")"; n1="$(images)"
+  rss_kb="$(proc_rss_kb "$RECORDER_PID")"
+  recorder_alive || fail "the recorder died ($letters $format)"
+  stop_recorder_cleanly
+  [ ${#failures[@]} -eq 0 ] || tail -20 "$SANDBOX/recorder.log"
+  cpu_s="$(awk -v t=$((t1 - t0)) -v hz="$hz" 'BEGIN { printf "%.3f", t / hz }')"
+  frames=$((n1 - n0))
+  rm -rf "$SANDBOX"
+}
+
+report() { # label width height
+  local road_frame per ratio
+  road_frame="$(road_ms "$2" "$3")"
+  per="$(awk -v c="$cpu_s" -v n="$frames" 'BEGIN { printf "%.3f", (n > 0 ? c * 1000 / n : 0) }')"
+  ratio="$(awk -v p="$per" -v r="$road_frame" 'BEGIN { printf "%.2f", (r > 0 ? p / r : 0) }')"
+  printf '%s: %s frames in %s s, %s s CPU: %s ms per saved frame; road %s ms; ratio %sx; %s kB resident\n' \
+    "$1" "$frames" "$SPAN" "$cpu_s" "$per" "$road_frame" "$ratio" "$rss_kb"
+}
+
+trap 'kill_recorder; [ -n "${SANDBOX:-}" ] && rm -rf "$SANDBOX"; true' EXIT
+for s in "${scenarios[@]}"; do
+  case "$s" in
+  a) run A 100 "640x480 24 bit"; report "a (one camera, 640x480, 100 ms)" 640 480 ;;
+  b) run ABCD 100 "320x240 24 bit"; report "b (four cameras, 320x240, 100 ms)" 320 240 ;;
+  c)
+    run A 1000 "1920x1080 24 bit" -m
+    report "c (one camera, 1920x1080, 1 s, hidden)" 1920 1080
+    awk -v c="$cpu_s" -v s="$SPAN" 'BEGIN { printf "c: %.2f%% of one core\n", 100 * c / s }'
+    ;;
+  *) echo "unknown scenario: $s" >&2; exit 2 ;;
+  esac
+done
+report_run "PROCESS BENCHMARK FAILED" "process benchmark done"
