@@ -185,21 +185,21 @@ int TestPatternDevice::Start()
 {
     if (FailsAt(CaptureStep::Start))
         return kInjectedFailure;
-    if (thread_.joinable())
+    std::lock_guard lock(mutex_);
+    if (started_)
         return 0;
-    thread_ = std::thread([this] { Run(); });
+    started_ = true;
+    startedAt_ = std::chrono::steady_clock::now();
+    latest_ = 0;
+    routedAfter_ = 0;
+    lost_ = false;
     return 0;
 }
 
 void TestPatternDevice::Stop()
 {
-    {
-        std::lock_guard lock(stopMutex_);
-        stopping_ = true;
-    }
-    stopCondition_.notify_all();
-    if (thread_.joinable())
-        thread_.join();
+    std::lock_guard lock(mutex_);
+    started_ = false;
 }
 
 bool TestPatternDevice::Crossbar(CrossbarInfo& info)
@@ -214,25 +214,59 @@ int TestPatternDevice::Route(int outputPin, int inputPin)
     // The one output is the decoder; other routes are refused.
     if (outputPin != 0 || inputPin < 0 || inputPin >= kInputCount)
         return -EINVAL;
-    if (input_.exchange(inputPin) != inputPin) {
-        // Frames of the input before stay out of every later grab.
-        std::lock_guard lock(latestMutex_);
-        latest_.reset();
-        ++routeSerial_;
+    std::lock_guard lock(mutex_);
+    if (input_ != inputPin) {
+        // The frame begun before the route is the input before's: no later
+        // grab may show it, the next one is the new input's.
+        input_ = inputPin;
+        routedAfter_ = CatchUp();
     }
     return 0;
 }
 
+uint64_t TestPatternDevice::CatchUp() const
+{
+    if (!started_ || lost_)
+        return 0;
+    const auto& faults = TestPatternFaults::Instance();
+    if (faults.Vanished()) {
+        lost_ = true;
+        return 0;
+    }
+    if (!faults.Stalled()) {
+        const auto elapsed = std::chrono::steady_clock::now() - startedAt_;
+        latest_ = uint64_t(elapsed / std::chrono::milliseconds(kTestPatternIntervalMs));
+    }
+    return latest_;
+}
+
 std::unique_ptr<Frame> TestPatternDevice::LatestFrame()
 {
-    std::shared_ptr<const Frame> latest;
+    uint64_t number = 0;
+    int input = 0;
     {
-        std::lock_guard lock(latestMutex_);
-        latest = latest_;
+        std::lock_guard lock(mutex_);
+        number = CatchUp();
+        if (number == 0 || number <= routedAfter_)
+            return nullptr;
+        input = input_;
     }
-    if (!latest || lost_)
-        return nullptr;
-    return latest->Clone();
+    auto frame = Frame::Create(format_.width, format_.height, deliveredBitCount_);
+    RenderTestPattern(*frame, input, number - 1);
+    return frame;
+}
+
+uint64_t TestPatternDevice::FrameSequence() const
+{
+    std::lock_guard lock(mutex_);
+    return CatchUp();
+}
+
+bool TestPatternDevice::Lost() const
+{
+    std::lock_guard lock(mutex_);
+    CatchUp();
+    return lost_;
 }
 
 BITMAPINFOHEADER TestPatternDevice::DeliveredHeader() const
@@ -243,67 +277,6 @@ BITMAPINFOHEADER TestPatternDevice::DeliveredHeader() const
     header.biBitCount = uint16_t(deliveredBitCount_);
     header.biSizeImage = uint32_t(format_.width * format_.height * (deliveredBitCount_ / 8));
     return header;
-}
-
-std::shared_ptr<Frame> TestPatternDevice::NextBuffer()
-{
-    // The spare is no longer the latest, so no new grab can reach it: once
-    // this thread holds its only reference it can be drawn over.
-    if (spare_ && spare_.use_count() == 1) {
-        // use_count() is a relaxed read: order the last grab's reads before our writes.
-        std::atomic_thread_fence(std::memory_order_acquire);
-        return std::move(spare_);
-    }
-    return std::shared_ptr<Frame>(Frame::Create(format_.width, format_.height, deliveredBitCount_));
-}
-
-// Runs on the device's own thread until Stop.
-void TestPatternDevice::Run()
-{
-    using Clock = std::chrono::steady_clock;
-    const auto interval = std::chrono::milliseconds(kTestPatternIntervalMs);
-    auto next = Clock::now() + interval;
-    uint64_t frameIndex = 0;
-    for (;;) {
-        {
-            std::unique_lock lock(stopMutex_);
-            if (stopCondition_.wait_until(lock, next, [this] { return stopping_; }))
-                return;
-        }
-        next += interval;
-        const auto now = Clock::now();
-        if (now > next + 5 * interval)
-            next = now + interval; // fell far behind (a suspended machine): do not catch up in a burst
-
-        const auto& faults = TestPatternFaults::Instance();
-        if (faults.Vanished()) {
-            lost_ = true;
-            std::lock_guard lock(latestMutex_);
-            latest_.reset();
-            return;
-        }
-        if (faults.Stalled())
-            continue;
-
-        std::shared_ptr<Frame> buffer = NextBuffer();
-        uint64_t routeSerial = 0;
-        {
-            std::lock_guard lock(latestMutex_);
-            routeSerial = routeSerial_;
-        }
-        RenderTestPattern(*buffer, input_.load(), frameIndex++);
-        std::shared_ptr<const Frame> previous;
-        {
-            std::lock_guard lock(latestMutex_);
-            if (routeSerial != routeSerial_) {
-                spare_ = std::move(buffer); // drawn for the input before the route
-                continue;
-            }
-            previous = std::exchange(latest_, buffer);
-        }
-        spare_ = std::const_pointer_cast<Frame>(previous);
-        ++sequence_;
-    }
 }
 
 bool TestPatternBackend::EnumerateDevices(std::vector<DeviceEntry>& devices)

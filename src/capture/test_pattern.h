@@ -3,11 +3,10 @@
 #include "capture/capture_backend.h"
 
 #include <atomic>
-#include <condition_variable>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <optional>
-#include <thread>
 
 namespace vistrel {
 
@@ -56,8 +55,11 @@ uint8_t TestPatternGrey(uint32_t rgb);
 void RenderTestPattern(Frame& frame, int input, uint64_t frameIndex);
 
 // The built-in device "Vistrel Test Pattern". Opened and stepped on the
-// user-interface thread; frames come from its own thread at 25 a second;
-// LatestFrame, Crossbar and Route may be called from any thread.
+// user-interface thread; LatestFrame, FrameSequence, Lost, Crossbar and Route
+// may be called from any thread. A new frame begins every 40 ms from the
+// start, but a frame is drawn only when it is asked for, straight into the
+// caller's copy: a camera saved once a second costs one picture a second,
+// not 25.
 class TestPatternDevice : public ICaptureDevice {
 public:
     TestPatternDevice();
@@ -77,32 +79,27 @@ public:
     int Route(int outputPin, int inputPin) override;
 
     std::unique_ptr<Frame> LatestFrame() override;
-    uint64_t FrameSequence() const override { return sequence_.load(); }
+    uint64_t FrameSequence() const override;
     BITMAPINFOHEADER DeliveredHeader() const override;
     int FrameIntervalMs() const override { return kTestPatternIntervalMs; }
-    bool Lost() const override { return lost_.load(); }
+    bool Lost() const override;
 
 private:
-    void Run();
-    std::shared_ptr<Frame> NextBuffer();
+    // Brings the latest frame up to the present: the frame of the current
+    // 40 ms step, unless the device stalls (the last frame stays) or has
+    // vanished (lost for good). Returns the latest frame's number, 0 for none.
+    uint64_t CatchUp() const;
 
     CaptureFormat format_;
     int deliveredBitCount_ = 0;
-    std::atomic<int> input_{0};
-    std::atomic<uint64_t> sequence_{0};
-    std::atomic<bool> lost_{false};
 
-    std::thread thread_;
-    std::mutex stopMutex_; // Protects stopping_
-    std::condition_variable stopCondition_;
-    bool stopping_ = false;
-
-    mutable std::mutex latestMutex_; // Protects latest_ and routeSerial_
-    std::shared_ptr<const Frame> latest_;
-    uint64_t routeSerial_ = 0; // counts the routes that changed the input
-    // Producer-thread only: the buffer handed out before the latest, reused
-    // once no grab holds it any more.
-    std::shared_ptr<Frame> spare_;
+    mutable std::mutex mutex_; // Protects everything below
+    bool started_ = false;
+    std::chrono::steady_clock::time_point startedAt_;
+    int input_ = 0;
+    mutable uint64_t latest_ = 0;  // the latest frame's number since the start, 0 before the first
+    uint64_t routedAfter_ = 0;     // frames up to this one were drawn for the input before a route
+    mutable bool lost_ = false;
 };
 
 // The backend of the one test-pattern device.
