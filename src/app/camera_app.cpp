@@ -28,15 +28,22 @@ int CCameraApp::Run(const std::vector<std::string>& arguments)
     CMainDlg mainWindow(std::move(environment));
     QObject::connect(&signals, &ExitSignals::exitRequested, &mainWindow, [&mainWindow] { mainWindow.StartExit(); });
 
-    if (!mainWindow.OnInitDialog())
+    return RunMainWindow(mainWindow);
+}
+
+int RunMainWindow(CMainDlg& window)
+{
+    if (!window.OnInitDialog())
         return 1;
-    // A stop request served inside a message box during start-up has ended
-    // that box's loop already; a new loop would never be asked to end.
-    if (mainWindow.exitFinished())
+    // An exit that finished inside a nested loop during start-up has asked
+    // that loop to end already; a new loop would never be asked again. One
+    // still under way (it waits for a box to close) ends the loop below.
+    if (window.exitFinished())
         return 0;
-    mainWindow.show();
+    if (!window.exitStarted())
+        window.show();
     QApplication::exec();
-    if (mainWindow.workerHung()) {
+    if (window.workerHung()) {
         // The settings are saved; destroying the window a hung worker still
         // updates would pull it out from under that worker.
         std::fflush(nullptr);

@@ -5,6 +5,8 @@
 
 namespace vistrel {
 
+class CMainDlg;
+
 // The application object: runs the main window until the exit sequence
 // ends, and turns SIGTERM and SIGINT into that same sequence. Runs on the
 // user-interface thread, inside a QApplication.
@@ -14,6 +16,10 @@ public:
     // could not start (no instance number free).
     int Run(const std::vector<std::string>& arguments);
 };
+
+// Runs `window` as the program does: start-up, then the event loop until
+// the exit sequence ends it. 0 after a normal exit, 1 when start-up failed.
+int RunMainWindow(CMainDlg& window);
 
 // Writes first-start settings for instance 1 when the store holds none yet:
 // capture on on the first device at "320x240 24 bit", camera A with overlay,

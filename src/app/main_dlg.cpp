@@ -19,8 +19,10 @@
 #include "resources/resources.h"
 #include "tray/tray_menu.h"
 
+#include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
-#include <QCoreApplication>
+#include <QDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
@@ -246,6 +248,10 @@ void CMainDlg::StartUp()
         tray_->ShowInTray(toolTip, windowIcon(), kTrayIconId);
     }
 
+    // A stop requested while start-up waited in a message box has found no
+    // worker registered; resumed now, they would only end at once.
+    if (exitStarted_)
+        return;
     if (archiveThread_)
         archiveThread_->Resume();
     if (imageThread_)
@@ -492,6 +498,13 @@ void CMainDlg::StartExit()
 
 void CMainDlg::OnExitTimer()
 {
+    // A message box or dialog still open means the code that opened it waits
+    // inside its loop, and that code may belong to the setup window (an "Init
+    // Failed" box during a start). Close them and keep the timer running: the
+    // next tick comes once they have returned, and only then is anything
+    // torn down.
+    if (CloseModalWindows())
+        return;
     exitTimer_.stop();
     if (setupWindow_) {
         SaveSettings();
@@ -510,6 +523,25 @@ void CMainDlg::OnExitTimer()
         env_.quit();
     else
         QCoreApplication::exit(0);
+}
+
+bool CMainDlg::CloseModalWindows()
+{
+    bool open = false;
+    if (QWidget* popup = QApplication::activePopupWidget()) {
+        popup->close();
+        open = true;
+    }
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        open = true;
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        if (QApplication::activeModalWidget() == modal)
+            break; // it refuses to close: wait for the user
+    }
+    return open;
 }
 
 bool CMainDlg::workerHung() const

@@ -142,6 +142,8 @@ private:
     void SendToTray();
     void CycleView();
     void OnExitTimer();
+    // Closes open popups, message boxes and dialogs; true when any was open.
+    bool CloseModalWindows();
     void QueueFlush(bool firstSinceFlush);
     void FlushDisplayUpdates();
     void KeepOnScreen();

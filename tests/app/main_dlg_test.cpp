@@ -1,5 +1,6 @@
 #include "app/main_dlg.h"
 
+#include "app/camera_app.h"
 #include "common/commands.h"
 #include "settings/settings_io.h"
 #include "app/setup_window.h"
@@ -18,6 +19,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -386,6 +389,48 @@ TEST_F(MainDlgTest, CaptureOnAtTheLastExitStartsAgainWithTheSameChoices)
     ASSERT_TRUE(test::waitFor([&] { return quits == 1; }));
     EXPECT_EQ(storedInt("VideoOn"), 1);
     EXPECT_EQ(storedInt("InputPin"), 2);
+}
+
+// A stop request (SIGTERM, or "Exit" from the tray) while start-up waits in
+// an "Init Failed" box: the box is closed, and the windows are torn down only
+// once the code that opened it has returned. Under AddressSanitizer a setup
+// window destroyed from inside its own box shows as a use after free.
+TEST_F(MainDlgTest, ExitWhileAnInitFailedBoxIsOpenClosesTheBoxBeforeTearingDown)
+{
+    store("VideoOn", 1);
+    {
+        CRegistryKey key;
+        key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
+        key.SetKey(ProcessKeyPath(1), true);
+        key.WriteString("VideoFormat", "999x999 24 bit");
+    }
+    QtMessageReporter boxes;
+    MainDlgEnvironment e;
+    e.settings = &settings;
+    e.registry = &registry;
+    e.reporter = &boxes;
+    e.workers = &workers;
+    e.trayAvailable = [] { return false; };
+    CMainDlg window(std::move(e)); // the program's own quit
+
+    QString boxText;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box && boxText.isEmpty()) {
+            boxText = box->windowTitle() + ": " + box->text();
+            window.StartExit();
+        }
+    });
+    poll.start(10);
+
+    EXPECT_EQ(RunMainWindow(window), 0);
+    EXPECT_EQ(boxText, "Init Failed: Failed to Set Video Format");
+    EXPECT_TRUE(window.exitFinished());
+    EXPECT_EQ(window.settingsSaveCount(), 1);
+    EXPECT_EQ(window.setupWindow(), nullptr);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(storedInt("VideoOn"), 0);
 }
 
 TEST_F(MainDlgTest, PostedCommandsRunLaterOnTheUserInterfaceThread)
