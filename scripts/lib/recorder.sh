@@ -13,16 +13,16 @@ recorder_binary() {
   VISTREL_BIN="$VISTREL_BUILD/vistrel"
 }
 
-# Sets up $SANDBOX with its own home, settings store and runtime folder.
+# Sets up $SANDBOX with its own home, settings store (which also holds the
+# instance lock files) and runtime folder.
 recorder_sandbox() {
   SANDBOX="$(mktemp -d "${TMPDIR:-/tmp}/vistrel-run.XXXXXX")"
   export HOME="$SANDBOX/home"
   export VISTREL_REGISTRY="$SANDBOX/registry"
-  export VISTREL_RUNTIME_DIR="$SANDBOX/runtime"
   export XDG_RUNTIME_DIR="$SANDBOX/xdg"
   export QT_QPA_PLATFORM=offscreen
   export VISTREL_NO_V4L2=1
-  mkdir -p "$HOME/Cameras" "$VISTREL_REGISTRY" "$VISTREL_RUNTIME_DIR" "$XDG_RUNTIME_DIR"
+  mkdir -p "$HOME/Cameras" "$VISTREL_REGISTRY" "$XDG_RUNTIME_DIR"
   chmod 0700 "$XDG_RUNTIME_DIR"
 }
 
@@ -142,7 +142,7 @@ recorder_alive() { [ -n "${RECORDER_PID:-}" ] && kill -0 "$RECORDER_PID" 2>/dev/
 # descriptors, never probed with flock: a probe would take instance 1 itself.
 recorder_holds_lock() {
   local lock link
-  lock="$(readlink -f "$VISTREL_RUNTIME_DIR")/instance-1.lock"
+  lock="$(readlink -f "$VISTREL_REGISTRY")/instance-1.lock"
   for link in /proc/"$RECORDER_PID"/fd/*; do
     [ "$(readlink "$link" 2>/dev/null)" = "$lock" ] && return 0
   done

@@ -1,7 +1,8 @@
 #include "app/instance_lock.h"
 
+#include "settings/registry_store.h"
+
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -34,25 +35,25 @@ bool MakeFolders(const std::string& path, int& error)
 
 } // namespace
 
-std::string InstanceRuntimeDir()
+std::string InstanceLockDir()
 {
-    if (const char* dir = std::getenv("VISTREL_RUNTIME_DIR"); dir && *dir)
-        return dir;
-    if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg)
-        return std::string(xdg) + "/vistrel";
-    return "/tmp/vistrel-" + std::to_string(::getuid());
+    return DefaultRegistryFolder().string();
 }
 
 InstanceLock::Result InstanceLock::Acquire(const std::string& dir)
 {
     Result result;
     int error = 0;
-    if (dir.empty() || !MakeFolders(dir, error)) {
-        result.error = ErrnoText("Cannot create the instance folder " + dir, error ? error : ENOENT);
+    if (dir.empty()) {
+        result.error = "No settings store: neither VISTREL_REGISTRY nor a home folder is set";
         return result;
     }
-    // The folder may sit in a shared place such as /tmp: never follow a link
-    // there and never use a folder that another user owns.
+    if (!MakeFolders(dir, error)) {
+        result.error = ErrnoText("Cannot create the instance folder " + dir, error);
+        return result;
+    }
+    // The folder may sit in a shared place such as /tmp (a test's store):
+    // never follow a link there and never use a folder that another user owns.
     const bool shared = dir.rfind("/tmp/", 0) == 0;
     const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (shared ? O_NOFOLLOW : 0));
     if (dirFd < 0) {
@@ -60,7 +61,7 @@ InstanceLock::Result InstanceLock::Acquire(const std::string& dir)
         return result;
     }
     struct stat info {};
-    if (::fstat(dirFd, &info) != 0 || info.st_uid != ::getuid()) {
+    if (::fstat(dirFd, &info) != 0 || (shared && info.st_uid != ::getuid())) {
         ::close(dirFd);
         result.error = "The instance folder " + dir + " belongs to another user";
         return result;

@@ -5,12 +5,16 @@
 
 namespace vistrel {
 
-// The folder of the instance lock files: VISTREL_RUNTIME_DIR, else
-// $XDG_RUNTIME_DIR/vistrel, else /tmp/vistrel-<uid>.
-std::string InstanceRuntimeDir();
+// The folder of the instance lock files: the settings store's own folder
+// (DefaultRegistryFolder), because a number stands for the keys "Camera<n>"
+// of that store. Two processes on one store then meet at the same lock files
+// whatever else differs in their environments (a service without
+// XDG_RUNTIME_DIR beside a desktop session); the locks are on the folder's
+// files, not its name, so two spellings of one folder meet too.
+std::string InstanceLockDir();
 
 // The process's instance number, held as an exclusive flock on
-// "<runtime dir>/instance-<n>.lock" for as long as the object lives. The
+// "<lock dir>/instance-<n>.lock" for as long as the object lives. The
 // kernel releases the lock when the process ends, however it ends, so a
 // crashed instance never keeps its number. Used on the user-interface thread.
 class InstanceLock {
@@ -24,7 +28,7 @@ public:
     };
 
     // Takes the lowest free number 1..100 in `dir`, creating the folder
-    // (mode 0700) where it is missing.
+    // (each missing part with mode 0700) where it is missing.
     static Result Acquire(const std::string& dir);
 
     ~InstanceLock();

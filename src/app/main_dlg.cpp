@@ -175,7 +175,7 @@ bool CMainDlg::OnInitDialog()
     setWindowIcon(ApplicationIcon());
 
     InstanceLock::Result result
-        = InstanceLock::Acquire(env_.runtimeDir.empty() ? InstanceRuntimeDir() : env_.runtimeDir);
+        = InstanceLock::Acquire(env_.lockDir.empty() ? InstanceLockDir() : env_.lockDir);
     if (!result.lock) {
         hidden_ = true;
         if (result.allTaken)

@@ -40,7 +40,7 @@ struct MainDlgEnvironment {
     IMessageReporter* reporter = nullptr;   // message boxes over the main window (stderr offscreen)
     IWorkerFactory* workers = nullptr;      // the archive and image threads
     std::vector<std::string> arguments;     // the command line after the program path
-    std::string runtimeDir;                 // InstanceRuntimeDir()
+    std::string lockDir;                    // InstanceLockDir(): the settings store's folder
     std::function<bool()> trayAvailable;    // asks the desktop
     std::function<bool(const QUrl&)> openUrl; // QDesktopServices::openUrl
     std::function<void()> quit;             // QCoreApplication::quit

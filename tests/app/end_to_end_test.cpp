@@ -16,7 +16,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // Runs the real program on the offscreen platform with the test-pattern
-// device, a private settings store, home and runtime folder.
+// device, a private settings store and home.
 class EndToEnd : public testing::Test {
 protected:
     QProcessEnvironment environment() const
@@ -25,7 +25,6 @@ protected:
         e.insert("QT_QPA_PLATFORM", "offscreen");
         e.insert("VISTREL_NO_V4L2", "1");
         e.insert("VISTREL_REGISTRY", env.registryDir());
-        e.insert("VISTREL_RUNTIME_DIR", env.runtimeDir());
         e.insert("HOME", env.homeDir());
         return e;
     }
@@ -172,6 +171,44 @@ TEST_F(EndToEnd, ASecondInstanceTakesNumberTwoWithItsOwnSettings)
     EXPECT_EQ(second->exitCode(), 0);
     EXPECT_EQ(storedInt(1, "VideoOn"), 0);
     EXPECT_EQ(storedInt(2, "VideoOn"), 0);
+}
+
+// A desktop session and a service on one settings store, reached through
+// different variables (the service has no XDG_RUNTIME_DIR and no
+// XDG_CONFIG_HOME): they never take the same number, so never share the keys
+// of one camera set.
+TEST_F(EndToEnd, ADesktopSessionAndAServiceOnOneStoreTakeDifferentNumbers)
+{
+    const QString home = env.homeDir();
+    QProcessEnvironment desktop = environment();
+    desktop.remove("VISTREL_REGISTRY");
+    desktop.remove("VISTREL_RUNTIME_DIR");
+    desktop.insert("XDG_CONFIG_HOME", home + "/.config");
+    desktop.insert("XDG_RUNTIME_DIR", env.root() + "/xdg");
+    QDir().mkpath(env.root() + "/xdg");
+    QProcessEnvironment service = desktop;
+    service.remove("XDG_CONFIG_HOME");
+    service.remove("XDG_RUNTIME_DIR");
+
+    const auto launch = [](const QProcessEnvironment& e) {
+        auto process = std::make_unique<QProcess>();
+        process->setProcessEnvironment(e);
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->start(VISTREL_EXECUTABLE, {"-m"});
+        EXPECT_TRUE(process->waitForStarted());
+        return process;
+    };
+    const QString store = home + "/.config/vistrel/registry/HKEY_LOCAL_MACHINE/Software/Tallow Software/Vistrel/";
+    auto first = launch(desktop);
+    ASSERT_TRUE(test::waitFor([&] { return heldInstance(*first) == 1; }, 60s));
+    auto second = launch(service);
+    ASSERT_TRUE(test::waitFor([&] { return heldInstance(*second) != 0; }, 60s));
+    EXPECT_EQ(heldInstance(*second), 2) << "the service took the desktop's number";
+    EXPECT_TRUE(test::waitFor([&] { return QDir(store + "Camera2").exists(); }, 60s));
+    ASSERT_TRUE(stop(*second));
+    ASSERT_TRUE(stop(*first));
+    EXPECT_EQ(first->exitCode(), 0);
+    EXPECT_EQ(second->exitCode(), 0);
 }
 
 } // namespace

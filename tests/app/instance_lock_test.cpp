@@ -150,19 +150,5 @@ TEST_F(InstanceLockTest, AnUnusableFolderIsAnErrorNotAFullHouse)
     EXPECT_NE(result.error.find(blocker), std::string::npos) << result.error;
 }
 
-TEST(InstanceRuntimeDir, FollowsTheEnvironment)
-{
-    test::TempEnvironment env;
-    const QByteArray oldXdg = qgetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(InstanceRuntimeDir(), env.runtimeDir().toStdString());
-    qunsetenv("VISTREL_RUNTIME_DIR");
-    qputenv("XDG_RUNTIME_DIR", "/run/user/4242");
-    EXPECT_EQ(InstanceRuntimeDir(), "/run/user/4242/vistrel");
-    qunsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(InstanceRuntimeDir(), "/tmp/vistrel-" + std::to_string(::getuid()));
-    if (!oldXdg.isNull())
-        qputenv("XDG_RUNTIME_DIR", oldXdg);
-}
-
 } // namespace
 } // namespace vistrel

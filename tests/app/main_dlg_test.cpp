@@ -87,7 +87,7 @@ protected:
 
 TEST_F(MainDlgTest, StartUpTakesTheLowestFreeNumberAndPreparesEverything)
 {
-    const std::string locks = env.runtimeDir().toStdString();
+    const std::string locks = env.registryDir().toStdString();
     auto one = InstanceLock::Acquire(locks).lock;
     auto two = InstanceLock::Acquire(locks).lock;
     auto three = InstanceLock::Acquire(locks).lock;
@@ -129,7 +129,7 @@ TEST_F(MainDlgTest, WithAllHundredNumbersTakenNothingStartsAndNothingIsSaved)
 {
     std::vector<std::unique_ptr<InstanceLock>> held;
     for (int n = 0; n < InstanceLock::kMaxInstances; ++n)
-        held.push_back(InstanceLock::Acquire(env.runtimeDir().toStdString()).lock);
+        held.push_back(InstanceLock::Acquire(env.registryDir().toStdString()).lock);
     ASSERT_TRUE(held.back());
 
     auto window = makeWindow();
@@ -143,7 +143,8 @@ TEST_F(MainDlgTest, WithAllHundredNumbersTakenNothingStartsAndNothingIsSaved)
     window->show();
     EXPECT_FALSE(window->isVisible());
     window.reset();
-    QDirIterator files(env.registryDir(), QDir::Files, QDirIterator::Subdirectories);
+    // The store holds the lock files, but no key.
+    QDirIterator files(env.registryDir() + "/HKEY_LOCAL_MACHINE", QDir::Files, QDirIterator::Subdirectories);
     EXPECT_FALSE(files.hasNext()) << files.next().toStdString();
 }
 
