@@ -9,9 +9,9 @@ macro(vistrel_require_package cmake_name debian_package)
   endif()
 endmacro()
 
-find_package(Qt6 6.4 QUIET COMPONENTS Core Gui Widgets Test)
+find_package(Qt6 6.4 QUIET COMPONENTS Core Gui Widgets DBus Test)
 if(NOT Qt6_FOUND)
-  message(FATAL_ERROR "Missing dependency Qt 6 (Core, Gui, Widgets, Test): install the Debian package 'qt6-base-dev'.")
+  message(FATAL_ERROR "Missing dependency Qt 6 (Core, Gui, Widgets, DBus, Test): install the Debian package 'qt6-base-dev'.")
 endif()
 
 if(NOT PkgConfig_FOUND)

@@ -247,6 +247,13 @@ void CMainDlg::StartUp()
         tray_ = std::make_unique<CSystemTray>(*this, env_.trayAvailable);
         tray_->ShowInTray(toolTip, windowIcon(), kTrayIconId);
     }
+    if (hidden_ && !tray_->isIconShown()) {
+        // Started hidden on a desktop without a notification area: nothing
+        // could bring the window back, so it starts minimised instead, as
+        // closing it does there.
+        hidden_ = false;
+        setWindowState(windowState() | Qt::WindowMinimized);
+    }
 
     // A stop requested while start-up waited in a message box has found no
     // worker registered; resumed now, they would only end at once.

@@ -1,5 +1,6 @@
 #include "tray/system_tray.h"
 
+#include "tray/desktop_settings.h"
 #include "tray/tray_menu.h"
 
 #include <QMenu>
@@ -24,6 +25,8 @@ CSystemTray::CSystemTray(ITrayTarget& target, std::function<bool()> trayAvailabl
     : QObject(parent)
     , target_(target)
     , trayAvailable_(trayAvailable ? std::move(trayAvailable) : [] { return QSystemTrayIcon::isSystemTrayAvailable(); })
+    , reportsDoubleClicks_(TrayReportsDoubleClicks)
+    , animationsEnabled_(DesktopAnimationsEnabled)
     , menu_(std::make_unique<QMenu>())
     , watchIntervalMs_(kWatchIntervalMs)
 {
@@ -64,6 +67,32 @@ void CSystemTray::setWatchInterval(int intervalMs)
     watchIntervalMs_ = intervalMs;
     if (watch_)
         watch_->setInterval(intervalMs);
+}
+
+void CSystemTray::setReportsDoubleClicks(std::function<bool()> reportsDoubleClicks)
+{
+    reportsDoubleClicks_ = std::move(reportsDoubleClicks);
+    doubleClicks_.reset();
+}
+
+void CSystemTray::setAnimationsEnabled(std::function<bool()> animationsEnabled)
+{
+    animationsEnabled_ = std::move(animationsEnabled);
+    animations_.reset();
+}
+
+bool CSystemTray::ReportsDoubleClicks()
+{
+    if (!doubleClicks_)
+        doubleClicks_ = reportsDoubleClicks_();
+    return *doubleClicks_;
+}
+
+bool CSystemTray::AnimationsEnabled()
+{
+    if (!animations_)
+        animations_ = animationsEnabled_();
+    return *animations_;
 }
 
 void CSystemTray::CreateIcon()
@@ -122,6 +151,11 @@ int CSystemTray::HandleIconMessage(int iconId, QSystemTrayIcon::ActivationReason
     case QSystemTrayIcon::DoubleClick:
         target_.PostCommand(CommandId(menu_->defaultAction()));
         return 1;
+    case QSystemTrayIcon::Trigger:
+        // Where a double click never arrives, the click is all the user has.
+        if (!ReportsDoubleClicks())
+            target_.PostCommand(CommandId(menu_->defaultAction()));
+        return 1;
     default:
         return 1;
     }
@@ -174,12 +208,11 @@ void CSystemTray::Animate(QWidget* window, const QRect& fromRect, const QRect& t
 
 void CSystemTray::HideToTray(QWidget* window, bool force)
 {
-    Q_UNUSED(force);
     if (!window)
         return;
     StopAnimation();
     const QRect iconRect = FindNotifyAreaRect();
-    if (iconRect.isEmpty() || window->isMinimized() || !window->isVisible()) {
+    if (iconRect.isEmpty() || window->isMinimized() || !window->isVisible() || !(force || AnimationsEnabled())) {
         window->hide();
         return;
     }
@@ -198,14 +231,13 @@ void CSystemTray::HideToTray(QWidget* window, bool force)
 
 void CSystemTray::ShowFromTray(QWidget* window, bool force)
 {
-    Q_UNUSED(force);
     if (!window)
         return;
     StopAnimation();
     const QRect iconRect = FindNotifyAreaRect();
     if (window->isMinimized()) {
         window->showNormal();
-    } else if (window->isVisible() || iconRect.isEmpty()) {
+    } else if (window->isVisible() || iconRect.isEmpty() || !(force || AnimationsEnabled())) {
         window->show();
     } else {
         const QRect to = window->geometry();

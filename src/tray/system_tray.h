@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAbstractAnimation;
 class QMenu;
@@ -29,8 +30,9 @@ public:
 
 // The program's icon in the desktop's notification area: tooltip, the icon
 // menu composed from the main window's menu bar at each opening, Restore on a
-// double click, and the hide and restore animation of the main window. Lives
-// on the user-interface thread; only the main window calls it.
+// double click (on a click where the desktop reports no double clicks), and
+// the hide and restore animation of the main window. Lives on the
+// user-interface thread; only the main window calls it.
 class CSystemTray : public QObject {
     Q_OBJECT
 public:
@@ -70,12 +72,18 @@ public:
     QMenu* menu() const { return menu_.get(); }
     // How often the desktop is asked whether it has a notification area.
     void setWatchInterval(int intervalMs);
+    // Stand-ins for TrayReportsDoubleClicks and DesktopAnimationsEnabled
+    // (tests). Each is asked once, when its answer is first needed.
+    void setReportsDoubleClicks(std::function<bool()> reportsDoubleClicks);
+    void setAnimationsEnabled(std::function<bool()> animationsEnabled);
 
 private:
     void ComposeMenu();
     void CheckAvailability();
     void CreateIcon();
     void StopAnimation();
+    bool ReportsDoubleClicks();
+    bool AnimationsEnabled();
     // Moves `window` between the two places while fading it, then calls
     // `atEnd` on it unless it is gone meanwhile.
     void Animate(QWidget* window, const QRect& fromRect, const QRect& toRect, qreal fromOpacity, qreal toOpacity,
@@ -83,6 +91,10 @@ private:
 
     ITrayTarget& target_;
     std::function<bool()> trayAvailable_;
+    std::function<bool()> reportsDoubleClicks_;
+    std::function<bool()> animationsEnabled_;
+    std::optional<bool> doubleClicks_; // the answers, once asked
+    std::optional<bool> animations_;
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QSystemTrayIcon> icon_;
     QTimer* watch_ = nullptr;

@@ -150,13 +150,23 @@ TEST_F(MainDlgTest, WithAllHundredNumbersTakenNothingStartsAndNothingIsSaved)
 
 TEST_F(MainDlgTest, StartedWithMTheWindowStaysHiddenUntilRestore)
 {
-    auto window = makeWindow({"-m"});
+    auto window = makeWindow({"-m"}, true);
     ASSERT_TRUE(window->OnInitDialog());
     window->show();
     EXPECT_FALSE(window->isVisible());
     window->OnCommand(kTrayRestoreCommand);
     EXPECT_FALSE(window->hiddenFlag());
     EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainDlgTest, StartedWithMWithoutANotificationAreaTheWindowStartsMinimised)
+{
+    auto window = makeWindow({"-m"}, false);
+    ASSERT_TRUE(window->OnInitDialog());
+    window->show();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->isMinimized());
+    EXPECT_FALSE(window->hiddenFlag());
 }
 
 TEST_F(MainDlgTest, EveryControlIsFoundByItsId)

@@ -43,22 +43,37 @@ TEST(SystemTray, WithoutANotificationAreaNothingIsAddedAndEventsDoNothing)
     EXPECT_FALSE(tray.iconAdded());
 }
 
-TEST(SystemTray, DoubleClickPostsRestoreAndOtherIconsAreNotHandled)
+// Restore comes from a double click where the desktop reports one, and from
+// a single click (Trigger) on the StatusNotifierItem desktops, which never do.
+struct ClickCase {
+    bool desktopReportsDoubleClicks;
+    QSystemTrayIcon::ActivationReason reason;
+    bool restores;
+};
+
+class TrayClicks : public testing::TestWithParam<ClickCase> {};
+
+TEST_P(TrayClicks, RestoreFollowsWhatTheDesktopReports)
 {
+    const ClickCase c = GetParam();
     FakeTarget target;
     CSystemTray tray(target, [] { return true; });
+    tray.setReportsDoubleClicks([&] { return c.desktopReportsDoubleClicks; });
     ASSERT_TRUE(tray.ShowInTray("Vistrel 3", testIcon(), kTrayIconId));
     EXPECT_EQ(tray.toolTip(), "Vistrel 3");
 
-    EXPECT_EQ(tray.HandleIconMessage(kTrayIconId + 1, QSystemTrayIcon::DoubleClick), 0);
+    EXPECT_EQ(tray.HandleIconMessage(kTrayIconId + 1, c.reason), 0);
     EXPECT_TRUE(target.posted.empty());
 
-    EXPECT_EQ(tray.HandleIconMessage(kTrayIconId, QSystemTrayIcon::DoubleClick), 1);
-    EXPECT_EQ(target.posted, std::vector<int>{kTrayRestoreCommand});
-
-    EXPECT_EQ(tray.HandleIconMessage(kTrayIconId, QSystemTrayIcon::Trigger), 1);
-    EXPECT_EQ(target.posted.size(), 1u);
+    EXPECT_EQ(tray.HandleIconMessage(kTrayIconId, c.reason), 1);
+    EXPECT_EQ(target.posted, c.restores ? std::vector<int>{kTrayRestoreCommand} : std::vector<int>{});
 }
+
+INSTANTIATE_TEST_SUITE_P(SystemTray, TrayClicks,
+                         testing::Values(ClickCase{true, QSystemTrayIcon::DoubleClick, true},
+                                         ClickCase{true, QSystemTrayIcon::Trigger, false},
+                                         ClickCase{false, QSystemTrayIcon::Trigger, true},
+                                         ClickCase{false, QSystemTrayIcon::MiddleClick, false}));
 
 TEST(SystemTray, MenuIsComposedFromTheTargetsMenuBarWhenItOpens)
 {
@@ -143,6 +158,7 @@ TEST(SystemTray, AnimationsEndWithTheWindowsPlaceAndOpacityIntact)
 {
     FakeTarget target;
     PlacedTray tray(target, [] { return true; });
+    tray.setAnimationsEnabled([] { return true; });
     tray.ShowInTray("Vistrel 1", testIcon(), kTrayIconId);
     QWidget window;
     window.setGeometry(100, 80, 200, 100);
@@ -167,6 +183,25 @@ TEST(SystemTray, AnimationsEndWithTheWindowsPlaceAndOpacityIntact)
     tray.HideToTray(&window, false);
     ASSERT_TRUE(test::waitFor([&] { return !window.isVisible(); }));
     EXPECT_TRUE(test::waitFor(restored));
+}
+
+TEST(SystemTray, WithTheDesktopsAnimationsOffHidingAndRestoringAreImmediate)
+{
+    FakeTarget target;
+    PlacedTray tray(target, [] { return true; });
+    tray.setAnimationsEnabled([] { return false; });
+    tray.ShowInTray("Vistrel 1", testIcon(), kTrayIconId);
+    QWidget window;
+    window.setGeometry(100, 80, 200, 100);
+    window.show();
+    const QRect place = window.geometry();
+
+    tray.HideToTray(&window, false);
+    EXPECT_FALSE(window.isVisible());
+    tray.ShowFromTray(&window, false);
+    EXPECT_TRUE(window.isVisible());
+    EXPECT_EQ(window.geometry(), place);
+    EXPECT_EQ(window.windowOpacity(), 1.0);
 }
 
 TEST(SystemTray, HidingAndRestoringWithoutAnIconPlaceIsImmediate)
