@@ -11,12 +11,12 @@ class AboutDialog;
 
 namespace vistrel {
 
-// The About box: the icon, the program's name and version. F1 opens the
-// manual. Modal, on the user-interface thread.
+// The About box: the icon, the program's name and version, its licence and
+// where the manual is. F1 opens the manual. Modal, on the user-interface thread.
 class CAboutDlg : public QDialog {
     Q_OBJECT
 public:
-    CAboutDlg(std::function<void()> openManual, QWidget* parent = nullptr);
+    CAboutDlg(std::function<void()> openManual, const QString& manualPath, QWidget* parent = nullptr);
     ~CAboutDlg() override;
 
 private:

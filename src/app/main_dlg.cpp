@@ -10,6 +10,7 @@
 #include "app/stderr_reporter.h"
 #include "app/worker_factory.h"
 #include "capture/capture_backend.h"
+#include "common/eliding_label.h"
 #include "common/label_progress_ctrl.h"
 #include "common/timed_lock.h"
 #include "display/picture_box.h"
@@ -134,7 +135,7 @@ void CMainDlg::CreateControls()
         connect(pane, &CPictureBoxEx::doubleClicked, this, [this, camera] { OpenCameraOptions(camera); });
         panes_[camera] = pane;
 
-        auto* frameRate = new QLabel(client_);
+        auto* frameRate = new CElidingLabel(client_);
         frameRate->setAlignment(Qt::AlignCenter);
         frameRate->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         SetControlId(frameRate, kFrameRateLabelIdBase + camera);
@@ -144,7 +145,7 @@ void CMainDlg::CreateControls()
         SetControlId(motion, kMotionMeterIdBase + camera);
         motionMeters_[camera] = motion;
 
-        auto* forecast = new QLabel(client_);
+        auto* forecast = new CElidingLabel(client_);
         forecast->setAlignment(Qt::AlignCenter);
         SetControlId(forecast, kForecastLabelIdBase + camera);
         forecastLabels_[camera] = forecast;
@@ -468,7 +469,7 @@ void CMainDlg::OpenMultiplexer()
 
 void CMainDlg::ShowAbout()
 {
-    CAboutDlg about([this] { OpenManual(); }, this);
+    CAboutDlg about([this] { OpenManual(); }, ManualPath(), this);
     about.exec();
 }
 

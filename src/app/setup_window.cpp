@@ -3,6 +3,7 @@
 #include "capture/capture_backend.h"
 #include "capture/capture_preview.h"
 #include "common/combo_box.h"
+#include "common/dialog_units.h"
 #include "common/timed_lock.h"
 #include "common/worker_thread.h"
 #include "ui_setup_window.h"
@@ -37,8 +38,8 @@ CModelessDlg::CModelessDlg(IMessageReporter& reporter, InstanceSettings& setting
     , video_(std::make_unique<CDXVideo>(reporter_, std::move(backend)))
 {
     ui_->setupUi(this);
+    ApplyDialogUnits(*this);
     baseHeight_ = height(); // the standard list lies below it
-    setFixedSize(width(), baseHeight_);
     ui_->standardLabel->hide();
     ui_->standardList->hide();
 

@@ -1,5 +1,6 @@
 #include "common/label_progress_ctrl.h"
 
+#include "common/eliding_label.h"
 #include "common/logfont.h"
 
 #include <QPainter>
@@ -29,6 +30,7 @@ int truncateToInt(double value)
 CLabelProgressCtrl::CLabelProgressCtrl(QWidget* parent)
     : QWidget(parent)
 {
+    setProperty(kElidesTextProperty, true);
 }
 
 void CLabelProgressCtrl::SetRange(uint16_t lower, uint16_t upper)
@@ -206,9 +208,10 @@ void CLabelProgressCtrl::paintEvent(QPaintEvent*)
     if (!showText_ || vertical_)
         return;
 
-    const QString caption = text_.isEmpty()
-        ? QStringLiteral("%1%").arg(truncateToInt(fraction * 100.0))
-        : text_;
+    // Too long for the bar: cut at the end, not at both sides of the centre.
+    const QString caption = fontMetrics().elidedText(
+        text_.isEmpty() ? QStringLiteral("%1%").arg(truncateToInt(fraction * 100.0)) : text_, Qt::ElideRight,
+        client.width());
     const int flags = Qt::AlignCenter | Qt::TextSingleLine;
     const bool ownTextColour = textColour_ != kDefaultColour;
     const QColor textColour = resolve(textColour_, QPalette::Text);

@@ -1,6 +1,7 @@
 #include "app/setup_window.h"
 
 #include "common/control_id.h"
+#include "common/dialog_units.h"
 #include "capture/capture_backend.h"
 #include "capture/test_pattern.h"
 #include "support/temp_env.h"
@@ -139,8 +140,10 @@ TEST_F(SetupWindowTest, OpensIdleWithTheDevicesAndFormatsListed)
     EXPECT_FALSE(window->inputList()->isEnabled());
     EXPECT_EQ(window->statusText(), "Video UnInitialized");
     EXPECT_FALSE(window->IsRunning());
-    EXPECT_NEAR(window->width(), 344, 20);
-    EXPECT_NEAR(window->height(), 363, 20);
+    // 229 x 223 dialog units of the window's font, the preview 215 x 149.
+    const DialogUnits units(window->font());
+    EXPECT_EQ(window->size(), QSize(units.x(229), units.y(223))) << units.baseX() << " " << units.baseY();
+    EXPECT_EQ(FindControl(*window, 1000)->size(), QSize(units.x(215), units.y(149)));
 }
 
 // The standard is offered where the running device has analog inputs, and nowhere else.
