@@ -116,10 +116,14 @@ void CMainDlg::CreateMenu()
     select->setShortcutContext(Qt::WindowShortcut);
     add(bar->addMenu(QStringLiteral("&Options")), QStringLiteral("&Multiplexing"), kMultiplexingCommand);
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
-    add(view, QStringLiteral("&1 Camera"), kView1Command);
-    add(view, QStringLiteral("&4 Cameras"), kView4Command);
-    add(view, QStringLiteral("&6 Cameras"), kView6Command);
-    add(view, QStringLiteral("&8 Cameras"), kView8Command);
+    auto* views = new QActionGroup(this);
+    for (auto [text, id] : {std::pair{"&1 Camera", kView1Command}, std::pair{"&4 Cameras", kView4Command},
+                            std::pair{"&6 Cameras", kView6Command}, std::pair{"&8 Cameras", kView8Command}}) {
+        QAction* action = add(view, QString::fromLatin1(text), id);
+        action->setCheckable(true);
+        views->addAction(action);
+        viewActions_.push_back(action);
+    }
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     add(help, QStringLiteral("&About..."), kAboutCommand);
     add(help, QStringLiteral("&Manual"), kManualCommand);
@@ -131,6 +135,7 @@ void CMainDlg::CreateControls()
     setCentralWidget(client_);
     for (int camera = 0; camera < kCameraCount; ++camera) {
         auto* pane = new CPictureBoxEx(client_);
+        pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         SetControlId(pane, kPaneIdBase + camera);
         connect(pane, &CPictureBoxEx::doubleClicked, this, [this, camera] { OpenCameraOptions(camera); });
         panes_[camera] = pane;
@@ -364,6 +369,12 @@ void CMainDlg::LayoutPanes(int view, uint32_t frameSize)
     }
 
     const PaneLayout layout = ComputePaneLayout(camView_, singleWidth_, singleHeight_, rotationA_);
+    const int shownView = layout.cameraCount;
+    for (QAction* action : viewActions_) {
+        const int id = CommandId(action);
+        action->setChecked((id == kView1Command && shownView == 1) || (id == kView4Command && shownView == 4)
+                           || (id == kView6Command && shownView == 6) || (id == kView8Command && shownView == 8));
+    }
     QRect extent;
     for (int camera = 0; camera < kCameraCount; ++camera) {
         const bool shown = camera < layout.cameraCount;
@@ -399,8 +410,16 @@ void CMainDlg::LayoutPanes(int view, uint32_t frameSize)
     }
     const int clientHeight = std::max(layout.windowSize.height() - frame.top() - frame.bottom() - menuHeight,
                                       extent.bottom() + 1 + kClientMargin);
-    resize(clientWidth, clientHeight + menuHeight);
-    KeepOnScreen();
+    // The layout fixes the size: no dragging the border. The smallest size
+    // is one pixel narrower only because window managers drop the maximise
+    // button of a window whose smallest and largest sizes match, and that
+    // button steps through the views; any other size is undone at once.
+    laidOutSize_ = QSize(clientWidth, clientHeight + menuHeight);
+    setMaximumSize(laidOutSize_);
+    setMinimumSize(laidOutSize_ - QSize(1, 0));
+    resize(laidOutSize_);
+    KeepOnScreen(QSize(laidOutSize_.width() + frame.left() + frame.right(),
+                       laidOutSize_.height() + frame.top() + frame.bottom()));
     update();
 }
 
@@ -413,7 +432,7 @@ QMargins CMainDlg::FrameMargins() const
     return margins.isNull() ? kNominalFrame : margins;
 }
 
-void CMainDlg::KeepOnScreen()
+void CMainDlg::KeepOnScreen(const QSize& outerSize)
 {
     if (!isVisible())
         return;
@@ -421,7 +440,9 @@ void CMainDlg::KeepOnScreen()
     if (!current)
         return;
     const QRect available = current->availableGeometry();
-    const QRect frame = frameGeometry();
+    // The size just asked for, not the one the window system reports yet:
+    // a window that grows must be moved by its new size.
+    const QRect frame(frameGeometry().topLeft(), outerSize);
     QPoint topLeft = frame.topLeft();
     if (frame.right() > available.right())
         topLeft.rx() -= frame.right() - available.right();
@@ -673,6 +694,25 @@ void CMainDlg::changeEvent(QEvent* event)
             Qt::QueuedConnection);
     }
     QMainWindow::changeEvent(event);
+}
+
+void CMainDlg::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    // A size the layout did not choose (a window manager's resize) is undone.
+    const bool normal = !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
+    if (normal && laidOutSize_.isValid() && size() != laidOutSize_ && !sizeRestorePending_) {
+        sizeRestorePending_ = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                sizeRestorePending_ = false;
+                if (!(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))
+                    && size() != laidOutSize_)
+                    resize(laidOutSize_);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void CMainDlg::showEvent(QShowEvent* event)

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+class QAction;
 class QLabel;
 class QUrl;
 
@@ -128,6 +129,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void CreateMenu();
@@ -146,7 +148,8 @@ private:
     bool CloseModalWindows();
     void QueueFlush(bool firstSinceFlush);
     void FlushDisplayUpdates();
-    void KeepOnScreen();
+    // Moves the window so that a frame of `outerSize` at its place lies on its screen.
+    void KeepOnScreen(const QSize& outerSize);
     QMargins FrameMargins() const;
 
     MainDlgEnvironment env_;
@@ -166,6 +169,9 @@ private:
     int singleHeight_ = 0; // frame height + 2
     int rotationA_ = 0;    // camera A's rotation as last read
     QSize layoutWindowSize_;
+    QSize laidOutSize_; // the window's size as the last layout set it
+    bool sizeRestorePending_ = false;
+    std::vector<QAction*> viewActions_; // "&1 Camera" .. "&8 Cameras", checked by the view shown
 
     QWidget* client_ = nullptr;
     std::array<CPictureBoxEx*, kCameraCount> panes_{};

@@ -45,7 +45,7 @@ QImage StoredRowsImage(const Frame& frame)
 }
 
 CPictureBoxEx::CPictureBoxEx(QWidget* parent)
-    : QWidget(parent)
+    : QFrame(parent)
 {
     // Every paint covers the whole pane.
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -169,7 +169,10 @@ void CPictureBoxEx::paintEvent(QPaintEvent*)
     const QImage view = current ? StoredRowsImage(*current) : QImage();
 
     QPainter painter(this);
-    const QRect client = rect();
+    drawFrame(&painter);
+    // The client area lies inside the frame: a pane one pixel larger on each
+    // side than the picture shows it 1:1 within its border.
+    const QRect client = contentsRect();
     if (view.isNull()) {
         painter.fillRect(client, kNoPicture);
         return;
@@ -178,8 +181,8 @@ void CPictureBoxEx::paintEvent(QPaintEvent*)
     // Stretched over the whole pane without smoothing; rows are stored
     // bottom-up, so the image is drawn mirrored.
     painter.save();
-    painter.setTransform(QTransform(1, 0, 0, -1, 0, client.height()));
-    painter.drawImage(client, view);
+    painter.setTransform(QTransform(1, 0, 0, -1, client.left(), client.top() + client.height()));
+    painter.drawImage(QRect(QPoint(0, 0), client.size()), view);
     painter.restore();
 
     const int cellWidth = client.width() / kGrid;
@@ -193,8 +196,8 @@ void CPictureBoxEx::paintEvent(QPaintEvent*)
         // come from a measurement and is skipped too.
         if (block >= uint32_t(kGrid * kGrid))
             continue;
-        const int x = cellWidth * int(block / kGrid);
-        const int y = cellHeight * int(block % kGrid);
+        const int x = client.left() + cellWidth * int(block / kGrid);
+        const int y = client.top() + cellHeight * int(block % kGrid);
         // A Qt outline of w x h covers w + 1 x h + 1 pixels.
         painter.drawRect(x, y, cellWidth - 1, cellHeight - 1);
         if (cellWidth > 2 && cellHeight > 2)
@@ -204,7 +207,7 @@ void CPictureBoxEx::paintEvent(QPaintEvent*)
 
 void CPictureBoxEx::mouseDoubleClickEvent(QMouseEvent* event)
 {
-    QWidget::mouseDoubleClickEvent(event);
+    QFrame::mouseDoubleClickEvent(event);
     Q_EMIT doubleClicked();
 }
 

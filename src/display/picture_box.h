@@ -3,8 +3,8 @@
 #include "common/recorder_display.h"
 #include "display/overlay.h"
 
+#include <QFrame>
 #include <QImage>
-#include <QWidget>
 
 #include <atomic>
 #include <memory>
@@ -20,12 +20,13 @@ namespace vistrel {
 QImage StoredRowsImage(const Frame& frame);
 
 // One camera's picture pane: shows the camera's latest frame stretched over
-// the whole widget, with red boxes over the blocks that saw motion, or dark
-// grey when the camera has no picture. Lives on the user-interface thread;
+// its client area (inside its frame, when it is given one, such as the main
+// window's sunken border), with red boxes over the blocks that saw motion,
+// or dark grey when the camera has no picture. Lives on the user-interface thread;
 // the image thread calls SetImage, SetHasPicture, SetMotionBlocks,
 // SetOverlaySettings, DrawOverlay and SaveJpeg, none of which block on the
 // user-interface thread.
-class CPictureBoxEx : public QWidget, public ICameraPane {
+class CPictureBoxEx : public QFrame, public ICameraPane {
     Q_OBJECT
 public:
     explicit CPictureBoxEx(QWidget* parent = nullptr);

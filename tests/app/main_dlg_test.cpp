@@ -254,6 +254,45 @@ TEST_F(MainDlgTest, PanesFollowTheFrameSizeRotationAndView)
     EXPECT_TRUE(test::waitFor([&] { return window->frameGeometry().size() == QSize(665, 710); }));
 }
 
+// The View menu marks the view shown, and a window that grows with a view
+// is moved by its new size, so that it stays on the screen (or at its top,
+// where it is taller than the screen).
+TEST_F(MainDlgTest, ViewsAreMarkedInTheMenuAndTheGrownWindowStaysOnTheScreen)
+{
+    auto window = makeWindow();
+    ASSERT_TRUE(window->OnInitDialog());
+    window->show();
+    const QRect screen = window->screen()->availableGeometry();
+    window->move(screen.left() + 20, screen.bottom() - 420);
+    ASSERT_TRUE(test::waitFor([&] { return window->frameGeometry().top() == screen.bottom() - 420; }));
+
+    QMenu* viewMenu = nullptr;
+    for (QAction* menu : window->menuBar()->actions())
+        if (menu->text() == "&View")
+            viewMenu = menu->menu();
+    ASSERT_NE(viewMenu, nullptr);
+    const auto checked = [&] {
+        QStringList texts;
+        for (const QAction* item : viewMenu->actions())
+            if (item->isChecked())
+                texts << item->text();
+        return texts;
+    };
+    EXPECT_EQ(checked(), QStringList{"&1 Camera"});
+
+    const std::pair<int, const char*> steps[] = {
+        {kView4Command, "&4 Cameras"}, {kView8Command, "&8 Cameras"}, {kView6Command, "&6 Cameras"}};
+    for (const auto& [command, text] : steps) {
+        window->OnCommand(command);
+        EXPECT_EQ(checked(), QStringList{text});
+        EXPECT_TRUE(test::waitFor([&] {
+            const QRect frame = window->frameGeometry();
+            return frame.size() == window->layoutWindowSize()
+                && (frame.bottom() <= screen.bottom() || frame.top() == screen.top());
+        })) << text << ": " << window->frameGeometry().y() << "+" << window->frameGeometry().height();
+    }
+}
+
 TEST_F(MainDlgTest, MaximiseStepsThroughTheViews)
 {
     auto window = makeWindow();

@@ -124,6 +124,32 @@ TEST(PictureBox, PictureIsStretchedUprightOverThePane)
     }
 }
 
+// The main window's panes are sunken and one pixel larger on each side than
+// the picture: the picture shows 1:1 inside the border, no row or column
+// doubled, and the motion grid covers the picture, not the border.
+TEST(PictureBox, ASunkenPaneShowsThePictureOneToOneInsideItsBorder)
+{
+    CPictureBoxEx pane;
+    pane.setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    pane.resize(322, 242);
+    auto frame = Frame::Create(320, 240, 24);
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x < 320; ++x)
+            writePixel(*frame, x, y, qRgb(x % 256, y, x / 256 * 100 + 50));
+    pane.SetImage(std::move(frame), false);
+    pane.SetMotionBlocks({ 0 });
+    const QImage image = render(pane);
+    for (int y = 0; y < 240; ++y)
+        for (int x = 0; x < 320; ++x) {
+            if (x < 32 && y < 24)
+                continue; // under the motion box
+            ASSERT_EQ(image.pixel(x + 1, y + 1), qRgb(x % 256, y, x / 256 * 100 + 50)) << x << "," << y;
+        }
+    EXPECT_EQ(image.pixel(1, 1), kRed);
+    EXPECT_NE(image.pixel(0, 0), kRed);
+    EXPECT_NE(image.pixel(0, 100), qRgb(0, 99, 50));
+}
+
 TEST(PictureBox, MotionBoxesAreTwoPixelRedFramesOnTheTenByTenGrid)
 {
     CPictureBoxEx pane;
