@@ -496,7 +496,21 @@ void CMainDlg::ShowAbout()
 
 void CMainDlg::OpenManual()
 {
-    OpenManualFile(env_.openUrl);
+    const QString path = ManualPath();
+    const QUrl url = QUrl::fromLocalFile(path);
+    if (env_.openUrl ? env_.openUrl(url) : OpenWithDesktop(url))
+        return;
+    // A modal dialog that asked for it (F1 in the About box) would block a
+    // window of anyone else: the manual window then belongs to that dialog.
+    QWidget* modal = QApplication::activeModalWidget();
+    QWidget* owner = modal ? modal : this;
+    if (!manualWindow_ || manualWindow_->parentWidget() != owner) {
+        delete manualWindow_.data();
+        manualWindow_ = new CManualWindow(path, owner);
+    }
+    manualWindow_->show();
+    manualWindow_->raise();
+    manualWindow_->activateWindow();
 }
 
 void CMainDlg::Restore()

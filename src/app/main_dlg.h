@@ -2,6 +2,7 @@
 
 #include "app/display_updates.h"
 #include "app/instance_lock.h"
+#include "app/manual.h"
 #include "app/pane_layout.h"
 #include "settings/instance_settings.h"
 #include "settings/registry_key.h"
@@ -13,6 +14,7 @@
 #include "tray/system_tray.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 
 #include <array>
@@ -43,7 +45,7 @@ struct MainDlgEnvironment {
     std::vector<std::string> arguments;     // the command line after the program path
     std::string lockDir;                    // InstanceLockDir(): the settings store's folder
     std::function<bool()> trayAvailable;    // asks the desktop
-    std::function<bool(const QUrl&)> openUrl; // QDesktopServices::openUrl
+    std::function<bool(const QUrl&)> openUrl; // OpenWithDesktop; false: the program's own manual window
     std::function<void()> quit;             // QCoreApplication::quit
     std::function<std::unique_ptr<ICaptureBackend>()> captureBackend; // V4L2 and the test pattern
 };
@@ -116,6 +118,8 @@ public:
     CLabelProgressCtrl* meter(int camera, Meter meter) const;
     QLabel* label(int camera, Label label) const;
     CModelessDlg* setupWindow() const { return setupWindow_.get(); }
+    // The program's own manual window, once the desktop could not show the manual.
+    CManualWindow* manualWindow() const { return manualWindow_.data(); }
     CSystemTray* tray() const { return tray_.get(); }
     CWorkerThread* archiveThread() const { return archiveThread_.get(); }
     CWorkerThread* imageThread() const { return imageThread_.get(); }
@@ -187,6 +191,7 @@ private:
     std::unique_ptr<CWorkerThread> imageThread_;
     std::unique_ptr<CSystemTray> tray_;
 
+    QPointer<CManualWindow> manualWindow_; // owned by this window or by the dialog that asked for it
     QTimer exitTimer_; // timer 5: the last steps of the exit sequence
     bool exitStarted_ = false;
     bool exitFinished_ = false;

@@ -16,6 +16,7 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QDirIterator>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -53,7 +54,7 @@ protected:
         e.trayAvailable = [trayAvailable] { return trayAvailable; };
         e.openUrl = [this](const QUrl& url) {
             opened.push_back(url);
-            return true;
+            return desktopOpens;
         };
         e.quit = [this] { ++quits; };
         return std::make_unique<CMainDlg>(std::move(e));
@@ -82,6 +83,7 @@ protected:
     test::RecordingReporter reporter;
     test::FakeWorkerFactory workers;
     std::vector<QUrl> opened;
+    bool desktopOpens = true; // the desktop has a viewer for the manual
     int quits = 0;
 };
 
@@ -561,7 +563,15 @@ TEST_F(MainDlgTest, ManualAndDeviceCommands)
     window->OnCommand(kManualCommand);
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_TRUE(opened[0].isLocalFile());
-    EXPECT_TRUE(opened[0].toLocalFile().endsWith("/vistrel.mht"));
+    // Named after the program as it is called: here the test program.
+    EXPECT_EQ(QFileInfo(opened[0].toLocalFile()).fileName(),
+              QFileInfo(QCoreApplication::applicationFilePath()).fileName() + ".mht");
+    EXPECT_EQ(window->manualWindow(), nullptr);
+    // Where the desktop cannot show it, the program's own window does.
+    desktopOpens = false;
+    window->OnCommand(kManualCommand);
+    ASSERT_NE(window->manualWindow(), nullptr);
+    EXPECT_TRUE(window->manualWindow()->isVisible());
 
     window->OnCommand(kSelectDeviceCommand);
     CModelessDlg* setup = window->setupWindow();

@@ -1,6 +1,9 @@
+#include "app/manual.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QTextBrowser>
 #include <QRegularExpression>
 
 namespace {
@@ -52,6 +55,20 @@ TEST(Manual, CoversTheServiceAndInstanceSetUp)
     for (const char* topic : {"SIGTERM", "vistrel.service", "instance-", "VISTREL_REGISTRY", "Jpeg Quality",
                               "Mux Speed", "--seed-defaults"})
         EXPECT_TRUE(data.contains(topic)) << topic;
+}
+
+// The program's own manual window shows the page of the built manual, for
+// desktops whose browsers cannot open MHTML.
+TEST(Manual, TheProgramsOwnWindowShowsTheBuiltManual)
+{
+    vistrel::CManualWindow window(VISTREL_MANUAL_FILE);
+    const QString text = window.browser()->toPlainText();
+    EXPECT_TRUE(text.contains("Video Device Setup")) << text.left(200).toStdString();
+    EXPECT_TRUE(text.contains("TimeoutStopSec"));
+    EXPECT_FALSE(text.contains("Content-Type"));
+
+    vistrel::CManualWindow missing("/nonexistent/vistrel.mht");
+    EXPECT_TRUE(missing.browser()->toPlainText().contains("/nonexistent/vistrel.mht"));
 }
 
 } // namespace
