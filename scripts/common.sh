@@ -9,7 +9,7 @@ VISTREL_PACKAGES=(
   cmake ninja-build g++ pkg-config ccache
   qt6-base-dev libjpeg62-turbo-dev libv4l-dev libyuv-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-dejavu-core locales
+  fonts-dejavu-core fonts-dejavu-extra locales
   libfaketime
 )
 

@@ -5,16 +5,28 @@
 #include <QPainter>
 
 #include <array>
+#include <clocale>
 #include <cstring>
+#include <locale.h>
+#include <time.h>
 
 namespace vistrel {
 
 namespace {
 
+// The time texts in the formats of the C runtime's default ("C") locale,
+// not the desktop's, which QApplication installs: many locales have no AM/PM
+// designator, and 3 AM and 3 PM would then be stamped alike.
+locale_t timeLocale()
+{
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    return c ? c : LC_GLOBAL_LOCALE;
+}
+
 std::string formatTime(const std::tm& local, const char* format)
 {
     char buffer[128];
-    const size_t length = std::strftime(buffer, sizeof buffer, format, &local);
+    const size_t length = strftime_l(buffer, sizeof buffer, format, &local, timeLocale());
     return std::string(buffer, length);
 }
 
@@ -98,6 +110,10 @@ void OverlayRenderer::draw(Frame& frame, std::time_t now) const
     const QRect box(AlignHorizontal(settings_.horz, width, metrics.horizontalAdvance(text)),
         AlignVertical(settings_.vert, height, metrics.height()),
         metrics.horizontalAdvance(text), metrics.height());
+    // Glyphs may reach past their advance (italics, "f", "j"): the pixels
+    // touched cover their ink too, so only the picture's edge clips them.
+    const QPoint baseline = box.topLeft() + QPoint(0, metrics.ascent());
+    const QRect ink = box | metrics.boundingRect(text).translated(baseline);
 
     // Shadow and Outline draw their passes with a transparent background and
     // leave it so, hence the main pass then has no box either. Solid, and any
@@ -118,7 +134,7 @@ void OverlayRenderer::draw(Frame& frame, std::time_t now) const
 
     QRect dirty;
     for (size_t i = 0; i < count; ++i)
-        dirty |= box.translated(passes[i].offset);
+        dirty |= ink.translated(passes[i].offset);
     dirty &= QRect(0, 0, width, height);
     if (dirty.isEmpty())
         return;
@@ -134,11 +150,11 @@ void OverlayRenderer::draw(Frame& frame, std::time_t now) const
             painter.fillRect(box, backColour);
         for (size_t i = 0; i < count; ++i) {
             painter.setPen(passes[i].background ? backColour : textColour);
-            painter.drawText(box.topLeft() + passes[i].offset + QPoint(0, metrics.ascent()), text);
+            painter.drawText(baseline + passes[i].offset, text);
         }
     };
 
-    // The text is drawn upright on a patch of the text's box only, copied out
+    // The text is drawn upright on a patch of the text's pixels only, copied out
     // of the bottom-up rows and back: a mirrored painter straight on the
     // frame would make Qt rasterise the glyphs as transformed outlines, which
     // look bolder than its ordinary glyphs. Grey frames are painted through a

@@ -17,7 +17,8 @@ inline constexpr const char* kInvalidDateTime = "Invalid DateTime";
 
 // Replaces, in this order, every "%t" by the local time of `now`
 // ("%I:%M:%S%p"), every "%d" by its date ("%x") and every "%w" by its
-// weekday ("%A"), in the C runtime's current locale. Plain left-to-right,
+// weekday ("%A"), in the "C" locale's formats ("03:04:05PM", "Sunday",
+// "03/03/24") whatever the process's locale. Plain left-to-right,
 // non-overlapping substring replacement; all other text is kept.
 std::string ExpandOverlayText(const std::string& text, std::time_t now);
 
@@ -36,7 +37,8 @@ public:
     const OverlaySettings& settings() const { return settings_; }
 
     // Burns the text into the frame's pixels, touching only the text's box
-    // (one pixel more around it for Shadow and Outline). Frames that are not
+    // and its glyphs' ink beyond it (one pixel more around both for Shadow
+    // and Outline), clipped by the picture alone. Frames that are not
     // uncompressed 8, 16, 24 or 32 bits with all their pixels stay untouched.
     void draw(Frame& frame, std::time_t now) const;
 

@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 
 #include <clocale>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -18,18 +19,23 @@ using test::changedBox;
 using test::readPixel;
 using test::solidFrame;
 
-// Sets the C runtime's time formats to the "C" locale for the test's life.
-class CTimeLocale {
+// The German locale (CTest makes it under LOCPATH) as the process's locale
+// for the object's life, as QApplication installs the desktop's. Each of its
+// time formats differs from the "C" locale's: "15:04:05" without AM/PM,
+// "Sonntag", "03.03.2024".
+class GermanDesktopLocale {
 public:
-    CTimeLocale()
-        : saved_(std::setlocale(LC_TIME, nullptr))
+    GermanDesktopLocale()
+        : saved_(std::setlocale(LC_ALL, nullptr))
+        , installed_(std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr)
     {
-        std::setlocale(LC_TIME, "C");
     }
-    ~CTimeLocale() { std::setlocale(LC_TIME, saved_.c_str()); }
+    ~GermanDesktopLocale() { std::setlocale(LC_ALL, saved_.c_str()); }
+    bool installed() const { return installed_; }
 
 private:
     std::string saved_;
+    bool installed_;
 };
 
 std::time_t localTime(int year, int month, int day, int hour, int minute, int second)
@@ -45,9 +51,11 @@ std::time_t localTime(int year, int month, int day, int hour, int minute, int se
     return std::mktime(&tm);
 }
 
+// The C runtime's default formats, whatever the desktop's locale.
 TEST(ExpandOverlayText, ReplacesTokensWithLocalTime)
 {
-    CTimeLocale locale;
+    GermanDesktopLocale locale;
+    ASSERT_TRUE(locale.installed()) << "no de_DE.UTF-8 (CTest makes it under LOCPATH)";
     const std::time_t sundayAfternoon = localTime(2024, 3, 3, 15, 4, 5);
     const std::time_t morning = localTime(2023, 12, 25, 9, 8, 7); // a Monday
     const std::time_t midnight = localTime(2024, 1, 6, 0, 0, 0);  // a Saturday
@@ -364,6 +372,26 @@ TEST_F(OverlayDrawing, TextWiderThanThePictureIsClipped)
             ASSERT_EQ(readPixel(*clipped, x, y), readPixel(*reference, x + 5, y)) << x << "," << y;
 }
 
+// Italic glyphs lean past their advance: the leaning part is drawn, not cut
+// at the text's box.
+TEST_F(OverlayDrawing, GlyphsReachingPastTheirAdvanceAreDrawnWhole)
+{
+    text_ = "ff";
+    OverlaySettings s = settings("CENTER", "CENTER", 1);
+    s.font.lfHeight = -40;
+    s.font.lfItalic = 1;
+    std::strncpy(s.font.lfFaceName, "DejaVu Serif", sizeof(s.font.lfFaceName) - 1);
+    const QFontMetrics metrics(ToQFont(s.font));
+    const int advance = metrics.horizontalAdvance(QString::fromStdString(text_));
+    ASSERT_GT(metrics.boundingRect(QString::fromStdString(text_)).right(), advance)
+        << "the font leans too little (DejaVu Serif Italic: Debian package fonts-dejavu-extra)";
+
+    const auto frame = solidFrame(320, 240, 24, kFrameColour);
+    const auto drawn = draw(*frame, s);
+    const QRect box((320 - advance) / 2, (240 - metrics.height()) / 2, advance, metrics.height());
+    EXPECT_GT(changedBox(*frame, *drawn).right(), box.right());
+}
+
 TEST_F(OverlayDrawing, MalformedFramesAreLeftAlone)
 {
     // A header that claims more pixels than the block holds.
@@ -386,7 +414,6 @@ TEST_F(OverlayDrawing, MalformedFramesAreLeftAlone)
 
 TEST_F(OverlayDrawing, ClockTokensAreDrawnAtTheGivenTime)
 {
-    CTimeLocale locale;
     text_ = "%t";
     const auto frame = solidFrame(320, 240, 24, kFrameColour);
     const std::time_t now = localTime(2024, 3, 3, 15, 4, 5);
