@@ -6,7 +6,7 @@ VISTREL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VISTREL_BUILD="${VISTREL_BUILD:-$VISTREL_ROOT/build}"
 
 VISTREL_PACKAGES=(
-  cmake ninja-build g++ pkg-config ccache
+  cmake ninja-build g++ pkg-config ccache dpkg-dev
   qt6-base-dev libjpeg62-turbo-dev libv4l-dev libyuv-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-dejavu-extra locales
