@@ -11,6 +11,7 @@ VISTREL_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-dejavu-extra locales
   libfaketime
+  xvfb openbox trayer xdotool x11-utils wmctrl
 )
 
 vistrel_install_deps() {

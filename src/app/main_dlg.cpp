@@ -44,6 +44,8 @@ const QMargins kNominalFrame(3, 22, 3, 3);
 // leaves less than the layout needs.
 constexpr int kClientMargin = 5;
 constexpr int kExitTimerMs = 100;
+// How long after a layout the window's reported place is kept on the screen.
+constexpr int kPlaceCheckMs = 2000;
 
 } // namespace
 
@@ -420,7 +422,23 @@ void CMainDlg::LayoutPanes(int view, uint32_t frameSize)
     resize(laidOutSize_);
     KeepOnScreen(QSize(laidOutSize_.width() + frame.left() + frame.right(),
                        laidOutSize_.height() + frame.top() + frame.bottom()));
+    // The window manager answers later, and may put the window back where
+    // it was (after an unmaximise): the place is checked again as it reports.
+    placeCheckUntil_.setRemainingTime(kPlaceCheckMs);
     update();
+}
+
+void CMainDlg::CheckPlaceReported()
+{
+    const bool normal = !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
+    if (normal && !placeCheckUntil_.hasExpired() && size() == laidOutSize_)
+        KeepOnScreen(frameGeometry().size());
+}
+
+void CMainDlg::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    CheckPlaceReported();
 }
 
 QMargins CMainDlg::FrameMargins() const
@@ -702,7 +720,12 @@ void CMainDlg::changeEvent(QEvent* event)
                 viewCyclePending_ = false;
                 if (!(windowState() & Qt::WindowMaximized))
                     return;
+                // The window manager moved the window to maximise it: it goes
+                // back where the user had it, and the next view grows from there.
+                const QRect normal = normalGeometry();
                 setWindowState(windowState() & ~Qt::WindowMaximized);
+                if (normal.isValid())
+                    setGeometry(normal);
                 CycleView();
             },
             Qt::QueuedConnection);
@@ -713,6 +736,7 @@ void CMainDlg::changeEvent(QEvent* event)
 void CMainDlg::resizeEvent(QResizeEvent* event)
 {
     QMainWindow::resizeEvent(event);
+    CheckPlaceReported();
     // A size the layout did not choose (a window manager's resize) is undone.
     const bool normal = !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
     if (normal && laidOutSize_.isValid() && size() != laidOutSize_ && !sizeRestorePending_) {

@@ -13,6 +13,7 @@
 #include "options/dialog_host.h"
 #include "tray/system_tray.h"
 
+#include <QDeadlineTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
@@ -134,6 +135,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
 
 private:
     void CreateMenu();
@@ -154,6 +156,8 @@ private:
     void FlushDisplayUpdates();
     // Moves the window so that a frame of `outerSize` at its place lies on its screen.
     void KeepOnScreen(const QSize& outerSize);
+    // Shortly after a layout, keeps the place the window system reports on the screen.
+    void CheckPlaceReported();
     QMargins FrameMargins() const;
 
     MainDlgEnvironment env_;
@@ -175,6 +179,7 @@ private:
     QSize layoutWindowSize_;
     QSize laidOutSize_; // the window's size as the last layout set it
     bool sizeRestorePending_ = false;
+    QDeadlineTimer placeCheckUntil_{0}; // until then reported places are kept on the screen
     std::vector<QAction*> viewActions_; // "&1 Camera" .. "&8 Cameras", checked by the view shown
 
     QWidget* client_ = nullptr;
