@@ -2,6 +2,8 @@
 
 #include "pipeline/jpeg.h"
 
+#include <libyuv.h>
+
 #include <QMetaObject>
 #include <QMouseEvent>
 #include <QPainter>
@@ -42,6 +44,23 @@ QImage StoredRowsImage(const Frame& frame)
     if (frame.size() < size_t(stride) * size_t(bmi.biHeight))
         return {};
     return QImage(frame.data(), bmi.biWidth, bmi.biHeight, stride, format);
+}
+
+QImage UprightScreenImage(const Frame& frame)
+{
+    const QImage stored = StoredRowsImage(frame);
+    if (stored.isNull())
+        return {};
+    if (stored.format() == QImage::Format_BGR888) {
+        // Every capture format but the 8, 16 and 32-bit ones arrives this way:
+        // one SIMD pass turns it upright (a negative height reads the rows
+        // from the last up) and opaque.
+        QImage upright(stored.size(), QImage::Format_RGB32);
+        libyuv::RGB24ToARGB(stored.constBits(), int(stored.bytesPerLine()), upright.bits(),
+            int(upright.bytesPerLine()), stored.width(), -stored.height());
+        return upright;
+    }
+    return stored.mirrored(false, true).convertToFormat(QImage::Format_RGB32);
 }
 
 CPictureBoxEx::CPictureBoxEx(QWidget* parent)
@@ -166,7 +185,11 @@ void CPictureBoxEx::paintEvent(QPaintEvent*)
         current = image_;
         blocks = blocks_;
     }
-    const QImage view = current ? StoredRowsImage(*current) : QImage();
+    if (current != shownFrame_) {
+        shownImage_ = current ? UprightScreenImage(*current) : QImage();
+        shownFrame_ = current;
+    }
+    const QImage& view = shownImage_;
 
     QPainter painter(this);
     drawFrame(&painter);
@@ -178,12 +201,9 @@ void CPictureBoxEx::paintEvent(QPaintEvent*)
         return;
     }
 
-    // Stretched over the whole pane without smoothing; rows are stored
-    // bottom-up, so the image is drawn mirrored.
-    painter.save();
-    painter.setTransform(QTransform(1, 0, 0, -1, client.left(), client.top() + client.height()));
-    painter.drawImage(QRect(QPoint(0, 0), client.size()), view);
-    painter.restore();
+    // Stretched over the whole pane without smoothing; a plain copy when the
+    // pane fits the picture.
+    painter.drawImage(client, view);
 
     const int cellWidth = client.width() / kGrid;
     const int cellHeight = client.height() / kGrid;

@@ -18,6 +18,10 @@ namespace vistrel {
 // the picture. It borrows the pixels: valid only while the frame lives.
 // Null for any other frame, or one with fewer bytes than its header claims.
 QImage StoredRowsImage(const Frame& frame);
+// An upright copy of the frame in the 32-bit layout screens use, which a
+// painter draws with a plain copy (no mirroring, no conversion); null when
+// StoredRowsImage would be.
+QImage UprightScreenImage(const Frame& frame);
 
 // One camera's picture pane: shows the camera's latest frame stretched over
 // its client area (inside its frame, when it is given one, such as the main
@@ -91,6 +95,11 @@ private:
     OverlayRenderer overlay_;
 
     int paintCount_ = 0; // user-interface thread only
+    // The last painted image made upright for the screen, and the frame it
+    // was made from: made when a new frame is first painted, so a pane that
+    // is not shown costs nothing. User-interface thread only.
+    std::shared_ptr<const Frame> shownFrame_;
+    QImage shownImage_;
     std::atomic<int> encodeCount_ { 0 };
 };
 
