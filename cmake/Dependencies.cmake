@@ -48,3 +48,14 @@ if(VISTREL_BENCHMARKS)
   vistrel_require_package(benchmark libbenchmark-dev)
 endif()
 find_package(Threads REQUIRED)
+
+# Export of reviewed footage: MP4 through libavcodec/libavformat/libswscale,
+# ZIP checksums through zlib.
+pkg_check_modules(LIBAV QUIET IMPORTED_TARGET libavcodec libavformat libswscale libavutil)
+if(NOT LIBAV_FOUND)
+  message(FATAL_ERROR "Missing dependency libavcodec/libavformat/libswscale: install the Debian packages 'libavcodec-dev', 'libavformat-dev', 'libswscale-dev' and 'libavutil-dev'.")
+endif()
+pkg_check_modules(ZLIB QUIET IMPORTED_TARGET zlib)
+if(NOT ZLIB_FOUND)
+  message(FATAL_ERROR "Missing dependency zlib: install the Debian package 'zlib1g-dev'.")
+endif()

@@ -8,10 +8,12 @@ VISTREL_BUILD="${VISTREL_BUILD:-$VISTREL_ROOT/build}"
 VISTREL_PACKAGES=(
   cmake ninja-build g++ pkg-config ccache dpkg-dev
   qt6-base-dev libjpeg62-turbo-dev libv4l-dev libyuv-dev
+  libavcodec-dev libavformat-dev libswscale-dev libavutil-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core fonts-dejavu-extra locales
   libfaketime
   xvfb openbox trayer xdotool x11-utils wmctrl
+  unzip
 )
 
 vistrel_install_deps() {

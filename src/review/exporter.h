@@ -1,0 +1,67 @@
+#pragma once
+
+#include "review/archive_index.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vistrel {
+
+enum class ExportFormat {
+    Mp4, // H.264 video, each image at its own time
+    Zip, // the JPEG files themselves, stored
+};
+
+// By the output's extension (".mp4", ".zip", in any case); none for others.
+std::optional<ExportFormat> ExportFormatFor(std::string_view path);
+
+// One image to export and when it was taken (ms since 1970, UTC).
+struct ExportFrame {
+    ArchiveKey key;
+    int64_t timeMs = 0;
+};
+
+struct ExportJob {
+    std::string folder; // the camera's archive folder
+    std::string suffix; // "-Cam%d%c.jpg"
+    std::vector<ExportFrame> frames; // oldest first
+    std::string output;
+    ExportFormat format = ExportFormat::Mp4;
+};
+
+// The images [first, last) of an index as export frames.
+std::vector<ExportFrame> ExportFramesOf(const ArchiveIndex& index, size_t first, size_t last);
+
+// Shared between the thread that exports and whoever watches it: the
+// exporter counts `done` up to the job's frame count and stops, leaving
+// nothing behind, soon after `cancel` is set.
+struct ExportControl {
+    std::atomic<size_t> done{0};
+    std::atomic<bool> cancel{false};
+};
+
+struct ExportResult {
+    enum class Status { Done, Cancelled, Failed };
+    Status status = Status::Failed;
+    std::string error;       // why it failed
+    size_t written = 0;      // images in the file
+    size_t skipped = 0;      // images gone (retention) or unreadable since they were listed
+    std::string encoder;     // the video encoder used
+    std::string note;        // worth telling the user although it worked (a fallback encoder)
+};
+
+// Writes the job's images to its output: under a temporary name, renamed
+// over the output only when the file is whole. Runs on the caller's thread
+// (never the user-interface thread: an hour of video takes seconds).
+ExportResult RunExport(const ExportJob& job, ExportControl& control);
+
+// The video encoders this machine offers for MP4, best first: H.264 when
+// the library has one, else MPEG-4 Part 2.
+std::vector<std::string> AvailableVideoEncoders();
+
+} // namespace vistrel
