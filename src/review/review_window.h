@@ -1,0 +1,174 @@
+#pragma once
+
+#include "review/archive_index.h"
+#include "review/exporter.h"
+#include "review/playback.h"
+#include "review/timeline.h"
+
+#include <QElapsedTimer>
+#include <QImage>
+#include <QTimer>
+#include <QWidget>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <utility>
+
+class QCheckBox;
+class QComboBox;
+class QDateTimeEdit;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QScrollArea;
+class QScrollBar;
+
+namespace vistrel {
+
+class ArchiveWatcher;
+class ImageLoader;
+class ImagePane;
+class TimelineWidget;
+struct InstanceSettings;
+
+// What the review window takes from the process; tests substitute it.
+struct ReviewEnvironment {
+    InstanceSettings* settings = nullptr; // InstanceSettings::Instance()
+    // Where to export to (empty: not now). A save dialog unless replaced.
+    std::function<QString(QWidget* parent, ExportFormat format, const QString& suggested)> chooseOutput;
+};
+
+// Reviews one camera's archive while the recorder goes on: a timeline by
+// local time built from the image names, the image at the cursor fitted or
+// 1:1, stepping and playback at 1x to 64x the recorded pace with a loop over
+// the selected range, and export of that range as MP4 or ZIP. It reads the
+// camera's folder and the instance number from the settings once (a short
+// hold of SettingsLock) and then only the folder. Lives on the user-interface
+// thread; the listing, the image decoding and the export each run on a
+// thread of their own and only post their results here, so nothing the
+// window does waits on the disk.
+class ReviewWindow : public QWidget {
+    Q_OBJECT
+public:
+    explicit ReviewWindow(int camera, ReviewEnvironment environment = {}, QWidget* parent = nullptr);
+    ~ReviewWindow() override; // cancels an export (its temporary file goes) and stops the threads
+
+    void SetCamera(int camera);
+    int camera() const { return camera_; }
+
+    // The image at the cursor (an index into index()), if any.
+    std::optional<size_t> cursor() const { return cursor_; }
+    std::shared_ptr<const ArchiveIndex> index() const { return index_; }
+    const TimelineView& view() const;
+    std::optional<std::pair<int64_t, int64_t>> selection() const { return selection_; }
+    bool playing() const { return playTimer_.isActive(); }
+    bool exporting() const { return exportThread_.joinable(); }
+    // The last export's outcome, once it has finished.
+    const std::optional<ExportResult>& lastExport() const { return lastExport_; }
+    QImage shownImage() const;
+
+    // What the controls do.
+    void StepBy(int images);
+    void Play();
+    void Pause();
+    void SetSpeed(int speed);
+    void SetLoop(bool loop);
+    void SetFitted(bool fitted);
+    // The image at or after a time (else the last one before it), centred.
+    void JumpTo(int64_t ms);
+    void SetView(const TimelineView& view);
+    void SetSelection(int64_t fromMs, int64_t toMs);
+    void ClearSelection();
+    // Exports the selected range to `path` on the export thread.
+    void StartExport(ExportFormat format, const QString& path);
+    void CancelExport();
+
+    QLabel* timeLabel() const { return timeLabel_; }
+    QLabel* viewLabel() const { return viewLabel_; }
+    QLabel* exportLabel() const { return exportLabel_; }
+    TimelineWidget* timeline() const { return timeline_; }
+
+Q_SIGNALS:
+    void exportFinished();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void BuildControls();
+    void StartWatching();
+    void OnArchiveChanged();
+    void OnImageLoaded(uint64_t ticket, QImage image);
+    void MoveCursor(std::optional<size_t> image, bool keepInView = true);
+    void RequestCursorImage();
+    void UpdateTimeLabel();
+    void UpdateViewLabel();
+    void UpdateSelectionLabel();
+    void UpdateScrollBar();
+    void OnPlayTick();
+    int64_t NowMs() const { return clock_.elapsed(); }
+    // The selection as images [first, last), if it holds any.
+    std::optional<std::pair<size_t, size_t>> SelectedImages() const;
+    void ChooseAndExport(ExportFormat format);
+    void OnExportDone(ExportResult result);
+    void OnExportProgress();
+
+    ReviewEnvironment env_;
+    InstanceSettings& settings_;
+    int camera_ = 0;
+    int instance_ = 1;
+    std::string folder_;
+    std::string suffix_;
+
+    std::unique_ptr<ArchiveWatcher> watcher_;
+    std::atomic<bool> archiveNewsQueued_{false}; // a snapshot notice is on its way to this thread
+    std::shared_ptr<const ArchiveIndex> index_;
+    bool viewPlaced_ = false; // the view was put on the newest images once
+    QTimer listingTimer_;     // shows the listing's progress
+    std::optional<size_t> cursor_;
+    std::optional<ArchiveKey> cursorKey_; // the same image in the next snapshot
+    std::optional<std::pair<int64_t, int64_t>> selection_;
+
+    std::unique_ptr<ImageLoader> loader_;
+    std::optional<ArchiveKey> requestedKey_;
+    uint64_t requestedTicket_ = 0;
+    uint64_t shownTicket_ = 0;
+
+    PlaybackPacer pacer_;
+    QTimer playTimer_;
+    QElapsedTimer clock_;
+    bool loop_ = false;
+
+    std::thread exportThread_;
+    std::unique_ptr<ExportControl> exportControl_; // shared with the export thread while it runs
+    size_t exportTotal_ = 0;
+    QString exportPath_;
+    QTimer exportProgressTimer_;
+    std::optional<ExportResult> lastExport_;
+
+    QComboBox* cameraBox_ = nullptr;
+    QDateTimeEdit* jumpEdit_ = nullptr;
+    QComboBox* zoomBox_ = nullptr;
+    QScrollArea* imageArea_ = nullptr;
+    ImagePane* imagePane_ = nullptr;
+    QLabel* timeLabel_ = nullptr;
+    TimelineWidget* timeline_ = nullptr;
+    QScrollBar* scrollBar_ = nullptr;
+    int64_t scrollOriginMs_ = 0;
+    QLabel* viewLabel_ = nullptr;
+    QPushButton* playButton_ = nullptr;
+    QComboBox* speedBox_ = nullptr;
+    QCheckBox* loopBox_ = nullptr;
+    QCheckBox* fitBox_ = nullptr;
+    QLabel* selectionLabel_ = nullptr;
+    QPushButton* exportMp4Button_ = nullptr;
+    QPushButton* exportZipButton_ = nullptr;
+    QProgressBar* exportProgress_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QLabel* exportLabel_ = nullptr;
+};
+
+} // namespace vistrel

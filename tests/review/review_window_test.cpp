@@ -1,0 +1,157 @@
+#include "review/review_window.h"
+
+#include "review/timeline.h"
+#include "support/temp_env.h"
+
+#include "archive_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QLabel>
+
+#include <set>
+
+namespace vistrel {
+namespace {
+
+using test::waitFor;
+
+// Drives the review window offscreen over a temporary archive of camera A,
+// changing the archive underneath it as the recorder and retention do.
+class ReviewWindowTest : public testing::Test {
+protected:
+    static constexpr uint32_t kStart = 1796648400;
+
+    void SetUp() override
+    {
+        settings.InstanceNumber = 1;
+        settings.ArchivePath[0] = archive.path();
+        // Two events: six images a second apart, an hour's gap, three more.
+        for (uint32_t s = 0; s < 6; ++s)
+            keys.push_back({kStart + s, 0});
+        for (uint32_t s = 0; s < 3; ++s)
+            keys.push_back({kStart + 3600 + s, 0});
+        for (size_t i = 0; i < keys.size(); ++i)
+            archive.Add(keys[i], Colour(i));
+    }
+
+    static QColor Colour(size_t i) { return QColor::fromHsv(int(i * 40 % 360), 255, 220); }
+
+    std::unique_ptr<ReviewWindow> Open()
+    {
+        ReviewEnvironment environment;
+        environment.settings = &settings;
+        auto window = std::make_unique<ReviewWindow>(0, environment);
+        window->show();
+        return window;
+    }
+
+    static bool Listed(const ReviewWindow& window, size_t images)
+    {
+        return window.index()->state() == ArchiveIndex::State::Ready && window.index()->size() == images;
+    }
+
+    // The window shows the image of that colour (JPEG keeps it close).
+    static bool Shows(const ReviewWindow& window, QColor colour)
+    {
+        const QImage image = window.shownImage();
+        if (image.isNull())
+            return false;
+        const QColor seen = image.pixelColor(image.width() / 2, image.height() / 2);
+        return std::abs(seen.red() - colour.red()) < 12 && std::abs(seen.green() - colour.green()) < 12
+            && std::abs(seen.blue() - colour.blue()) < 12;
+    }
+
+    InstanceSettings settings;
+    test::TempArchive archive;
+    std::vector<ArchiveKey> keys;
+};
+
+TEST_F(ReviewWindowTest, FindsStepsAndFollowsTheArchive)
+{
+    auto window = Open();
+    ASSERT_TRUE(waitFor([&] { return Listed(*window, keys.size()); }));
+    // It opens on the newest image, the last hour in view.
+    ASSERT_EQ(window->cursor(), keys.size() - 1);
+    EXPECT_TRUE(waitFor([&] { return Shows(*window, Colour(keys.size() - 1)); }));
+    EXPECT_TRUE(window->viewLabel()->text().contains("In view: 3 images")) << window->viewLabel()->text().toStdString();
+
+    // Jump into the first event by local time, then step through it.
+    window->JumpTo(FromLocalTime(*ParseLocalTime(FormatLocalTime(kStart + 2))) * 1000);
+    EXPECT_EQ(window->cursor(), 2u);
+    window->StepBy(1);
+    EXPECT_EQ(window->cursor(), 3u);
+    EXPECT_TRUE(window->timeLabel()->text().contains(QString::fromStdString(FormatLocalTime(kStart + 3))));
+    EXPECT_TRUE(waitFor([&] { return Shows(*window, Colour(3)); }));
+
+    // Retention deletes the image on screen and the one before it: the
+    // cursor moves on to the next image left.
+    archive.Remove(keys[2]);
+    archive.Remove(keys[3]);
+    ASSERT_TRUE(waitFor([&] { return Listed(*window, keys.size() - 2); }));
+    EXPECT_EQ(window->index()->images()[*window->cursor()].key, keys[4]);
+    EXPECT_TRUE(waitFor([&] { return Shows(*window, Colour(4)); }));
+
+    // The recorder saves a new image: it joins the timeline.
+    archive.Add({kStart + 3600 + 10, 0}, Qt::white);
+    ASSERT_TRUE(waitFor([&] { return Listed(*window, keys.size() - 1); }));
+    EXPECT_EQ(window->index()->images().back().key, (ArchiveKey{kStart + 3600 + 10, 0}));
+}
+
+TEST_F(ReviewWindowTest, PlaysInALoopOverTheSelectionAndExportsIt)
+{
+    auto window = Open();
+    ASSERT_TRUE(waitFor([&] { return Listed(*window, keys.size()); }));
+    const ArchiveIndex& index = *window->index();
+    window->SetSelection(index.TimeMs(1), index.TimeMs(3) + 1); // images 1, 2 and 3
+    window->SetLoop(true);
+    window->SetSpeed(16);
+    window->Play(); // the cursor is outside the selection: play starts at its beginning
+    EXPECT_EQ(window->cursor(), 1u);
+    // Images whose turn passed while the machine was busy may be skipped,
+    // but play never leaves the range and starts it again at its end.
+    std::set<size_t> visited;
+    size_t previous = *window->cursor();
+    bool wrapped = false;
+    ASSERT_TRUE(waitFor([&] {
+        const size_t now = *window->cursor();
+        visited.insert(now);
+        wrapped |= now < previous;
+        previous = now;
+        return wrapped;
+    }));
+    EXPECT_TRUE(window->playing());
+    EXPECT_TRUE(std::all_of(visited.begin(), visited.end(), [](size_t i) { return i >= 1 && i <= 3; }));
+    window->Pause();
+
+    // The same range exported while the window goes on working.
+    QTemporaryDir out;
+    const QString path = out.path() + "/event.zip";
+    window->StartExport(ExportFormat::Zip, path);
+    EXPECT_TRUE(window->exporting());
+    window->StepBy(1); // the window answers during the export
+    ASSERT_TRUE(waitFor([&] { return window->lastExport().has_value(); }));
+    EXPECT_EQ(window->lastExport()->status, ExportResult::Status::Done) << window->lastExport()->error;
+    EXPECT_EQ(window->lastExport()->written, 3u);
+    EXPECT_EQ(QDir(out.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"event.zip"});
+    EXPECT_TRUE(window->exportLabel()->text().startsWith("Exported 3 images"));
+}
+
+TEST_F(ReviewWindowTest, AMissingFolderIsWaitedForNotAnError)
+{
+    settings.ArchivePath[0] = archive.path() + "/not-yet";
+    auto window = Open();
+    ASSERT_TRUE(waitFor([&] { return window->index()->state() == ArchiveIndex::State::Missing; }));
+    EXPECT_TRUE(window->viewLabel()->text().contains("does not exist"));
+
+    // The options dialog makes the folder and the recorder starts saving.
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(settings.ArchivePath[0])));
+    const std::string image = settings.ArchivePath[0] + "/" + ArchiveImageName(keys[0], archive.suffix());
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(archive.file(keys[0])), QString::fromStdString(image)));
+    ASSERT_TRUE(waitFor([&] { return Listed(*window, 1); }));
+    EXPECT_EQ(window->cursor(), 0u);
+}
+
+} // namespace
+} // namespace vistrel
