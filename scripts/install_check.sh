@@ -14,7 +14,7 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/vistrel bin/vistrel-devices share/doc/vistrel/vistrel.mht share/applications/vistrel.desktop \
+for f in bin/vistrel bin/vistrel-devices bin/vistrel-export share/doc/vistrel/vistrel.mht share/applications/vistrel.desktop \
          share/icons/hicolor/scalable/apps/vistrel.svg share/icons/hicolor/64x64/apps/vistrel.png \
          lib/systemd/user/vistrel.service; do
   [ -f "$prefix/$f" ] || fail "not installed: $f"
@@ -53,6 +53,7 @@ check_runs() { # program label
   pid=""
   [ "$status" -eq 0 ] || { fail "$2: stopped with status $status"; cat "$work/run.log"; }
   (run_private "$(dirname "$1")/vistrel-devices") | grep -q "Vistrel Test Pattern" || fail "$2: vistrel-devices lists no device"
+  (run_private "$(dirname "$1")/vistrel-export" --help) | grep -q "^usage: vistrel-export" || fail "$2: vistrel-export does not run"
 }
 check_runs "$prefix/bin/vistrel" "install"
 

@@ -1,0 +1,261 @@
+// vistrel-export: one camera's archive images between two local times as an
+// MP4 video or a ZIP of the JPEGs, for headless machines and scripts.
+// Exit status 0 only when the output file is whole; 1 for anything that
+// stopped the export (nothing is left behind then), 2 for a wrong command
+// line, 130 when interrupted.
+#include "review/archive_index.h"
+#include "review/exporter.h"
+#include "review/timeline.h"
+#include "settings/instance_settings.h"
+#include "settings/registry_key.h"
+#include "settings/settings_io.h"
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vistrel {
+namespace {
+
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130;
+
+constexpr const char* kUsage =
+    "usage: vistrel-export --instance N --camera A --from \"YYYY-MM-DD HH:MM[:SS]\" --to \"YYYY-MM-DD HH:MM[:SS]\"\n"
+    "                      [--archive FOLDER] OUTPUT.mp4|OUTPUT.zip\n"
+    "Exports the images of camera A of recorder instance N (1..100) saved from --from up to (not\n"
+    "including) --to, local time, as an H.264 MP4 video or a ZIP of the JPEG files. The archive\n"
+    "folder is the camera's from the settings store unless --archive names another.\n";
+
+struct Options {
+    int instance = 0;
+    int camera = -1;
+    std::optional<LocalTime> from;
+    std::optional<LocalTime> to;
+    std::string archive;
+    std::string output;
+};
+
+int Fail(const std::string& message, int status = kExitFailed)
+{
+    std::fprintf(stderr, "vistrel-export: %s\n", message.c_str());
+    if (status == kExitUsage)
+        std::fputs(kUsage, stderr);
+    return status;
+}
+
+// False (with `error` set) for anything but the options of the usage text.
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error)
+{
+    for (int i = 1; i < argc; ++i) {
+        std::string_view arg = argv[i];
+        std::string value;
+        bool hasValue = false;
+        if (arg.starts_with("--")) {
+            if (const size_t equals = arg.find('='); equals != std::string_view::npos) {
+                value = std::string(arg.substr(equals + 1));
+                arg = arg.substr(0, equals);
+                hasValue = true;
+            }
+        } else {
+            if (!options.output.empty()) {
+                error = "more than one output file given";
+                return false;
+            }
+            options.output = std::string(arg);
+            continue;
+        }
+        const auto takeValue = [&]() -> bool {
+            if (hasValue)
+                return true;
+            if (i + 1 >= argc) {
+                error = std::string(arg) + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        if (arg == "--help") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg == "--instance") {
+            if (!takeValue())
+                return false;
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || n < 1 || n > 100) {
+                error = "--instance must be a number from 1 to 100, not \"" + value + "\"";
+                return false;
+            }
+            options.instance = int(n);
+        } else if (arg == "--camera") {
+            if (!takeValue())
+                return false;
+            const char letter = value.size() == 1 ? char(std::toupper(static_cast<unsigned char>(value[0]))) : 0;
+            if (letter < 'A' || letter > 'H') {
+                error = "--camera must be a letter from A to H, not \"" + value + "\"";
+                return false;
+            }
+            options.camera = letter - 'A';
+        } else if (arg == "--from" || arg == "--to") {
+            if (!takeValue())
+                return false;
+            const std::optional<LocalTime> time = ParseLocalTime(value);
+            if (!time) {
+                error = std::string(arg) + " must be a local date and time like \"2026-12-07 14:00\", not \"" + value + "\"";
+                return false;
+            }
+            (arg == "--from" ? options.from : options.to) = time;
+        } else if (arg == "--archive") {
+            if (!takeValue())
+                return false;
+            options.archive = value;
+        } else {
+            error = "unknown option " + std::string(arg);
+            return false;
+        }
+    }
+    if (options.instance == 0 || options.camera < 0 || !options.from || !options.to || options.output.empty()) {
+        error = "--instance, --camera, --from, --to and an output file are all needed";
+        return false;
+    }
+    return true;
+}
+
+// The camera's archive folder as the recorder's settings store has it (the
+// recorder's default when the store has none); the store is only read.
+std::string StoredArchiveFolder(int instance, int camera)
+{
+    const std::string fallback = DefaultArchivePath(instance, camera);
+    CRegistryKey key;
+    key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
+    if (!key.SetKey(CameraKeyPath(instance, camera), false))
+        return fallback;
+    return key.ReadString("ArchivePath", fallback);
+}
+
+std::string Shown(const LocalTime& t)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                  t.second);
+    return text;
+}
+
+int Run(int argc, char** argv)
+{
+    Options options;
+    std::string error;
+    if (!ParseOptions(argc, argv, options, error))
+        return Fail(error, kExitUsage);
+    const std::optional<ExportFormat> format = ExportFormatFor(options.output);
+    if (!format)
+        return Fail("the output file must end in .mp4 or .zip: \"" + options.output + "\"", kExitUsage);
+    const int64_t fromMs = FromLocalTime(*options.from) * 1000;
+    const int64_t toMs = FromLocalTime(*options.to) * 1000;
+    if (toMs <= fromMs)
+        return Fail("--to (" + Shown(*options.to) + ") must be later than --from (" + Shown(*options.from) + ")",
+                    kExitUsage);
+
+    const std::string camera = std::to_string(options.instance) + CameraLetter(options.camera);
+    const std::string folder = options.archive.empty() ? StoredArchiveFolder(options.instance, options.camera)
+                                                       : options.archive;
+    struct stat st;
+    if (stat((folder + "/").c_str(), &st) != 0)
+        return Fail("the archive folder \"" + folder + "\" of camera " + camera + " cannot be read: "
+                    + std::strerror(errno));
+    const std::string suffix = ArchiveSuffix(options.instance, options.camera);
+    std::vector<ArchiveImage> images;
+    const std::atomic<bool> never{false};
+    if (!ListArchiveImages(folder, suffix, images, never))
+        return Fail("the archive folder \"" + folder + "\" of camera " + camera + " cannot be read: "
+                    + std::strerror(errno));
+    const ArchiveIndex index(std::move(images), ArchiveIndex::State::Ready);
+    const auto [first, last] = index.Range(fromMs, toMs);
+    if (first >= last) {
+        std::string held = "it holds no images of camera " + camera;
+        if (!index.empty())
+            held = "it holds " + std::to_string(index.size()) + " images from "
+                + FormatLocalTime(index.TimeMs(0) / 1000) + " to " + FormatLocalTime(index.TimeMs(index.size() - 1) / 1000);
+        return Fail("no images of camera " + camera + " from " + Shown(*options.from) + " to " + Shown(*options.to)
+                    + " in \"" + folder + "\" (" + held + ")");
+    }
+
+    ExportJob job;
+    job.folder = folder;
+    job.suffix = suffix;
+    job.frames = ExportFramesOf(index, first, last);
+    job.output = options.output;
+    job.format = *format;
+    const size_t total = job.frames.size();
+
+    // SIGINT and SIGTERM cancel the export (its temporary file goes) instead
+    // of leaving half a file: they are taken here, not by a handler.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+
+    ExportControl control;
+    ExportResult result;
+    std::atomic<bool> finished{false};
+    std::thread worker([&] {
+        result = RunExport(job, control);
+        finished = true;
+    });
+    const bool showProgress = isatty(STDERR_FILENO) == 1;
+    bool interrupted = false;
+    while (!finished) {
+        const timespec wait{0, 200 * 1000 * 1000};
+        if (sigtimedwait(&stops, nullptr, &wait) > 0) {
+            interrupted = true;
+            control.cancel = true;
+        }
+        if (showProgress)
+            std::fprintf(stderr, "\rvistrel-export: %zu of %zu images", control.done.load(), total);
+    }
+    worker.join();
+    if (showProgress)
+        std::fputc('\n', stderr);
+
+    switch (result.status) {
+    case ExportResult::Status::Done:
+        if (!result.note.empty())
+            std::fprintf(stderr, "vistrel-export: %s\n", result.note.c_str());
+        if (result.skipped > 0)
+            std::fprintf(stderr, "vistrel-export: %zu images had left the archive (or could not be read) and are missing\n",
+                         result.skipped);
+        std::printf("%s: %zu images of camera %s from %s to %s\n", options.output.c_str(), result.written,
+                    camera.c_str(), FormatLocalTime(job.frames.front().timeMs / 1000).c_str(),
+                    FormatLocalTime(job.frames.back().timeMs / 1000).c_str());
+        return 0;
+    case ExportResult::Status::Cancelled:
+        return Fail("interrupted: nothing was written", interrupted ? kExitInterrupted : kExitFailed);
+    case ExportResult::Status::Failed:
+        break;
+    }
+    return Fail(result.error);
+}
+
+} // namespace
+} // namespace vistrel
+
+int main(int argc, char** argv)
+{
+    return vistrel::Run(argc, argv);
+}
