@@ -18,6 +18,7 @@
 #include "options/options_dlg.h"
 #include "pipeline/transforms.h"
 #include "resources/resources.h"
+#include "review/review_window.h"
 #include "tray/tray_menu.h"
 
 #include <QActionGroup>
@@ -83,6 +84,7 @@ CMainDlg::CMainDlg(MainDlgEnvironment environment)
 
 CMainDlg::~CMainDlg()
 {
+    CloseReviews();
     if (tray_) {
         tray_->RemoveFromTray();
         tray_.reset();
@@ -126,6 +128,8 @@ void CMainDlg::CreateMenu()
         views->addAction(action);
         viewActions_.push_back(action);
     }
+    view->addSeparator();
+    add(view, QStringLiteral("&Review Archive"), kReviewArchiveCommand);
     QMenu* help = bar->addMenu(QStringLiteral("&Help"));
     add(help, QStringLiteral("&About..."), kAboutCommand);
     add(help, QStringLiteral("&Manual"), kManualCommand);
@@ -139,7 +143,12 @@ void CMainDlg::CreateControls()
         auto* pane = new CPictureBoxEx(client_);
         pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         SetControlId(pane, kPaneIdBase + camera);
-        connect(pane, &CPictureBoxEx::doubleClicked, this, [this, camera] { OpenCameraOptions(camera); });
+        connect(pane, &CPictureBoxEx::doubleClicked, this, [this, camera](Qt::KeyboardModifiers modifiers) {
+            if (modifiers & Qt::ShiftModifier)
+                OpenReview(camera);
+            else
+                OpenCameraOptions(camera);
+        });
         panes_[camera] = pane;
 
         auto* frameRate = new CElidingLabel(client_);
@@ -332,6 +341,9 @@ void CMainDlg::OnCommand(int commandId)
     case kView8Command:
         LayoutPanes(8, 0);
         break;
+    case kReviewArchiveCommand:
+        OpenReview(0);
+        break;
     case kAboutCommand:
         ShowAbout();
         break;
@@ -506,6 +518,35 @@ void CMainDlg::OpenMultiplexer()
     dialog.exec();
 }
 
+void CMainDlg::OpenReview(int camera)
+{
+    if (exitStarted_)
+        return;
+    std::erase_if(reviewWindows_, [](const QPointer<ReviewWindow>& window) { return window.isNull(); });
+    for (const QPointer<ReviewWindow>& window : reviewWindows_) {
+        if (window->camera() == camera) {
+            window->showNormal();
+            window->raise();
+            window->activateWindow();
+            return;
+        }
+    }
+    ReviewEnvironment environment;
+    environment.settings = &settings_;
+    auto* window = new ReviewWindow(camera, environment);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowIcon(windowIcon());
+    reviewWindows_.emplace_back(window);
+    window->show();
+}
+
+void CMainDlg::CloseReviews()
+{
+    for (const QPointer<ReviewWindow>& window : reviewWindows_)
+        delete window.data();
+    reviewWindows_.clear();
+}
+
 void CMainDlg::ShowAbout()
 {
     CAboutDlg about([this] { OpenManual(); }, ManualPath(), this);
@@ -567,6 +608,7 @@ void CMainDlg::OnExitTimer()
     if (CloseModalWindows())
         return;
     exitTimer_.stop();
+    CloseReviews();
     if (setupWindow_) {
         SaveSettings();
         setupWindow_->Video().StopCapture();

@@ -35,6 +35,7 @@ class CModelessDlg;
 class CPictureBoxEx;
 class ICaptureBackend;
 class IWorkerFactory;
+class ReviewWindow;
 
 // What the main window takes from the process. Tests substitute any of it;
 // an empty member means the program's own.
@@ -122,6 +123,8 @@ public:
     // The program's own manual window, once the desktop could not show the manual.
     CManualWindow* manualWindow() const { return manualWindow_.data(); }
     CSystemTray* tray() const { return tray_.get(); }
+    // The open review windows (closed ones are null).
+    const std::vector<QPointer<ReviewWindow>>& reviewWindows() const { return reviewWindows_; }
     CWorkerThread* archiveThread() const { return archiveThread_.get(); }
     CWorkerThread* imageThread() const { return imageThread_.get(); }
     // The outer size the last layout asked for, frame and menu bar included.
@@ -145,6 +148,8 @@ private:
     void ShowSetupWindow();
     void OpenCameraOptions(int camera);
     void OpenMultiplexer();
+    void OpenReview(int camera);
+    void CloseReviews();
     void ShowAbout();
     void Restore();
     void SendToTray();
@@ -195,6 +200,9 @@ private:
     std::unique_ptr<CWorkerThread> archiveThread_;
     std::unique_ptr<CWorkerThread> imageThread_;
     std::unique_ptr<CSystemTray> tray_;
+    // Top-level windows of their own, so they stay when this one goes to
+    // the tray; closed (and their exports cancelled) at exit.
+    std::vector<QPointer<ReviewWindow>> reviewWindows_;
 
     QPointer<CManualWindow> manualWindow_; // owned by this window or by the dialog that asked for it
     QTimer exitTimer_; // timer 5: the last steps of the exit sequence

@@ -11,6 +11,7 @@ inline constexpr int kView1Command = 32776;        // "&View" / "&1 Camera"
 inline constexpr int kView4Command = 32777;        // "&View" / "&4 Cameras"
 inline constexpr int kView6Command = 32788;        // "&View" / "&6 Cameras"
 inline constexpr int kView8Command = 32778;        // "&View" / "&8 Cameras"
+inline constexpr int kReviewArchiveCommand = 32789; // "&View" / "&Review Archive"
 inline constexpr int kAboutCommand = 32773;        // "&Help" / "&About..."
 inline constexpr int kManualCommand = 32787;       // "&Help" / "&Manual"
 

@@ -228,7 +228,7 @@ void CPictureBoxEx::paintEvent(QPaintEvent*)
 void CPictureBoxEx::mouseDoubleClickEvent(QMouseEvent* event)
 {
     QFrame::mouseDoubleClickEvent(event);
-    Q_EMIT doubleClicked();
+    Q_EMIT doubleClicked(event->modifiers());
 }
 
 } // namespace vistrel

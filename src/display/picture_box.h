@@ -61,8 +61,8 @@ public:
     int encodeCount() const { return encodeCount_; }
 
 Q_SIGNALS:
-    // The main window opens this camera's options.
-    void doubleClicked();
+    // The main window opens this camera's options (with Shift: its archive).
+    void doubleClicked(Qt::KeyboardModifiers modifiers);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -6,6 +6,7 @@
 #include "app/setup_window.h"
 #include "common/label_progress_ctrl.h"
 #include "display/picture_box.h"
+#include "review/review_window.h"
 #include "support/temp_env.h"
 #include "test_doubles.h"
 #include "tray/tray_menu.h"
@@ -199,8 +200,8 @@ TEST_F(MainDlgTest, MenuCarriesItsTextsAndCommandIds)
     EXPECT_EQ(menus, QStringList({"&File", "&Device", "&Options", "&View", "&Help"}));
     const std::vector<std::pair<QString, int>> expected = {
         {"&Exit", 32772},     {"&Select Device\tF2", 32774}, {"&Multiplexing", 32775}, {"&1 Camera", 32776},
-        {"&4 Cameras", 32777}, {"&6 Cameras", 32788},        {"&8 Cameras", 32778},    {"&About...", 32773},
-        {"&Manual", 32787}};
+        {"&4 Cameras", 32777}, {"&6 Cameras", 32788},        {"&8 Cameras", 32778},    {"", 0},
+        {"&Review Archive", 32789}, {"&About...", 32773},    {"&Manual", 32787}};
     EXPECT_EQ(entries, expected);
 }
 
@@ -541,6 +542,40 @@ TEST_F(MainDlgTest, DoubleClickOnAPaneOpensThatCamerasOptions)
     poll.start(10);
     QTest::mouseDClick(window->control(1022), Qt::LeftButton);
     EXPECT_EQ(title, "Options for Camera F");
+}
+
+TEST_F(MainDlgTest, ShiftDoubleClickAndTheViewMenuOpenTheArchiveReview)
+{
+    auto window = makeWindow();
+    ASSERT_TRUE(window->OnInitDialog());
+    window->OnCommand(kView8Command);
+    window->show();
+    bool dialogOpened = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            dialogOpened = true;
+            modal->close();
+        }
+    });
+    poll.start(10);
+    QTest::mouseDClick(window->control(1022), Qt::LeftButton, Qt::ShiftModifier);
+    ASSERT_EQ(window->reviewWindows().size(), 1u);
+    EXPECT_EQ(window->reviewWindows()[0]->camera(), 5);
+    EXPECT_FALSE(dialogOpened);
+
+    QAction* review = nullptr;
+    for (QAction* menu : window->menuBar()->actions())
+        if (menu->text() == "&View")
+            for (QAction* item : menu->menu()->actions())
+                if (item->text() == "&Review Archive")
+                    review = item;
+    ASSERT_TRUE(review);
+    review->trigger();
+    review->trigger(); // the open one comes to the front; no second window
+    ASSERT_EQ(window->reviewWindows().size(), 2u);
+    EXPECT_EQ(window->reviewWindows()[1]->camera(), 0);
+    EXPECT_TRUE(window->reviewWindows()[1]->isVisible());
 }
 
 TEST_F(MainDlgTest, MultiplexingWithoutCaptureIsRefusedThroughTheReporter)
