@@ -13,7 +13,7 @@ VISTREL_PACKAGES=(
   fonts-dejavu-core fonts-dejavu-extra locales
   libfaketime
   xvfb openbox trayer xdotool x11-utils wmctrl
-  unzip
+  unzip ffmpeg
 )
 
 vistrel_install_deps() {
