@@ -5,12 +5,19 @@ set -euo pipefail
 VISTREL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VISTREL_BUILD="${VISTREL_BUILD:-$VISTREL_ROOT/build}"
 
+# What building and running the recorder needs (the build configures the
+# tests and benchmarks too, hence their libraries).
 VISTREL_PACKAGES=(
-  cmake ninja-build g++ pkg-config ccache dpkg-dev
+  cmake ninja-build g++ pkg-config ccache
   qt6-base-dev libjpeg62-turbo-dev libv4l-dev libyuv-dev
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  fonts-dejavu-core fonts-dejavu-extra locales
+  fonts-dejavu-core
+)
+# What only the tests use: locales, a fake clock, a desktop with a tray,
+# archive and package tools, and the benchmarks' ffmpeg baseline.
+VISTREL_TEST_PACKAGES=(
+  dpkg-dev fonts-dejavu-extra locales
   libfaketime
   xvfb openbox trayer xdotool x11-utils wmctrl
   unzip ffmpeg

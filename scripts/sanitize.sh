@@ -4,7 +4,7 @@
 # harness for a bounded time (VISTREL_FUZZ_SECONDS, default 20) from its
 # seed corpus under tests/fuzz/corpus.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-VISTREL_PACKAGES+=(clang-14 libclang-rt-14-dev)
+VISTREL_PACKAGES+=("${VISTREL_TEST_PACKAGES[@]}" clang-14 libclang-rt-14-dev)
 vistrel_install_deps
 
 build="${VISTREL_ASAN_BUILD:-$VISTREL_ROOT/build-asan}"

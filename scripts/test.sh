@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test.
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+VISTREL_PACKAGES+=("${VISTREL_TEST_PACKAGES[@]}")
 vistrel_install_deps
 vistrel_build
 cd "$VISTREL_BUILD"

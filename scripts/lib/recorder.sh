@@ -8,6 +8,7 @@
 recorder_binary() {
   [ -n "${VISTREL_BIN:-}" ] && return 0
   source "$(dirname "${BASH_SOURCE[0]}")/../common.sh"
+  VISTREL_PACKAGES+=("${VISTREL_TEST_PACKAGES[@]}")
   vistrel_install_deps
   vistrel_build --target vistrel
   VISTREL_BIN="$VISTREL_BUILD/vistrel"
