@@ -1,8 +1,25 @@
 #pragma once
 
+#include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
+#include <QString>
 
 namespace vistrel {
+
+// A text as it fits a width in a font: whole, or cut at its end with an
+// ellipsis. Keeps its last answer, since meters and labels repaint far more
+// often than their text, size or font change. User-interface thread.
+class ElidedText {
+public:
+    const QString& fit(const QFontMetrics& metrics, const QFont& font, const QString& text, int width);
+
+private:
+    QString text_;
+    QFont font_;
+    int width_ = -1;
+    QString shown_;
+};
 
 // A one-line label that, when its text is wider than the label, shows it cut
 // at its end with an ellipsis instead of clipping it at both sides (which
@@ -22,6 +39,8 @@ protected:
 
 private:
     QRect textArea() const;
+
+    mutable ElidedText shown_;
 };
 
 inline constexpr char kElidesTextProperty[] = "elidesText";

@@ -209,9 +209,8 @@ void CLabelProgressCtrl::paintEvent(QPaintEvent*)
         return;
 
     // Too long for the bar: cut at the end, not at both sides of the centre.
-    const QString caption = fontMetrics().elidedText(
-        text_.isEmpty() ? QStringLiteral("%1%").arg(truncateToInt(fraction * 100.0)) : text_, Qt::ElideRight,
-        client.width());
+    const QString& caption = caption_.fit(fontMetrics(), font(),
+        text_.isEmpty() ? QStringLiteral("%1%").arg(truncateToInt(fraction * 100.0)) : text_, client.width());
     const int flags = Qt::AlignCenter | Qt::TextSingleLine;
     const bool ownTextColour = textColour_ != kDefaultColour;
     const QColor textColour = resolve(textColour_, QPalette::Text);

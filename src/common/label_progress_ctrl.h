@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/eliding_label.h"
+
 #include <QString>
 #include <QWidget>
 
@@ -87,6 +89,7 @@ private:
     int upper_ = 100;
     int lower_ = 0;
     QString text_;
+    ElidedText caption_; // the caption as it fits the bar
     bool showText_ = true;
     int barLength_ = -1; // bar length of the last SetPos; -1: not computed since the last resize
     uint32_t barColour_ = kDefaultColour;

@@ -76,11 +76,15 @@ void CPictureBoxEx::SetImage(std::unique_ptr<Frame> frame, bool repaint)
 {
     if (!frame || frame->size() == 0)
         return;
+    // A shown pane gets the picture it will paint made here, while the frame
+    // is in this thread's caches; a hidden one costs nothing.
+    QImage screen = shown_ ? UprightScreenImage(*frame) : QImage();
     std::shared_ptr<const Frame> previous;
     std::shared_ptr<const Encoded> previousEncoded;
     {
         std::lock_guard lock(imageMutex_);
         previous = std::exchange(image_, std::shared_ptr<const Frame>(std::move(frame)));
+        std::swap(screenImage_, screen);
         previousEncoded = std::move(encoded_);
     }
     // Both are freed here, outside the lock, unless a paint or a save still holds them.
@@ -178,15 +182,17 @@ void CPictureBoxEx::paintEvent(QPaintEvent*)
 {
     ++paintCount_;
     std::shared_ptr<const Frame> current;
+    QImage screen;
     std::vector<uint32_t> blocks;
     const bool hasPicture = hasPicture_;
     if (hasPicture) {
         std::lock_guard lock(imageMutex_);
         current = image_;
+        screen = screenImage_;
         blocks = blocks_;
     }
     if (current != shownFrame_) {
-        shownImage_ = current ? UprightScreenImage(*current) : QImage();
+        shownImage_ = !screen.isNull() ? std::move(screen) : current ? UprightScreenImage(*current) : QImage();
         shownFrame_ = current;
     }
     const QImage& view = shownImage_;
@@ -223,6 +229,18 @@ void CPictureBoxEx::paintEvent(QPaintEvent*)
         if (cellWidth > 2 && cellHeight > 2)
             painter.drawRect(x + 1, y + 1, cellWidth - 3, cellHeight - 3);
     }
+}
+
+void CPictureBoxEx::showEvent(QShowEvent* event)
+{
+    QFrame::showEvent(event);
+    shown_ = true;
+}
+
+void CPictureBoxEx::hideEvent(QHideEvent* event)
+{
+    QFrame::hideEvent(event);
+    shown_ = false;
 }
 
 void CPictureBoxEx::mouseDoubleClickEvent(QMouseEvent* event)

@@ -66,6 +66,8 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
 private:
@@ -81,14 +83,18 @@ private:
         std::vector<uint8_t> bytes;
     };
 
-    mutable std::mutex imageMutex_; // guards image_, blocks_ and encoded_
+    mutable std::mutex imageMutex_; // guards image_, screenImage_, blocks_ and encoded_
     std::shared_ptr<const Frame> image_;
+    // image_ made upright for the screen by the image thread while the frame
+    // is still in its caches, when the pane is shown; null otherwise.
+    QImage screenImage_;
     std::vector<uint32_t> blocks_;
     // Only ever of image_; dropped when a new image arrives, so a pane keeps
     // at most one encoded picture.
     std::shared_ptr<const Encoded> encoded_;
 
     std::atomic<bool> hasPicture_ { true };
+    std::atomic<bool> shown_ { false }; // set by show and hide events, read by SetImage
     std::atomic<bool> updateQueued_ { false };
 
     mutable std::mutex overlayMutex_; // guards overlay_ (image thread only in practice)
@@ -96,8 +102,8 @@ private:
 
     int paintCount_ = 0; // user-interface thread only
     // The last painted image made upright for the screen, and the frame it
-    // was made from: made when a new frame is first painted, so a pane that
-    // is not shown costs nothing. User-interface thread only.
+    // was made from; made here only when the image thread did not (the pane
+    // was hidden when the frame came). User-interface thread only.
     std::shared_ptr<const Frame> shownFrame_;
     QImage shownImage_;
     std::atomic<int> encodeCount_ { 0 };

@@ -36,7 +36,7 @@ QImage render(CPictureBoxEx& pane)
 
 // How a colour of a frame shows on screen: 5-bit channels of 16-bit frames
 // are widened by repeating their top bits.
-QRgb shown(QRgb c, int bits)
+QRgb shownColour(QRgb c, int bits)
 {
     if (bits != 16)
         return c;
@@ -107,19 +107,27 @@ TEST(PictureBox, NeverFedPaneIsDarkGrey)
 
 TEST(PictureBox, PictureIsStretchedUprightOverThePane)
 {
-    for (const int bits : { 8, 16, 24, 32 }) {
-        for (const QSize paneSize : { QSize(200, 150), QSize(400, 150), QSize(320, 240) }) {
-            CPictureBoxEx pane;
-            pane.resize(paneSize);
-            pane.SetImage(quadrantFrame(320, 240, bits), false);
-            const QImage image = render(pane);
-            const QRgb* colours = bits == 8 ? kGreyQuadrants : kQuadrants;
-            const int w = paneSize.width(), h = paneSize.height();
-            // Every pixel belongs to its quadrant: no smoothing across the seams.
-            for (int y = 0; y < h; ++y)
-                for (int x = 0; x < w; ++x)
-                    ASSERT_EQ(image.pixel(x, y), shown(colours[(y >= h / 2) * 2 + (x >= w / 2)], bits))
-                        << bits << " bit in " << w << "x" << h << " at " << x << "," << y;
+    // A shown pane has its picture made for the screen as the frame arrives,
+    // a hidden one only when it is painted.
+    for (const bool shown : { false, true }) {
+        for (const int bits : { 8, 16, 24, 32 }) {
+            for (const QSize paneSize : { QSize(200, 150), QSize(400, 150), QSize(320, 240) }) {
+                CPictureBoxEx pane;
+                pane.resize(paneSize);
+                if (shown) {
+                    pane.show();
+                    ASSERT_TRUE(QTest::qWaitForWindowExposed(&pane));
+                }
+                pane.SetImage(quadrantFrame(320, 240, bits), false);
+                const QImage image = render(pane);
+                const QRgb* colours = bits == 8 ? kGreyQuadrants : kQuadrants;
+                const int w = paneSize.width(), h = paneSize.height();
+                // Every pixel belongs to its quadrant: no smoothing across the seams.
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x)
+                        ASSERT_EQ(image.pixel(x, y), shownColour(colours[(y >= h / 2) * 2 + (x >= w / 2)], bits))
+                            << bits << " bit in " << w << "x" << h << " at " << x << "," << y << (shown ? ", shown" : "");
+            }
         }
     }
 }
