@@ -94,6 +94,22 @@ void OverlayRenderer::setSettings(const OverlaySettings& settings)
 {
     settings_ = settings;
     font_ = ToQFont(settings.font);
+    layout_ = {};
+}
+
+const OverlayRenderer::Layout& OverlayRenderer::LayoutFor(const QString& text) const
+{
+    if (text != layout_.text || layout_.text.isNull()) {
+        const QFontMetrics metrics(font_);
+        layout_.text = text;
+        layout_.advance = metrics.horizontalAdvance(text);
+        layout_.ink = metrics.boundingRect(text);
+        layout_.shaped = QStaticText(text);
+        layout_.shaped.setTextFormat(Qt::PlainText);
+        layout_.shaped.setPerformanceHint(QStaticText::AggressiveCaching);
+        layout_.shaped.prepare(QTransform(), font_);
+    }
+    return layout_;
 }
 
 void OverlayRenderer::draw(Frame& frame, std::time_t now) const
@@ -107,13 +123,13 @@ void OverlayRenderer::draw(Frame& frame, std::time_t now) const
     const int width = frame.width();
     const int height = frame.height();
     const QFontMetrics metrics(font_);
-    const QRect box(AlignHorizontal(settings_.horz, width, metrics.horizontalAdvance(text)),
-        AlignVertical(settings_.vert, height, metrics.height()),
-        metrics.horizontalAdvance(text), metrics.height());
+    const Layout& layout = LayoutFor(text);
+    const QRect box(AlignHorizontal(settings_.horz, width, layout.advance),
+        AlignVertical(settings_.vert, height, metrics.height()), layout.advance, metrics.height());
     // Glyphs may reach past their advance (italics, "f", "j"): the pixels
     // touched cover their ink too, so only the picture's edge clips them.
     const QPoint baseline = box.topLeft() + QPoint(0, metrics.ascent());
-    const QRect ink = box | metrics.boundingRect(text).translated(baseline);
+    const QRect ink = box | layout.ink.translated(baseline);
 
     // Shadow and Outline draw their passes with a transparent background and
     // leave it so, hence the main pass then has no box either. Solid, and any
@@ -150,7 +166,7 @@ void OverlayRenderer::draw(Frame& frame, std::time_t now) const
             painter.fillRect(box, backColour);
         for (size_t i = 0; i < count; ++i) {
             painter.setPen(passes[i].background ? backColour : textColour);
-            painter.drawText(baseline + passes[i].offset, text);
+            painter.drawStaticText(box.topLeft() + passes[i].offset, layout.shaped);
         }
     };
 

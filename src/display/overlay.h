@@ -4,6 +4,8 @@
 #include "common/recorder_display.h"
 
 #include <QFont>
+#include <QRect>
+#include <QStaticText>
 #include <QString>
 
 #include <ctime>
@@ -43,8 +45,19 @@ public:
     void draw(Frame& frame, std::time_t now) const;
 
 private:
+    // The expanded text laid out once: a clock text stays the same for a
+    // second, many frames at ten a second, and shaping it is most of the cost.
+    struct Layout {
+        QString text;
+        int advance = 0;
+        QRect ink; // the glyphs' ink, relative to the baseline's start
+        QStaticText shaped;
+    };
+    const Layout& LayoutFor(const QString& text) const;
+
     OverlaySettings settings_;
     QFont font_; // made from settings_.font by setSettings, never per frame
+    mutable Layout layout_; // of the last text drawn; reset with the settings
 };
 
 } // namespace vistrel
