@@ -7,8 +7,10 @@
 #   b  four multiplexed cameras at 100 ms, 320x240, the same saving
 #   c  one camera, 1920x1080, saving once a second, window hidden (-m)
 # and prints the process's CPU time per saved frame next to road_bench's
-# whole road of one frame of the same size (median of three repetitions),
-# with their ratio; for c also the CPU per second as a share of one core.
+# whole road of one frame of the same size, with their ratios: the road in a
+# tight loop (median of three repetitions, caches warm) and the road paced at
+# 100 ms a frame (caches cold, as in the recorder); for c also the CPU per
+# second as a share of one core.
 # Scenario names on the command line choose which run (default: a b c).
 # VISTREL_BIN names the program (default build/vistrel, built first);
 # road_bench is taken from beside it. Files go under TMPDIR when set, else
@@ -28,12 +30,14 @@ road="$(dirname "$VISTREL_BIN")/bench/road_bench"
 if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ]; then export TMPDIR=/dev/shm; fi
 hz="$(getconf CLK_TCK)"
 
-# Median CPU time of one frame's road at WIDTHxHEIGHT, in ms.
+# CPU time of one frame's road at WIDTHxHEIGHT in ms: the median of three
+# runs of the road in a tight loop, then the road at 100 ms a frame.
 road_ms() {
-  "$road" --benchmark_filter="BM_FrameRoad/$1/$2\$" --benchmark_repetitions=3 \
+  "$road" --benchmark_filter="BM_FrameRoad(Paced)?/$1/$2(/|\$)" --benchmark_repetitions=3 \
     --benchmark_report_aggregates_only=true 2>/dev/null |
-    awk -v name="BM_FrameRoad/$1/$2_median" '$1 == name {
-      f = $5 == "ns" ? 1e-6 : $5 == "us" ? 1e-3 : $5 == "ms" ? 1 : 1000; print $4 * f; exit }'
+    awk -v hot="BM_FrameRoad/$1/$2_median" -v paced="BM_FrameRoadPaced/$1/$2/iterations:50_median" '
+      function ms(v, unit) { return v * (unit == "ns" ? 1e-6 : unit == "us" ? 1e-3 : unit == "ms" ? 1 : 1000) }
+      $1 == hot { h = ms($4, $5) } $1 == paced { p = ms($4, $5) } END { print h, p }'
 }
 
 # Seeds instance 1 for cameras $1 (letters) at $2 ms in format $3, each
@@ -86,12 +90,13 @@ run() {
 }
 
 report() { # label width height
-  local road_frame per ratio
-  road_frame="$(road_ms "$2" "$3")"
+  local hot paced per
+  read -r hot paced < <(road_ms "$2" "$3")
   per="$(awk -v c="$cpu_s" -v n="$frames" 'BEGIN { printf "%.3f", (n > 0 ? c * 1000 / n : 0) }')"
-  ratio="$(awk -v p="$per" -v r="$road_frame" 'BEGIN { printf "%.2f", (r > 0 ? p / r : 0) }')"
-  printf '%s: %s frames in %s s, %s s CPU: %s ms per saved frame; road %s ms; ratio %sx; %s kB resident\n' \
-    "$1" "$frames" "$SPAN" "$cpu_s" "$per" "$road_frame" "$ratio" "$rss_kb"
+  awk -v label="$1" -v n="$frames" -v span="$SPAN" -v cpu="$cpu_s" -v per="$per" -v hot="$hot" -v paced="$paced" -v rss="$rss_kb" 'BEGIN {
+    printf "%s: %d frames in %d s, %s s CPU, %s kB resident\n", label, n, span, cpu, rss
+    printf "  %.3f ms CPU per saved frame; road %.3f ms in a loop (%.2fx), %.3f ms at 100 ms a frame (%.2fx)\n",
+      per, hot, (hot > 0 ? per / hot : 0), paced, (paced > 0 ? per / paced : 0) }'
 }
 
 trap 'kill_recorder; [ -n "${SANDBOX:-}" ] && rm -rf "$SANDBOX"; true' EXIT
