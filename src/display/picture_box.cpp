@@ -191,6 +191,9 @@ void CPictureBoxEx::paintEvent(QPaintEvent*)
         screen = screenImage_;
         blocks = blocks_;
     }
+    // Painted, so on the screen: the next frames' screen pictures are made
+    // as they arrive, until the pane is hidden (minimising hides it too).
+    shown_ = true;
     if (current != shownFrame_) {
         shownImage_ = !screen.isNull() ? std::move(screen) : current ? UprightScreenImage(*current) : QImage();
         shownFrame_ = current;
@@ -229,12 +232,6 @@ void CPictureBoxEx::paintEvent(QPaintEvent*)
         if (cellWidth > 2 && cellHeight > 2)
             painter.drawRect(x + 1, y + 1, cellWidth - 3, cellHeight - 3);
     }
-}
-
-void CPictureBoxEx::showEvent(QShowEvent* event)
-{
-    QFrame::showEvent(event);
-    shown_ = true;
 }
 
 void CPictureBoxEx::hideEvent(QHideEvent* event)

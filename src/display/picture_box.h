@@ -66,7 +66,6 @@ Q_SIGNALS:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
 
@@ -94,7 +93,7 @@ private:
     std::shared_ptr<const Encoded> encoded_;
 
     std::atomic<bool> hasPicture_ { true };
-    std::atomic<bool> shown_ { false }; // set by show and hide events, read by SetImage
+    std::atomic<bool> shown_ { false }; // set by painting, cleared by hiding; read by SetImage
     std::atomic<bool> updateQueued_ { false };
 
     mutable std::mutex overlayMutex_; // guards overlay_ (image thread only in practice)
