@@ -209,18 +209,38 @@ void CLabelProgressCtrl::paintEvent(QPaintEvent*)
         return;
 
     // Too long for the bar: cut at the end, not at both sides of the centre.
-    const QString& caption = caption_.fit(fontMetrics(), font(),
+    const QStaticText& caption = ShapedCaption(
         text_.isEmpty() ? QStringLiteral("%1%").arg(truncateToInt(fraction * 100.0)) : text_, client.width());
-    const int flags = Qt::AlignCenter | Qt::TextSingleLine;
+    // Centred as a single line of text in the whole bar.
+    const QSizeF size = caption.size();
+    const QPointF at(client.x() + (client.width() - size.width()) / 2, client.y() + (client.height() - size.height()) / 2);
     const bool ownTextColour = textColour_ != kDefaultColour;
     const QColor textColour = resolve(textColour_, QPalette::Text);
 
     painter.setClipRect(barPart);
     painter.setPen(ownTextColour ? textColour : back);
-    painter.drawText(client, flags, caption);
+    painter.drawStaticText(at, caption);
     painter.setClipRect(rest);
     painter.setPen(ownTextColour ? textColour : bar);
-    painter.drawText(client, flags, caption);
+    painter.drawStaticText(at, caption);
+}
+
+const QStaticText& CLabelProgressCtrl::ShapedCaption(const QString& text, int width)
+{
+    if (text == caption_.text && width == caption_.width && font() == caption_.font)
+        return caption_.shaped;
+    caption_.text = text;
+    caption_.width = width;
+    caption_.font = font();
+    caption_.shaped = QStaticText(text);
+    caption_.shaped.setTextFormat(Qt::PlainText);
+    caption_.shaped.prepare(QTransform(), caption_.font);
+    // Too long for the bar: cut at the end, not at both sides of the centre.
+    if (caption_.shaped.size().width() > width) {
+        caption_.shaped.setText(QFontMetrics(caption_.font).elidedText(text, Qt::ElideRight, width));
+        caption_.shaped.prepare(QTransform(), caption_.font);
+    }
+    return caption_.shaped;
 }
 
 } // namespace vistrel

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "common/eliding_label.h"
-
+#include <QFont>
+#include <QStaticText>
 #include <QString>
 #include <QWidget>
 
@@ -89,7 +89,16 @@ private:
     int upper_ = 100;
     int lower_ = 0;
     QString text_;
-    ElidedText caption_; // the caption as it fits the bar
+    // The caption as it fits the bar, shaped once for both of its halves
+    // and for every repaint until the text or the size changes.
+    struct Caption {
+        QString text;
+        int width = -1;
+        QFont font;
+        QStaticText shaped;
+    };
+    const QStaticText& ShapedCaption(const QString& text, int width);
+    Caption caption_;
     bool showText_ = true;
     int barLength_ = -1; // bar length of the last SetPos; -1: not computed since the last resize
     uint32_t barColour_ = kDefaultColour;
