@@ -22,10 +22,27 @@ CElidingLabel::CElidingLabel(QWidget* parent)
     setProperty(kElidesTextProperty, true);
 }
 
+// Where QLabel puts its text: inside the margin, and a framed label with the
+// default indent keeps half an 'x' from the edges it is aligned to.
 QRect CElidingLabel::textArea() const
 {
     const int m = margin();
-    return contentsRect().adjusted(m, m, -m, -m);
+    QRect area = contentsRect().adjusted(m, m, -m, -m);
+    int extra = indent();
+    if (extra < 0 && frameWidth() > 0)
+        extra = fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2 - m;
+    if (extra > 0) {
+        const Qt::Alignment align = QStyle::visualAlignment(layoutDirection(), alignment());
+        if (align & Qt::AlignLeft)
+            area.setLeft(area.left() + extra);
+        if (align & Qt::AlignRight)
+            area.setRight(area.right() - extra);
+        if (align & Qt::AlignTop)
+            area.setTop(area.top() + extra);
+        if (align & Qt::AlignBottom)
+            area.setBottom(area.bottom() - extra);
+    }
+    return area;
 }
 
 QString CElidingLabel::shownText() const
@@ -37,14 +54,35 @@ void CElidingLabel::paintEvent(QPaintEvent* event)
 {
     const QRect area = textArea();
     const QString& shown = shown_.fit(fontMetrics(), font(), text(), area.width());
-    if (shown == text()) {
+    if (shown == text() && alignment() != Qt::AlignCenter) {
         QLabel::paintEvent(event);
         return;
     }
+    if (shown != shapedText_ || font() != shapedFont_) {
+        shapedText_ = shown;
+        shapedFont_ = font();
+        shaped_ = QStaticText(shown);
+        shaped_.setTextFormat(Qt::PlainText);
+        shaped_.prepare(QTransform(), shapedFont_);
+    }
+    // Placed as the style places one line of text by the alignment.
+    const QSizeF size = shaped_.size();
+    const Qt::Alignment align = QStyle::visualAlignment(layoutDirection(), alignment());
+    qreal x = area.x();
+    if (align & Qt::AlignHCenter)
+        x += (area.width() - size.width()) / 2;
+    else if (align & Qt::AlignRight)
+        x += area.width() - size.width();
+    qreal y = area.y();
+    if (align & Qt::AlignVCenter)
+        y += (area.height() - size.height()) / 2;
+    else if (align & Qt::AlignBottom)
+        y += area.height() - size.height();
+
     QPainter painter(this);
     drawFrame(&painter);
-    style()->drawItemText(&painter, area, int(alignment()) | Qt::TextSingleLine, palette(), isEnabled(), shown,
-                          foregroundRole());
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
+    painter.drawStaticText(QPointF(x, y), shaped_);
 }
 
 } // namespace vistrel

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QStaticText>
 #include <QString>
 
 namespace vistrel {
@@ -41,6 +42,11 @@ private:
     QRect textArea() const;
 
     mutable ElidedText shown_;
+    // shown_'s text shaped once, so that repaints of an unchanged text cost
+    // no text layout.
+    QString shapedText_;
+    QFont shapedFont_;
+    QStaticText shaped_;
 };
 
 inline constexpr char kElidesTextProperty[] = "elidesText";
