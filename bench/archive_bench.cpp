@@ -10,12 +10,15 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <dirent.h>
+#include <malloc.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -216,6 +219,125 @@ void BM_TickWithNothingToDelete(benchmark::State& state)
     state.counters["listings"] = double(keeper.ListingCount());
 }
 BENCHMARK(BM_TickWithNothingToDelete)->Unit(benchmark::kMicrosecond);
+
+// Resident memory of the archive thread at 400,000 and 1,000,000 images:
+// the count pass and a minute of steady-state ticks, against the same keeper
+// on an empty archive (the bare baseline). The images are hard links to one
+// one-byte file, so a million of them cost directory entries and no blocks.
+int64_t StatusKb(const char* field)
+{
+    FILE* status = std::fopen("/proc/self/status", "r");
+    if (!status)
+        return -1;
+    char line[256];
+    int64_t kb = -1;
+    const size_t length = std::strlen(field);
+    while (std::fgets(line, sizeof line, status)) {
+        if (std::strncmp(line, field, length) == 0 && line[length] == ':') {
+            kb = std::atoll(line + length + 1);
+            break;
+        }
+    }
+    std::fclose(status);
+    return kb;
+}
+
+// The peak (VmHWM) starts again from the current resident size.
+void ResetPeak()
+{
+    if (FILE* refs = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", refs);
+        std::fclose(refs);
+    }
+}
+
+class LinkedImageFolder {
+public:
+    explicit LinkedImageFolder(int images)
+    {
+        std::string pattern = std::filesystem::temp_directory_path().string() + "/archive-bench-XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            std::abort();
+        path_ = pattern;
+        for (int k = 0; k < images; ++k)
+            AddNewest();
+    }
+    ~LinkedImageFolder() { std::filesystem::remove_all(path_); }
+    const std::string& path() const { return path_; }
+    // File systems limit the links of one file (ext4: 65,000): a new original
+    // every 50,000 images.
+    void AddNewest()
+    {
+        if (made_ % 50000 == 0) {
+            original_ = path_ + "/original" + std::to_string(made_ / 50000);
+            const int fd = ::open(original_.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+            if (fd < 0 || ::write(fd, "x", 1) != 1)
+                std::abort();
+            ::close(fd);
+        }
+        ++made_;
+        const std::string file = path_ + "/" + std::to_string(next_++) + "0" + suffix_;
+        if (::link(original_.c_str(), file.c_str()) != 0)
+            std::abort();
+    }
+
+private:
+    std::string path_;
+    std::string original_;
+    std::string suffix_ = ArchiveSuffix(1, 0);
+    uint32_t next_ = kFirstTime;
+    int made_ = 0;
+};
+
+// Counts `path` and runs `ticks` steady-state ticks (one new image, one
+// deletion each); returns the resident growth and the peak growth in kB.
+std::pair<int64_t, int64_t> KeeperMemory(const std::string& path, int images, LinkedImageFolder* folder, int ticks)
+{
+    // What an earlier run freed must not hide this run's growth.
+    malloc_trim(0);
+    const int64_t before = StatusKb("VmRSS");
+    ResetPeak();
+    int64_t grown = 0;
+    {
+        InstanceSettings settings;
+        settings.ArchivePath[0] = path;
+        // Retention of exactly `images` images: 100 a minute.
+        settings.SaveEvery = 600;
+        settings.Minutes[0] = images / 100;
+        NullDisplay display;
+        ArchiveKeeper keeper(settings, display, [] {});
+        keeper.TakeSettingsSnapshot();
+        keeper.CountArchives();
+        for (int tick = 0; tick < ticks; ++tick) {
+            if (folder) {
+                folder->AddNewest();
+                TimedLock lock(settings.ArchiveCountLock[0]);
+                settings.ArchiveCount[0] += 1;
+            }
+            keeper.PruneArchives();
+        }
+        grown = StatusKb("VmRSS") - before;
+    }
+    return {grown, StatusKb("VmHWM") - before};
+}
+
+void BM_ResidentMemory(benchmark::State& state)
+{
+    const int images = int(state.range(0));
+    LinkedImageFolder full(images);
+    LinkedImageFolder empty(0);
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto [baseline, baselinePeak] = KeeperMemory(empty.path(), images, nullptr, 300);
+        const auto [resident, peak] = KeeperMemory(full.path(), images, &full, 300);
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        state.counters["empty_rss_kb"] = double(baseline);
+        state.counters["rss_kb"] = double(resident);
+        state.counters["empty_peak_kb"] = double(baselinePeak);
+        state.counters["peak_kb"] = double(peak);
+    }
+}
+BENCHMARK(BM_ResidentMemory)->Arg(400000)->Arg(1000000)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
 
 // For scale: one stat of the archive folder.
 void BM_BareStat(benchmark::State& state)
