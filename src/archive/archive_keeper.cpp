@@ -94,9 +94,10 @@ bool ArchiveKeeper::TakeSettingsSnapshot()
 
     // Each camera gets one frame per full multiplexer cycle. Multiplexing with
     // no input in use runs as single-input mode on camera A, as the image
-    // thread runs it.
-    const int64_t interval = muxEnabled_ && inputsInUse > 0 ? int64_t(muxSpeed) * inputsInUse : saveEvery;
-    intervalMs_ = int32_t(std::clamp<int64_t>(interval, kMinIntervalMs, INT32_MAX));
+    // thread runs it, and both threads pace by the same shortest interval.
+    const int64_t interval = muxEnabled_ && inputsInUse > 0 ? int64_t(FrameIntervalMs(muxSpeed)) * inputsInUse
+                                                           : FrameIntervalMs(saveEvery);
+    intervalMs_ = int32_t(std::min<int64_t>(interval, INT32_MAX));
 
     for (int i = 0; i < kCameraCount; ++i) {
         const int64_t seconds = int64_t(days[i]) * 86400 + int64_t(hours[i]) * 3600 + int64_t(minutes[i]) * 60;

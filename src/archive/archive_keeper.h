@@ -56,9 +56,6 @@ public:
     // Folder listings made so far; the steady state makes none.
     int64_t ListingCount() const { return listings_; }
 
-    // Anything shorter reaching the snapshot would make the retention count meaningless.
-    static constexpr int32_t kMinIntervalMs = 100;
-
 private:
     enum class CameraCount { Stored, Quit, Restart };
 

@@ -82,8 +82,8 @@ bool ImageStepper::ReloadSettings()
             muxOffPending_ = false;
         }
         enableMux_ = settings_.EnableMux;
-        muxerSpeed_ = settings_.MuxerSpeed;
-        saveEvery_ = settings_.SaveEvery;
+        muxerSpeed_ = FrameIntervalMs(settings_.MuxerSpeed);
+        saveEvery_ = FrameIntervalMs(settings_.SaveEvery);
         instanceNumber_ = settings_.InstanceNumber;
         enabledInputCount_ = 0;
         for (size_t k = 0; k < kCameraCount; ++k) {

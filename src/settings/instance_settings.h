@@ -78,6 +78,12 @@ struct InstanceSettings {
 // The camera letter of an index: 'A' + index.
 inline char CameraLetter(int camera) { return char('A' + camera); }
 
+// The shortest time between two frame steps: a stored SaveEvery or MuxerSpeed
+// below it (only a hand-written store has one; the dialogs refuse it) is taken
+// as this by both workers, so pacing and retention agree.
+inline constexpr int32_t kMinFrameIntervalMs = 100;
+inline int32_t FrameIntervalMs(int32_t storedMs) { return storedMs < kMinFrameIntervalMs ? kMinFrameIntervalMs : storedMs; }
+
 // "-Cam%d%c.jpg": the end of every archive image name of one camera of one
 // instance. The image thread names images with it and the archive thread
 // deletes only names that end with it.

@@ -101,6 +101,7 @@ TEST_F(ArchiveKeeperTest, RetentionBecomesAnImageCountFromTheEffectiveInterval)
         {333, false, 250, 0, 0, 0, 5, 333, 901},
         {1000, true, 250, 3, 0, 0, 5, 750, 400},   // each camera sees every third frame
         {1000, true, 250, 0, 0, 0, 5, 1000, 300},  // no input in use: camera A alone, as the image thread runs it
+        {1000, true, 50, 3, 0, 0, 5, 300, 1000},   // the image thread paces 50 ms at 100 ms too
         {0, false, 250, 0, 0, 0, 5, 100, 3000},
         {50, false, 250, 0, 0, 0, 5, 100, 3000},
         {-1000, false, 250, 0, 0, 0, 5, 100, 3000},
