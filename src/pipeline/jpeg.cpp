@@ -1,5 +1,6 @@
 #include "pipeline/jpeg.h"
 
+#include "common/temporary_name.h"
 #include "common/write_all.h"
 #include "pipeline/pipeline_log.h"
 
@@ -12,9 +13,10 @@
 #include <filesystem>
 #include <memory>
 #include <new>
-#include <random>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <jpeglib.h>
@@ -152,30 +154,71 @@ bool EncodeRows(int width, int height, int quality, const RowSource& rows, std::
     return false;
 }
 
-// Creates ".<name>.tmp-XXXXXX" next to `path` with the permissions a plain
-// fopen would give (0666 less the umask). The name never ends in ".jpg", so
-// the archive thread never counts or deletes a file being written.
-int CreateTemporary(const std::string& path, std::string& temporary)
+// The longest file name the folder takes.
+size_t NameMax(const std::string& folder)
+{
+    const long max = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    return max > 0 ? size_t(max) : 255;
+}
+
+// Splits `path` into its folder (with its '/') and its file name.
+void SplitPath(const std::string& path, std::string& folder, std::string& name)
 {
     const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (name.empty())
-        return -1;
+    folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
-    static constexpr char kChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::minstd_rand random(std::random_device {}());
-    std::uniform_int_distribution<int> pick(0, int(sizeof(kChars)) - 2);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string suffix(6, 'X');
-        for (char& c : suffix)
-            c = kChars[pick(random)];
-        temporary = folder + "." + name + ".tmp-" + suffix;
-        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
+// Creates this process's temporary for `path` with the permissions a plain
+// fopen would give (0666 less the umask). -1 with errno set on failure.
+int CreateTemporary(const std::string& path, std::string& temporary)
+{
+    std::string folder, name;
+    SplitPath(path, folder, name);
+    if (name.empty()) {
+        errno = EINVAL;
+        return -1;
     }
-    return -1;
+    temporary = folder + TemporaryName(name, NameMax(folder));
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) {
+        // Only a save of ours that never finished has this name: it is stale.
+        ::unlink(temporary.c_str());
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    }
+    return fd;
+}
+
+// Gives the new file the owner, group and mode of the one it replaces.
+// False where that is not permitted: the file must then be written in place.
+bool TakeOver(int fd, const struct stat& old)
+{
+    struct stat fresh {};
+    if (::fstat(fd, &fresh) != 0)
+        return false;
+    // Owner and group first: a change of them clears the set-id bits.
+    if ((fresh.st_uid != old.st_uid || fresh.st_gid != old.st_gid)
+        && ::fchown(fd, fresh.st_uid != old.st_uid ? old.st_uid : uid_t(-1),
+                    fresh.st_gid != old.st_gid ? old.st_gid : gid_t(-1)) != 0)
+        return false;
+    return (fresh.st_mode & 07777) == (old.st_mode & 07777) || ::fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+// Overwrites the existing file itself, as a plain fopen would: links, owner,
+// group and mode stay, but a failure part way leaves it partly written. The
+// size is cut only after the new content is in, so a smaller image never
+// needs a block the old one did not have.
+bool WriteInPlace(const std::string& path, const uint8_t* data, size_t size)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool ok = WriteAll(fd, data, size) && ::ftruncate(fd, off_t(size)) == 0;
+    const int error = errno;
+    if (::close(fd) != 0 && ok)
+        return false;
+    errno = error;
+    return ok;
 }
 
 // A path that is a symbolic link is written where the link points, as
@@ -331,30 +374,71 @@ bool SaveJpeg(const Frame& image, const std::string& path, int quality)
 
 // Writes to a temporary file and renames it over `path` only when the write
 // and the close both succeeded, so a failed save never leaves a truncated
-// static file or a half-written archive image behind.
+// static file or a half-written archive image behind. A file with other hard
+// links, or one whose owner, group or mode a new file could not keep, or one
+// in a folder that refuses the temporary, is written in place instead.
 bool WriteFileAtomically(const std::string& requestedPath, const uint8_t* data, size_t size)
 {
-    if (!data && size != 0)
+    if (!data && size != 0) {
+        errno = EINVAL;
         return false;
+    }
     const std::string path = Destination(requestedPath);
+    struct stat old {};
+    const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+    if (replacing && old.st_nlink > 1)
+        return WriteInPlace(path, data, size);
+
     std::string temporary;
     const int fd = CreateTemporary(path, temporary);
     if (fd < 0) {
-        qCDebug(lcPipeline) << "cannot create a temporary file for" << path.c_str() << std::strerror(errno);
+        const int error = errno;
+        qCDebug(lcPipeline) << "cannot create a temporary file for" << path.c_str() << std::strerror(error);
+        if (replacing && error != ENOENT && error != ENOTDIR)
+            return WriteInPlace(path, data, size);
+        errno = error;
         return false;
     }
-    bool ok = WriteAll(fd, data, size);
-    if (!ok)
-        qCDebug(lcPipeline) << "cannot write" << temporary.c_str() << std::strerror(errno);
-    if (::close(fd) != 0)
-        ok = false;
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        qCDebug(lcPipeline) << "cannot rename onto" << path.c_str() << std::strerror(errno);
-        ok = false;
-    }
-    if (!ok)
+    if (replacing && !TakeOver(fd, old)) {
+        ::close(fd);
         ::unlink(temporary.c_str());
+        return WriteInPlace(path, data, size);
+    }
+    bool ok = WriteAll(fd, data, size);
+    int error = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        qCDebug(lcPipeline) << "cannot write" << path.c_str() << std::strerror(error);
+        ::unlink(temporary.c_str());
+        errno = error;
+    }
     return ok;
+}
+
+int RemoveLeftoverTemporaries(const std::string& path)
+{
+    std::string folder, name;
+    SplitPath(path, folder, name);
+    if (name.empty())
+        return 0;
+    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (!dir)
+        return 0;
+    const size_t nameMax = NameMax(folder);
+    int removed = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (IsLeftoverTemporaryOf(entry->d_name, name, nameMax) && ::unlinkat(::dirfd(dir), entry->d_name, 0) == 0)
+            ++removed;
+    }
+    ::closedir(dir);
+    return removed;
 }
 
 } // namespace vistrel

@@ -29,9 +29,18 @@ bool SaveJpeg(const Frame& image, const std::string& path, int quality);
 bool EncodeJpeg(const Frame& image, int quality, std::vector<uint8_t>& out);
 
 // Writes `size` bytes to a temporary file next to `path` and renames it over
-// `path` once the whole file is written and closed. A path that is a symbolic
-// link is written where the link points. On failure nothing is left behind
-// and an existing file keeps its old content.
+// `path` once the whole file is written and closed; on failure nothing is
+// left behind and an existing file keeps its old content. A path that is a
+// symbolic link is written where the link points. A file that is replaced
+// keeps its owner, group and mode; where a new file could not keep them, where
+// the file has other hard links, or where the folder refuses a temporary
+// file, the file is written in place (a failure part way then leaves it
+// partly written). False on failure, with errno telling why.
 bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t size);
+
+// Removes the temporaries of `path` that another run left behind (a save cut
+// short by a crash or a power cut); never one of this process's. Returns how
+// many went.
+int RemoveLeftoverTemporaries(const std::string& path);
 
 } // namespace vistrel

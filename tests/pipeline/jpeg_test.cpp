@@ -2,12 +2,15 @@
 
 #include "frame_helpers.h"
 #include "support/bare_jpeg.h"
+#include "support/unprivileged.h"
+#include "common/temporary_name.h"
 
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +22,7 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <jpeglib.h>
 
@@ -366,6 +370,81 @@ TEST_F(JpegTest, ReplacesAnExistingFileWithPlainPermissions)
     EXPECT_EQ(image.width, 30);
 }
 
+// Someone who made the static file private, gave it to a group or linked it
+// elsewhere keeps that after every save.
+TEST_F(JpegTest, AReplacedFileKeepsItsModeGroupAndHardLinks)
+{
+    const std::string path = Path("Cam1A.jpg");
+    ASSERT_TRUE(SaveJpeg(*MakeFrame(20, 10, 24, Pattern), path, 90));
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    // Root may give it any group; anyone else one of their own.
+    gid_t group = ::getegid();
+    if (::geteuid() == 0) {
+        group = 4321;
+    } else {
+        gid_t groups[64];
+        const int count = ::getgroups(64, groups);
+        for (int i = 0; i < count; ++i)
+            if (groups[i] != ::getegid())
+                group = groups[i];
+    }
+    ASSERT_EQ(::chown(path.c_str(), uid_t(-1), group), 0);
+    ASSERT_TRUE(SaveJpeg(*MakeFrame(30, 10, 24, Pattern), path, 90));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_gid, group);
+    Decoded image;
+    ASSERT_TRUE(Decode(path, image));
+    EXPECT_EQ(image.width, 30);
+
+    // A hard link is one file under two names: both see every save.
+    fs::create_hard_link(path, Path("web.jpg"));
+    ASSERT_TRUE(SaveJpeg(*MakeFrame(40, 10, 24, Pattern), path, 90));
+    EXPECT_TRUE(fs::equivalent(path, Path("web.jpg")));
+    ASSERT_TRUE(Decode(Path("web.jpg"), image));
+    EXPECT_EQ(image.width, 40);
+    EXPECT_EQ(FolderEntries(Folder()).size(), 2u);
+}
+
+// The temporary name must fit wherever the final name fits.
+TEST_F(JpegTest, ANameOfAnyValidLengthSaves)
+{
+    for (size_t length : { 243, 244, 250, 255 }) {
+        const std::string path = Path(std::string(length - 4, 'c') + ".jpg");
+        ASSERT_TRUE(SaveJpeg(*MakeFrame(20, 10, 24, Pattern), path, 90)) << length;
+        ASSERT_TRUE(SaveJpeg(*MakeFrame(30, 10, 24, Pattern), path, 90)) << length << ", replaced";
+        Decoded image;
+        ASSERT_TRUE(Decode(path, image));
+        EXPECT_EQ(image.width, 30);
+        fs::remove(path);
+    }
+    EXPECT_TRUE(FolderEntries(Folder()).empty());
+}
+
+// A crash or a power cut between writing a temporary and renaming it leaves
+// the temporary; the next run removes it, but never a save of its own.
+TEST_F(JpegTest, LeftoverTemporariesOfEarlierRunsAreRemoved)
+{
+    const std::string longName = std::string(251, 'c') + ".jpg";
+    const std::vector<std::string> leftovers = { ".Cam1A.jpg.tmp-AbC123", "." + longName.substr(0, 243) + ".tmp-zz9Z00" };
+    const std::vector<std::string> kept = {
+        "Cam1A.jpg", TemporaryName("Cam1A.jpg", 255), ".Cam1B.jpg.tmp-AbC123", ".Cam1A.jpg.tmp-AbC12",
+        ".Cam1A.jpg.tmp-AbC12!", "Cam1A.jpg.tmp-AbC123", ".xCam1A.jpg.tmp-AbC123",
+    };
+    for (const auto& name : leftovers)
+        std::ofstream(Path(name)) << "x";
+    for (const auto& name : kept)
+        std::ofstream(Path(name)) << "x";
+    EXPECT_EQ(RemoveLeftoverTemporaries(Path("Cam1A.jpg")), 1);
+    EXPECT_EQ(RemoveLeftoverTemporaries(Path(longName)), 1);
+    auto left = FolderEntries(Folder());
+    std::sort(left.begin(), left.end());
+    auto expected = kept;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
+}
+
 // The bytes in memory are the file a plain libjpeg encode writes and the file
 // SaveJpeg writes, whether the output fits the first buffer or has to grow,
 // and whatever the vector held before.
@@ -461,6 +540,7 @@ TEST_F(JpegTest, FailedWritesKeepTheOldFileAndLeaveNothingBehind)
 
     // Nothing to write to, or nothing to write.
     EXPECT_FALSE(WriteFileAtomically(Path("missing/Cam1A.jpg"), data.data(), data.size()));
+    EXPECT_EQ(errno, ENOENT) << "the caller is told why";
     EXPECT_FALSE(WriteFileAtomically(Path(""), data.data(), data.size()));
     EXPECT_FALSE(WriteFileAtomically(path, nullptr, 10));
 
@@ -468,6 +548,28 @@ TEST_F(JpegTest, FailedWritesKeepTheOldFileAndLeaveNothingBehind)
     std::vector<std::string> entries = FolderEntries(Folder());
     std::sort(entries.begin(), entries.end());
     EXPECT_EQ(entries, (std::vector<std::string> { "Cam1A.jpg", "taken.jpg" }));
+}
+
+using JpegPermissions = test::Unprivileged<JpegTest>;
+
+// A static file someone may write in a folder they may not add files to: it
+// is overwritten in place, as a plain fopen would, rather than never saved.
+TEST_F(JpegPermissions, AFolderThatRefusesATemporaryGetsItsFileWrittenInPlace)
+{
+    const std::string path = Path("Cam1A.jpg");
+    ASSERT_TRUE(SaveJpeg(*MakeFrame(20, 10, 24, Pattern), path, 90));
+    ASSERT_EQ(::chmod(Folder().c_str(), 0555), 0);
+    const bool replaced = SaveJpeg(*MakeFrame(30, 10, 24, Pattern), path, 90);
+    const bool created = SaveJpeg(*MakeFrame(30, 10, 24, Pattern), Path("new.jpg"), 90);
+    const int error = errno;
+    ASSERT_EQ(::chmod(Folder().c_str(), 0755), 0);
+    EXPECT_TRUE(replaced);
+    EXPECT_FALSE(created) << "a new file needs the folder";
+    EXPECT_EQ(error, EACCES);
+    Decoded image;
+    ASSERT_TRUE(Decode(path, image));
+    EXPECT_EQ(image.width, 30);
+    EXPECT_EQ(FolderEntries(Folder()), std::vector<std::string> { "Cam1A.jpg" });
 }
 
 } // namespace
