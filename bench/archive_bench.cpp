@@ -39,17 +39,18 @@ public:
     void SetLabelText(int, Label, const std::string&) override {}
 };
 
-// A temporary folder of kImages empty archive images of camera A of
-// instance 1, made once per run and removed at the end.
+// A temporary folder of archive images of camera A of instance 1, removed
+// at the end. The images are hard links to one-byte files (an empty image is
+// never kept), so a million of them cost directory entries and no blocks.
 class ImageFolder {
 public:
-    ImageFolder()
+    explicit ImageFolder(int images)
     {
         std::string pattern = std::filesystem::temp_directory_path().string() + "/archive-bench-XXXXXX";
         if (!mkdtemp(pattern.data()))
             std::abort();
         path_ = pattern;
-        for (int k = 0; k < kImages; ++k)
+        for (int k = 0; k < images; ++k)
             AddNewest();
     }
     ~ImageFolder() { std::filesystem::remove_all(path_); }
@@ -57,22 +58,32 @@ public:
     const std::string& path() const { return path_; }
 
     // One more image, newer than all others, as the image thread writes it.
+    // File systems limit the links of one file (ext4: 65,000): a new
+    // original every 50,000 images.
     void AddNewest()
     {
+        if (made_ % 50000 == 0) {
+            original_ = path_ + "/.original" + std::to_string(made_ / 50000);
+            const int fd = ::open(original_.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+            if (fd < 0 || ::write(fd, "x", 1) != 1)
+                std::abort();
+            ::close(fd);
+        }
+        ++made_;
         const std::string file = path_ + "/" + std::to_string(nextTime_++) + "0" + suffix_;
-        const int fd = ::open(file.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-        if (fd < 0)
+        if (::link(original_.c_str(), file.c_str()) != 0)
             std::abort();
-        ::close(fd);
     }
     // The oldest image, which the next deletion removes; marked gone.
     std::string TakeOldest() { return path_ + "/" + std::to_string(oldestTime_++) + "0" + suffix_; }
 
 private:
     std::string path_;
+    std::string original_;
     std::string suffix_ = ArchiveSuffix(1, 0);
     uint32_t nextTime_ = kFirstTime;
     uint32_t oldestTime_ = kFirstTime;
+    int made_ = 0;
 };
 
 ImageFolder* folder = nullptr;
@@ -222,8 +233,7 @@ BENCHMARK(BM_TickWithNothingToDelete)->Unit(benchmark::kMicrosecond);
 
 // Resident memory of the archive thread at 400,000 and 1,000,000 images:
 // the count pass and a minute of steady-state ticks, against the same keeper
-// on an empty archive (the bare baseline). The images are hard links to one
-// one-byte file, so a million of them cost directory entries and no blocks.
+// on an empty archive (the bare baseline).
 int64_t StatusKb(const char* field)
 {
     FILE* status = std::fopen("/proc/self/status", "r");
@@ -251,47 +261,9 @@ void ResetPeak()
     }
 }
 
-class LinkedImageFolder {
-public:
-    explicit LinkedImageFolder(int images)
-    {
-        std::string pattern = std::filesystem::temp_directory_path().string() + "/archive-bench-XXXXXX";
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        path_ = pattern;
-        for (int k = 0; k < images; ++k)
-            AddNewest();
-    }
-    ~LinkedImageFolder() { std::filesystem::remove_all(path_); }
-    const std::string& path() const { return path_; }
-    // File systems limit the links of one file (ext4: 65,000): a new original
-    // every 50,000 images.
-    void AddNewest()
-    {
-        if (made_ % 50000 == 0) {
-            original_ = path_ + "/original" + std::to_string(made_ / 50000);
-            const int fd = ::open(original_.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-            if (fd < 0 || ::write(fd, "x", 1) != 1)
-                std::abort();
-            ::close(fd);
-        }
-        ++made_;
-        const std::string file = path_ + "/" + std::to_string(next_++) + "0" + suffix_;
-        if (::link(original_.c_str(), file.c_str()) != 0)
-            std::abort();
-    }
-
-private:
-    std::string path_;
-    std::string original_;
-    std::string suffix_ = ArchiveSuffix(1, 0);
-    uint32_t next_ = kFirstTime;
-    int made_ = 0;
-};
-
 // Counts `path` and runs `ticks` steady-state ticks (one new image, one
 // deletion each); returns the resident growth and the peak growth in kB.
-std::pair<int64_t, int64_t> KeeperMemory(const std::string& path, int images, LinkedImageFolder* folder, int ticks)
+std::pair<int64_t, int64_t> KeeperMemory(const std::string& path, int images, ImageFolder* growing, int ticks)
 {
     // What an earlier run freed must not hide this run's growth.
     malloc_trim(0);
@@ -301,16 +273,18 @@ std::pair<int64_t, int64_t> KeeperMemory(const std::string& path, int images, Li
     {
         InstanceSettings settings;
         settings.ArchivePath[0] = path;
-        // Retention of exactly `images` images: 100 a minute.
+        // Retention of exactly `images` images: 100 a minute. The last run
+        // left that many, so the keeper holds the names it would for them.
         settings.SaveEvery = 600;
         settings.Minutes[0] = images / 100;
+        settings.LoadedArchiveCount[0] = images;
         NullDisplay display;
         ArchiveKeeper keeper(settings, display, [] {});
         keeper.TakeSettingsSnapshot();
         keeper.CountArchives();
         for (int tick = 0; tick < ticks; ++tick) {
-            if (folder) {
-                folder->AddNewest();
+            if (growing) {
+                growing->AddNewest();
                 TimedLock lock(settings.ArchiveCountLock[0]);
                 settings.ArchiveCount[0] += 1;
             }
@@ -324,8 +298,8 @@ std::pair<int64_t, int64_t> KeeperMemory(const std::string& path, int images, Li
 void BM_ResidentMemory(benchmark::State& state)
 {
     const int images = int(state.range(0));
-    LinkedImageFolder full(images);
-    LinkedImageFolder empty(0);
+    ImageFolder full(images);
+    ImageFolder empty(0);
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         const auto [baseline, baselinePeak] = KeeperMemory(empty.path(), images, nullptr, 300);
@@ -357,7 +331,7 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
-    vistrel::ImageFolder images;
+    vistrel::ImageFolder images(vistrel::kImages);
     vistrel::folder = &images;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -1,77 +1,117 @@
 #include "archive/archive_folder.h"
 
-#include <algorithm>
-#include <cerrno>
+#include "common/temporary_name.h"
 
-#include <dirent.h>
+#include <cerrno>
+#include <tuple>
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace vistrel {
 
-bool SavedAfter(std::string_view name, std::time_t now)
+ArchiveStamp ArchiveNameStamp(std::string_view name)
 {
     constexpr size_t kTimeDigits = 10;
     size_t digits = 0;
     while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9')
         ++digits;
     if (digits <= kTimeDigits)
-        return false; // no collision number behind ten time digits
-    uint64_t saved = 0;
+        return 0; // no collision number behind ten time digits
+    uint64_t time = 0;
     for (size_t i = 0; i < kTimeDigits; ++i)
-        saved = saved * 10 + uint64_t(name[i] - '0');
+        time = time * 10 + uint64_t(name[i] - '0');
     // Save times are unsigned 32-bit; a larger value is a pre-2001 time
     // followed by a collision number of two digits or more.
-    return saved <= UINT32_MAX && int64_t(saved) > int64_t(now);
+    if (time > UINT32_MAX)
+        return 0;
+    uint64_t number = 0;
+    for (size_t i = kTimeDigits; i < digits && number < UINT32_MAX; ++i)
+        number = number * 10 + uint64_t(name[i] - '0');
+    return MakeArchiveStamp(uint32_t(time), number);
 }
 
-void SortOldestFirst(std::vector<ArchiveEntry>& entries, std::time_t now)
+DeletionOrder::DeletionOrder(std::time_t now, int64_t periodSeconds)
+    : farAhead_(uint64_t(std::max<int64_t>(int64_t(now) + std::max<int64_t>(periodSeconds, 0), 0)))
 {
-    const auto firstOfNow = std::stable_partition(entries.begin(), entries.end(),
-                                                  [now](const ArchiveEntry& e) { return SavedAfter(e.name, now); });
-    const auto byName = [](const ArchiveEntry& a, const ArchiveEntry& b) { return a.name < b.name; };
-    std::sort(entries.begin(), firstOfNow, byName);
-    std::sort(firstOfNow, entries.end(), byName);
 }
 
-std::vector<ArchiveEntry> ListArchive(const std::string& folder, std::string_view suffix, bool withSizes,
-                                      std::time_t now)
+int DeletionOrder::Rank(ArchiveStamp key) const
 {
-    std::vector<ArchiveEntry> entries;
+    if ((key >> 32) > farAhead_)
+        return 0;
+    return key == 0 ? 1 : 2;
+}
+
+bool DeletionOrder::Before(ArchiveStamp a, std::string_view nameA, ArchiveStamp b, std::string_view nameB) const
+{
+    return std::make_tuple(Rank(a), a, nameA) < std::make_tuple(Rank(b), b, nameB);
+}
+
+ArchiveFolderReader::ArchiveFolderReader(const std::string& folder, std::string_view suffix, bool sizes)
+    : suffix_(suffix)
+    , sizes_(sizes)
+{
     // The pattern is "<folder>/*-Cam..": an empty folder means the root, as
     // it does for the names the image thread writes.
-    const std::string dirPath = folder + "/";
-    DIR* dir = opendir(dirPath.c_str());
-    if (!dir)
-        return entries;
-    const int fd = dirfd(dir);
+    dir_ = ::opendir((folder + "/").c_str());
+    if (!dir_)
+        openError_ = errno;
+}
 
-    while (const dirent* e = readdir(dir)) {
+ArchiveFolderReader::~ArchiveFolderReader()
+{
+    if (dir_)
+        ::closedir(dir_);
+}
+
+bool ArchiveFolderReader::Next(ArchiveEntry& entry)
+{
+    if (!dir_)
+        return false;
+    while (const dirent* e = ::readdir(dir_)) {
         const std::string_view name(e->d_name);
-        if (!MatchesArchivePattern(name, suffix))
+        const bool image = MatchesArchivePattern(name, suffix_);
+        std::string_view token;
+        const bool temporary = !image && name.starts_with('.')
+            && MatchesArchivePattern(TemporaryTarget(name, &token), suffix_);
+        if (!image && !(temporary && token != TemporaryToken()))
             continue;
-        ArchiveEntry entry{std::string(name)};
-        const bool typeKnown = e->d_type != DT_UNKNOWN && e->d_type != DT_LNK;
-        if (withSizes || !typeKnown) {
-            struct stat st;
-            if (fstatat(fd, e->d_name, &st, 0) == 0) {
-                entry.folder = S_ISDIR(st.st_mode);
-                if (!entry.folder)
-                    entry.bytes = st.st_size;
-            } else if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-                continue; // gone since the listing
-            }
-            // else a dangling link: a file of no size
-        } else {
-            entry.folder = e->d_type == DT_DIR;
+        entry.name.assign(name);
+        entry.key = image ? ArchiveNameStamp(name) : 0;
+        entry.bytes = 0;
+        if (temporary) {
+            entry.kind = ArchiveEntry::Kind::Leftover;
+            return true;
         }
-        entries.push_back(std::move(entry));
+        if (!sizes_ && (e->d_type == DT_REG || e->d_type == DT_DIR)) {
+            entry.kind = e->d_type == DT_REG ? ArchiveEntry::Kind::Image : ArchiveEntry::Kind::Other;
+            return true;
+        }
+        struct stat st;
+        if (::fstatat(::dirfd(dir_), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            continue; // gone since the listing
+        if (!sizes_) {
+            entry.kind = S_ISREG(st.st_mode) ? ArchiveEntry::Kind::Image : ArchiveEntry::Kind::Other;
+        } else if (S_ISREG(st.st_mode)) {
+            entry.kind = st.st_size > 0 ? ArchiveEntry::Kind::Image : ArchiveEntry::Kind::Empty;
+            entry.bytes = st.st_size;
+        } else {
+            entry.kind = ArchiveEntry::Kind::Other;
+            // A link counts with what it points to, as the folder's listing shows it.
+            struct stat target;
+            if (S_ISLNK(st.st_mode) && ::fstatat(::dirfd(dir_), e->d_name, &target, 0) == 0 && S_ISREG(target.st_mode))
+                entry.bytes = target.st_size;
+        }
+        return true;
     }
-    closedir(dir);
+    return false;
+}
 
-    SortOldestFirst(entries, now);
-    return entries;
+bool ArchiveFolderReader::Remove(const ArchiveEntry& entry)
+{
+    return dir_ && ::unlinkat(::dirfd(dir_), entry.name.c_str(), 0) == 0;
 }
 
 DeleteResult DeleteArchiveFile(const std::string& folder, const std::string& name, int64_t& bytes)
@@ -79,6 +119,7 @@ DeleteResult DeleteArchiveFile(const std::string& folder, const std::string& nam
     // Both refusals concern the folder (its permissions, its file system),
     // not the file: every other image there would be refused the same way.
     const auto failure = [](int error) {
+        errno = error;
         if (error == ENOENT || error == ENOTDIR)
             return DeleteResult::Vanished;
         return error == EACCES || error == EROFS ? DeleteResult::FolderRefused : DeleteResult::Failed;

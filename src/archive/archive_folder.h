@@ -1,21 +1,15 @@
 #pragma once
 
-#include "settings/instance_settings.h" // ArchiveSuffix
+#include "settings/instance_settings.h" // ArchiveStamp, ArchiveSuffix
 
 #include <cstdint>
 #include <ctime>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include <dirent.h>
 
 namespace vistrel {
-
-// One folder entry whose name matches a camera's archive pattern.
-struct ArchiveEntry {
-    std::string name;
-    bool folder = false;
-    int64_t bytes = 0; // read only when the listing asks for sizes; 0 for folders
-};
 
 // The archive pattern "*-Cam%d%c.jpg"; letter case counts, as it does in
 // the names the image thread writes.
@@ -24,22 +18,64 @@ inline bool MatchesArchivePattern(std::string_view name, std::string_view suffix
     return name.ends_with(suffix);
 }
 
-// Whether the save time that starts an archive name lies after `now`, i.e.
-// the image was written before the clock was stepped back. Names carry the
-// time as ten digits followed by the collision number; anything shorter
-// dates from before 2001 and is never taken for the future.
-bool SavedAfter(std::string_view name, std::time_t now);
+// The key of an archive name: its ten-digit save time and the collision
+// number behind it. 0 for a name that carries no such time (one from before
+// 2001, whose time and number cannot be told apart, or one of another form).
+ArchiveStamp ArchiveNameStamp(std::string_view name);
 
-// Oldest first: names saved after `now` (written before the clock went back)
-// lead, each group in ascending name order. Without a clock step this is
-// plain ascending name order.
-void SortOldestFirst(std::vector<ArchiveEntry>& entries, std::time_t now);
+// Oldest first, by the time in the name. Only a name saved more than the
+// whole retention period after now (while the clock ran far ahead) counts as
+// older than all others; names that carry no time come next.
+class DeletionOrder {
+public:
+    DeletionOrder(std::time_t now, int64_t periodSeconds);
+    // True when the image keyed `a` (named `nameA`) goes before `b`.
+    bool Before(ArchiveStamp a, std::string_view nameA, ArchiveStamp b, std::string_view nameB) const;
 
-// The entries of `folder` whose names match `suffix`, oldest first. A folder
-// that cannot be opened lists nothing. With `withSizes` the size of every
-// file is read (links followed); otherwise only what the listing tells.
-std::vector<ArchiveEntry> ListArchive(const std::string& folder, std::string_view suffix, bool withSizes,
-                                      std::time_t now);
+private:
+    int Rank(ArchiveStamp key) const;
+    uint64_t farAhead_; // save times above it were taken on a clock far ahead
+};
+
+// One folder entry whose name matches a camera's archive pattern, or is a
+// temporary of such a name.
+struct ArchiveEntry {
+    enum class Kind {
+        Image,    // a regular file with content
+        Empty,    // a regular file of no size: never a whole image
+        Other,    // a folder, link or device: counted, never deleted
+        Leftover, // a temporary an earlier run left (see common/temporary_name.h)
+    };
+    std::string name;
+    Kind kind = Kind::Image;
+    int64_t bytes = 0; // a link's target's size; 0 for folders, or when sizes are not read
+    ArchiveStamp key = 0;
+};
+
+// Reads a camera's archive folder one entry at a time, so that a caller can
+// stop after any entry of a folder of a million. Used on the archive thread.
+class ArchiveFolderReader {
+public:
+    // A folder that cannot be opened reads as empty; OpenError says why.
+    // Without `sizes` only what the listing tells is read: images carry no
+    // size, and an empty one passes for an image.
+    ArchiveFolderReader(const std::string& folder, std::string_view suffix, bool sizes);
+    ~ArchiveFolderReader();
+    ArchiveFolderReader(const ArchiveFolderReader&) = delete;
+    ArchiveFolderReader& operator=(const ArchiveFolderReader&) = delete;
+
+    int OpenError() const { return openError_; }
+    // The next entry of interest; false at the end.
+    bool Next(ArchiveEntry& entry);
+    // Removes an entry this reader returned (a leftover or an empty image).
+    bool Remove(const ArchiveEntry& entry);
+
+private:
+    DIR* dir_ = nullptr;
+    int openError_ = 0;
+    std::string suffix_;
+    bool sizes_;
+};
 
 enum class DeleteResult {
     Deleted,
@@ -49,7 +85,8 @@ enum class DeleteResult {
     FolderRefused, // read-only or no write permission: no image there can go now
 };
 
-// Deletes folder/name when it is a regular file; `bytes` gets its size.
+// Deletes folder/name when it is a regular file; `bytes` gets its size. On a
+// failure errno says why.
 DeleteResult DeleteArchiveFile(const std::string& folder, const std::string& name, int64_t& bytes);
 
 } // namespace vistrel

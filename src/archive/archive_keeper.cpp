@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
-#include <unordered_set>
+#include <vector>
 
 namespace vistrel {
 
@@ -48,11 +48,12 @@ std::string Format(const char* format, Args... args)
 } // namespace
 
 ArchiveKeeper::ArchiveKeeper(InstanceSettings& settings, IRecorderDisplay& display, std::function<void()> dispatch,
-                             std::chrono::milliseconds lockWait)
+                             std::chrono::milliseconds lockWait, SteadyNow now)
     : settings_(settings)
     , display_(display)
     , dispatch_(std::move(dispatch))
     , lockWait_(lockWait)
+    , now_(now ? std::move(now) : SteadyNow([] { return std::chrono::steady_clock::now(); }))
 {
 }
 
@@ -85,7 +86,8 @@ bool ArchiveKeeper::TakeSettingsSnapshot()
         if (paths[i] != archivePath_[i]) {
             if (!SameFolderOtherCase(archivePath_[i], paths[i]))
                 counted_[i] = false;
-            kept_[i].clear();
+            oldest_[i].Clear();
+            fresh_[i] = false;
             archivePath_[i] = std::move(paths[i]);
         }
         suffix_[i] = ArchiveSuffix(instance_, i);
@@ -101,7 +103,8 @@ bool ArchiveKeeper::TakeSettingsSnapshot()
 
     for (int i = 0; i < kCameraCount; ++i) {
         const int64_t seconds = int64_t(days[i]) * 86400 + int64_t(hours[i]) * 3600 + int64_t(minutes[i]) * 60;
-        const double images = std::ceil(double(std::max<int64_t>(seconds, 0)) / (intervalMs_ * 0.001));
+        periodSeconds_[i] = std::max<int64_t>(seconds, 0);
+        const double images = std::ceil(double(periodSeconds_[i]) / (intervalMs_ * 0.001));
         maxImageCount_[i] = int32_t(std::min(images, double(INT32_MAX)));
     }
 
@@ -124,13 +127,23 @@ ArchiveKeeper::Pass ArchiveKeeper::CountArchives()
     for (int i = 0; i < kCameraCount; ++i) {
         if (!Handled(i) || counted_[i])
             continue;
-        switch (CountCamera(i)) {
-        case CameraCount::Stored:
-            break;
-        case CameraCount::Quit:
+        if (quitRequested_)
             return Pass::Quit;
-        case CameraCount::Restart:
-            // Cameras already counted stay counted unless their path changed.
+        display_.SetMeterRange(i, Meter::Archive, 0, expectedCount_[i]);
+        display_.SetMeterPos(i, Meter::Archive, 0);
+        switch (ListFolder(i, Purpose::Count, NamesToHold(expectedCount_[i], 0))) {
+        case Listing::Stored:
+            counted_[i] = true;
+            break;
+        case Listing::Skipped:
+            qCDebug(lcArchive) << "counter lock not obtained; camera" << i << "counted again at the next tick";
+            countRetry_ = true;
+            break;
+        case Listing::Quit:
+            return Pass::Quit;
+        case Listing::Restart:
+            // Either way this camera's partial count is dropped. Cameras
+            // already counted stay counted unless their path changed.
             if (!TakeSettingsSnapshot())
                 return Pass::Done;
             i = -1;
@@ -140,91 +153,155 @@ ArchiveKeeper::Pass ArchiveKeeper::CountArchives()
     return Pass::Done;
 }
 
-ArchiveKeeper::CameraCount ArchiveKeeper::CountCamera(int camera)
+// An image of this run's image thread that a counter did not hold when the
+// listing began: the image thread adds it, or has added it since. Its keys
+// rise with the clock, so these are the ones after the last the counter held
+// (after the first of this run while it held none) up to the last saved.
+bool ArchiveKeeper::HeldLater(int camera, ArchiveStamp key, ArchiveStamp heldThrough) const
 {
-    if (quitRequested_)
-        return CameraCount::Quit;
-    display_.SetMeterRange(camera, Meter::Archive, 0, expectedCount_[camera]);
-    display_.SetMeterPos(camera, Meter::Archive, 0);
-
-    ++listings_;
-    std::vector<ArchiveEntry> entries = ListArchive(archivePath_[camera], suffix_[camera], true, std::time(nullptr));
-    int32_t count = 0;
-    int64_t total = 0;
-    uint32_t lastBytes = 0;
-    for (const ArchiveEntry& entry : entries) {
-        ++count;
-        display_.SetMeterPos(camera, Meter::Archive, count);
-        display_.SetMeterText(camera, Meter::Archive,
-                              Format("Reading Archive %d of %d", count, expectedCount_[camera]));
-        if (!entry.folder) {
-            lastBytes = uint32_t(entry.bytes);
-            total += entry.bytes;
-        }
-        dispatch_();
-        // Either way this camera's partial count is dropped.
-        if (quitRequested_)
-            return CameraCount::Quit;
-        if (settingsChanged_)
-            return CameraCount::Restart;
-    }
-
-    StoreCount(camera, count, total, lastBytes);
-    // The listing just made serves the deletions that follow.
-    kept_[camera].clear();
-    for (ArchiveEntry& entry : entries) {
-        if (!entry.folder)
-            kept_[camera].push_back(std::move(entry.name));
-    }
-    return CameraCount::Stored;
+    const ArchiveStamp lastSaved = settings_.ArchiveLastSavedStamp[camera].load();
+    if (key == 0 || key > lastSaved)
+        return false;
+    if (heldThrough != 0)
+        return key > heldThrough;
+    return key >= settings_.ArchiveFirstSavedStamp[camera].load();
 }
 
-void ArchiveKeeper::StoreCount(int camera, int32_t count, int64_t bytes, uint32_t lastBytes)
+size_t ArchiveKeeper::NamesToHold(int32_t count, int32_t surplus)
 {
-    bool stored = true;
+    const size_t share = size_t(std::max(count, 0)) / kNamesPerHeld;
+    return std::min(std::max({kWindowNames, share, size_t(std::max(surplus, 0))}), kMaxHeldNames);
+}
+
+ArchiveKeeper::Listing ArchiveKeeper::ListFolder(int camera, Purpose purpose, size_t names)
+{
+    const bool sizes = purpose != Purpose::Refill;
+    // Where the counters stand as the listing starts, with the archive
+    // thread's own subtractions settled.
+    int32_t countAtStart = 0;
+    int64_t bytesAtStart = 0;
+    ArchiveStamp countThrough = 0, bytesThrough = 0;
     if (TimedLock lock(settings_.ArchiveCountLock[camera], lockWait_); lock) {
-        settings_.ArchiveCount[camera] = count;
+        settings_.ArchiveCount[camera] -= pendingCount_[camera];
         pendingCount_[camera] = 0;
+        countAtStart = settings_.ArchiveCount[camera];
+        countThrough = settings_.ArchiveCountLastStamp[camera];
     } else {
-        stored = false;
+        return Listing::Skipped;
     }
     if (TimedLock lock(settings_.ArchiveBytesLock[camera], lockWait_); lock) {
-        settings_.ArchiveBytes[camera] = bytes;
+        settings_.ArchiveBytes[camera] -= pendingBytes_[camera];
         pendingBytes_[camera] = 0;
+        bytesAtStart = settings_.ArchiveBytes[camera];
+        bytesThrough = settings_.ArchiveBytesLastStamp[camera];
     } else {
-        stored = false;
+        return Listing::Skipped;
     }
-    if (TimedLock lock(settings_.LastImageBytesLock[camera], lockWait_); lock)
-        settings_.LastImageBytes[camera] = lastBytes;
+
+    ++listings_;
+    const auto started = now_();
+    const DeletionOrder order(std::time(nullptr), periodSeconds_[camera]);
+    OldestImages& oldest = oldest_[camera];
+    oldest.Begin(order, names);
+    ArchiveFolderReader reader(archivePath_[camera], suffix_[camera], sizes);
+    int32_t count = 0, countLater = 0;
+    int64_t bytes = 0, bytesLater = 0;
+    ArchiveEntry entry, newest;
+    bool sawImage = false;
+    while (reader.Next(entry)) {
+        switch (entry.kind) {
+        case ArchiveEntry::Kind::Leftover:
+        case ArchiveEntry::Kind::Empty:
+            // A save cut short by a crash or a power cut: no image to keep.
+            if (!reader.Remove(entry))
+                qCDebug(lcArchive) << "could not remove" << entry.name.c_str();
+            break;
+        case ArchiveEntry::Kind::Other:
+            ++count;
+            bytes += entry.bytes;
+            break;
+        case ArchiveEntry::Kind::Image:
+            ++count;
+            bytes += entry.bytes;
+            countLater += HeldLater(camera, entry.key, countThrough) ? 1 : 0;
+            bytesLater += HeldLater(camera, entry.key, bytesThrough) ? entry.bytes : 0;
+            oldest.Offer(entry, suffix_[camera].size());
+            if (!sawImage || order.Before(newest.key, newest.name, entry.key, entry.name)) {
+                newest = entry;
+                sawImage = true;
+            }
+            break;
+        }
+        if (purpose == Purpose::Count) {
+            display_.SetMeterPos(camera, Meter::Archive, count);
+            display_.SetMeterText(camera, Meter::Archive,
+                                  Format("Reading Archive %d of %d", count, expectedCount_[camera]));
+        }
+        dispatch_();
+        if (quitRequested_ || settingsChanged_) {
+            oldest.Abandon();
+            return quitRequested_ ? Listing::Quit : Listing::Restart;
+        }
+    }
+    oldest.Finish();
+    fresh_[camera] = true;
+    if (sizes) {
+        relistSoon_[camera] = false;
+        listedAt_[camera] = now_();
+        listingTook_[camera] = listedAt_[camera] - started;
+    }
+
+    // What the image thread added while the folder was read stays added.
+    bool stored = true;
+    if (TimedLock lock(settings_.ArchiveCountLock[camera], lockWait_); lock)
+        settings_.ArchiveCount[camera] += count - countLater - countAtStart;
     else
         stored = false;
-
-    counted_[camera] = stored;
-    if (!stored) {
-        qCDebug(lcArchive) << "counter lock not obtained; camera" << camera << "counted again at the next tick";
-        countRetry_ = true;
+    if (!sizes)
+        return stored ? Listing::Stored : Listing::Skipped;
+    if (TimedLock lock(settings_.ArchiveBytesLock[camera], lockWait_); lock)
+        settings_.ArchiveBytes[camera] += bytes - bytesLater - bytesAtStart;
+    else
+        stored = false;
+    // Once the image thread has saved, the size it set is the newest.
+    if (settings_.ArchiveFirstSavedStamp[camera].load() == 0) {
+        if (TimedLock lock(settings_.LastImageBytesLock[camera], lockWait_); lock)
+            settings_.LastImageBytes[camera] = sawImage ? uint32_t(newest.bytes) : 0;
+        else
+            stored = false;
     }
+    return stored ? Listing::Stored : Listing::Skipped;
 }
 
-bool ArchiveKeeper::ReadCounters(int camera, int32_t& count, int64_t& bytes, uint32_t& lastBytes)
+bool ArchiveKeeper::RelistDue(int camera) const
+{
+    if (relistSoon_[camera])
+        return true;
+    if (listedAt_[camera] == std::chrono::steady_clock::time_point{})
+        return false;
+    const auto every = std::max<std::chrono::steady_clock::duration>(kRelistEvery, 100 * listingTook_[camera]);
+    return now_() - listedAt_[camera] >= every;
+}
+
+bool ArchiveKeeper::ReadCounters(int camera, Counters& counters)
 {
     // Deletions whose subtraction had to wait are settled first.
     if (TimedLock lock(settings_.ArchiveCountLock[camera], lockWait_); lock) {
         settings_.ArchiveCount[camera] -= pendingCount_[camera];
         pendingCount_[camera] = 0;
-        count = settings_.ArchiveCount[camera];
+        counters.count = settings_.ArchiveCount[camera];
     } else {
         return false;
     }
     if (TimedLock lock(settings_.ArchiveBytesLock[camera], lockWait_); lock) {
         settings_.ArchiveBytes[camera] -= pendingBytes_[camera];
         pendingBytes_[camera] = 0;
-        bytes = settings_.ArchiveBytes[camera];
+        counters.bytes = settings_.ArchiveBytes[camera];
     } else {
         return false;
     }
     if (TimedLock lock(settings_.LastImageBytesLock[camera], lockWait_); lock)
-        lastBytes = settings_.LastImageBytes[camera];
+        counters.lastBytes = settings_.LastImageBytes[camera];
     else
         return false;
     return true;
@@ -244,6 +321,20 @@ void ArchiveKeeper::SubtractDeleted(int camera, int64_t bytes)
     }
 }
 
+void ArchiveKeeper::ShowArchive(int camera, const Counters& counters)
+{
+    const int32_t maxImages = maxImageCount_[camera];
+    const double forecast = double(maxImages) * double(counters.lastBytes);
+    display_.SetLabelText(camera, Label::Forecast,
+                          Format("Forecast Disk Usage: %s, Used so far: %s", FormatSize(forecast).c_str(),
+                                 FormatSize(double(counters.bytes)).c_str()));
+    display_.SetMeterText(camera, Meter::Archive,
+                          Format("Archive %d of %d   [%s]", counters.count, maxImages,
+                                 FormatDuration(intervalMs_, counters.count).c_str()));
+    display_.SetMeterRange(camera, Meter::Archive, 0, std::max(1, maxImages));
+    display_.SetMeterPos(camera, Meter::Archive, counters.count);
+}
+
 ArchiveKeeper::Pass ArchiveKeeper::PruneArchives()
 {
     if (!haveSnapshot_)
@@ -252,28 +343,29 @@ ArchiveKeeper::Pass ArchiveKeeper::PruneArchives()
     for (int i = 0; i < kCameraCount; ++i) {
         if (!Handled(i))
             continue;
-        int32_t count = 0;
-        int64_t bytes = 0;
-        uint32_t lastBytes = 0;
-        if (!ReadCounters(i, count, bytes, lastBytes)) {
+        Counters counters;
+        if (!ReadCounters(i, counters)) {
             qCDebug(lcArchive) << "counter lock not obtained; camera" << i << "skipped this tick";
             continue;
         }
         const int32_t maxImages = maxImageCount_[i];
+        // A large surplus may come of images removed behind our back, which
+        // the counters still hold: the folder is listed before deleting.
+        if (RelistDue(i) || (counters.count - maxImages > 5 && !fresh_[i])) {
+            const Listing listing
+                = ListFolder(i, Purpose::Check, NamesToHold(counters.count, counters.count - maxImages));
+            if (listing == Listing::Quit)
+                return Pass::Quit;
+            if (listing == Listing::Restart)
+                continue; // the new settings apply from the next tick
+            if (!ReadCounters(i, counters))
+                continue;
+        }
 
-        const double forecast = double(maxImages) * double(lastBytes);
-        display_.SetLabelText(i, Label::Forecast,
-                              Format("Forecast Disk Usage: %s, Used so far: %s", FormatSize(forecast).c_str(),
-                                     FormatSize(double(bytes)).c_str()));
-        display_.SetMeterText(i, Meter::Archive,
-                              Format("Archive %d of %d   [%s]", count, maxImages,
-                                     FormatDuration(intervalMs_, count).c_str()));
-        display_.SetMeterRange(i, Meter::Archive, 0, std::max(1, maxImages));
-        display_.SetMeterPos(i, Meter::Archive, count);
-
-        if (count <= maxImages)
+        ShowArchive(i, counters);
+        if (counters.count <= maxImages)
             continue;
-        const int32_t surplus = count - maxImages;
+        const int32_t surplus = counters.count - maxImages;
         const bool resize = surplus > 5;
         if (resize) {
             display_.SetMeterPos(i, Meter::Archive, 0);
@@ -287,50 +379,77 @@ ArchiveKeeper::Pass ArchiveKeeper::PruneArchives()
 
 ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bool resize)
 {
-    std::deque<std::string>& kept = kept_[camera];
-    std::deque<std::string> failed; // tried first again at the next tick
+    OldestImages& oldest = oldest_[camera];
+    std::vector<OldestImages::Image> failed; // tried first again at the next tick
     const int32_t maxImages = maxImageCount_[camera];
     int32_t remaining = surplus;
     bool listed = false;
+    bool deletedSinceListing = false;
     bool folderRefused = false;
     Pass result = Pass::Done;
 
     // A folder that refuses deletions ends the pass at once: trying every
     // other image in it would cost a look at each one, five times a second.
     while (!quitRequested_ && remaining > 0 && !folderRefused) {
-        if (kept.empty()) {
-            // Once per pass, as a fresh listing each tick would see it.
-            if (listed)
+        if (oldest.Empty()) {
+            // Listed again only when the last listing's names all went:
+            // folders and links alone are never deleted.
+            if (listed && !deletedSinceListing)
                 break;
+            const Listing listing
+                = ListFolder(camera, Purpose::Refill, NamesToHold(maxImages + remaining, resize ? remaining : 0));
+            if (listing == Listing::Quit) {
+                result = Pass::Quit;
+                break;
+            }
+            if (listing == Listing::Restart)
+                break; // the next camera; the new settings apply from the next tick
             listed = true;
-            ListForDeletion(camera, failed);
-            if (kept.empty())
+            deletedSinceListing = false;
+            // The listing has set the counters to what is on disk.
+            Counters counters;
+            if (!ReadCounters(camera, counters))
                 break;
+            remaining = counters.count - maxImages;
+            // The listing holds the images that failed too, in their place.
+            failed.clear();
+            continue;
         }
-        std::string name = std::move(kept.front());
-        kept.pop_front();
+        OldestImages::Image image = oldest.TakeOldest();
 
         if (resize) {
-            display_.SetMeterPos(camera, Meter::Archive, surplus - remaining);
+            display_.SetMeterPos(camera, Meter::Archive, std::max(surplus - remaining, 0));
             display_.SetMeterText(camera, Meter::Archive,
                                   Format("Resizing Archive %d of %d", maxImages + remaining, maxImages));
         }
+        const std::string name = image.stem + suffix_[camera];
         int64_t bytes = 0;
         switch (DeleteArchiveFile(archivePath_[camera], name, bytes)) {
         case DeleteResult::Deleted:
             --remaining;
+            deletedSinceListing = true;
+            fresh_[camera] = false;
             SubtractDeleted(camera, bytes);
+            break;
+        case DeleteResult::Vanished:
+            // Removed behind our back: it leaves the count all the same, and
+            // the folder is listed again, sizes and all, for others that went
+            // with it (and for its size, when the name came without one).
+            --remaining;
+            deletedSinceListing = true;
+            fresh_[camera] = false;
+            relistSoon_[camera] = true;
+            SubtractDeleted(camera, image.bytes);
             break;
         case DeleteResult::FolderRefused:
             folderRefused = true;
             [[fallthrough]];
         case DeleteResult::Failed:
             qCDebug(lcArchive) << "could not delete" << name.c_str();
-            failed.push_back(std::move(name));
+            failed.push_back(std::move(image));
             break;
-        case DeleteResult::Vanished:
         case DeleteResult::NotAFile:
-            break; // nothing was deleted, nothing to count
+            break; // a folder or link took its name: counted, never deleted
         }
 
         dispatch_();
@@ -343,22 +462,10 @@ ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bo
     }
 
     while (!failed.empty()) {
-        kept.push_front(std::move(failed.back()));
+        oldest.PutBack(std::move(failed.back()));
         failed.pop_back();
     }
     return result;
-}
-
-void ArchiveKeeper::ListForDeletion(int camera, const std::deque<std::string>& setAside)
-{
-    ++listings_;
-    std::vector<ArchiveEntry> entries = ListArchive(archivePath_[camera], suffix_[camera], false, std::time(nullptr));
-    std::unordered_set<std::string_view> skip(setAside.begin(), setAside.end());
-    std::deque<std::string>& kept = kept_[camera];
-    for (ArchiveEntry& entry : entries) {
-        if (!entry.folder && !skip.contains(entry.name))
-            kept.push_back(std::move(entry.name));
-    }
 }
 
 } // namespace vistrel

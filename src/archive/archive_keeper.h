@@ -1,13 +1,13 @@
 #pragma once
 
 #include "settings/instance_settings.h"
+#include "archive/oldest_images.h"
 #include "common/recorder_display.h"
 #include "common/timed_lock.h"
 
 #include <array>
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <string>
 
@@ -19,15 +19,23 @@ namespace vistrel {
 // it; tests drive it directly). It reads the settings only inside
 // TakeSettingsSnapshot and touches each archive counter only under that
 // counter's lock, never holding two locks at once.
+//
+// Every listing of a folder sets the counters to what is on disk (the
+// listings that only refill the names to delete set the count alone): the
+// files it saw, less the image thread's images it saw that the counters did
+// not hold yet, plus all the image thread added meanwhile. Between listings
+// a name that has vanished leaves the count as a deleted one does.
 class ArchiveKeeper {
 public:
     enum class Pass { Done, Quit };
+    using SteadyNow = std::function<std::chrono::steady_clock::time_point()>;
 
     // `dispatch` delivers the messages waiting in the thread's queue; it is
     // called after every file of a pass, so a stop or a settings change can
     // arrive (through RequestQuit and NotifySettingsChanged) in mid-pass.
+    // `now` is the clock of the regular listings (steady_clock when empty).
     ArchiveKeeper(InstanceSettings& settings, IRecorderDisplay& display, std::function<void()> dispatch,
-                  std::chrono::milliseconds lockWait = kLockWait);
+                  std::chrono::milliseconds lockWait = kLockWait, SteadyNow now = {});
 
     void RequestQuit() { quitRequested_ = true; }
     void NotifySettingsChanged() { settingsChanged_ = true; }
@@ -53,24 +61,55 @@ public:
     int32_t MaxImageCount(int camera) const { return maxImageCount_[camera]; }
     int32_t ExpectedCount(int camera) const { return expectedCount_[camera]; }
     bool Counted(int camera) const { return counted_[camera]; }
-    // Folder listings made so far; the steady state makes none.
+    // Folder listings made so far; the steady state makes one each time the
+    // held names run out, and one a minute or so to check the counters.
     int64_t ListingCount() const { return listings_; }
+    // Names of the last listing still held for deletion.
+    size_t HeldNames(int camera) const { return oldest_[camera].Size(); }
+
+    // The names one listing keeps for deletion: kWindowNames, or one in
+    // kNamesPerHeld of the archive where that is more, up to kMaxHeldNames
+    // (about 3 MB, reached at two million images); so memory stays bounded
+    // while the listings that refill them cost a few entries per deletion.
+    // A resize (a surplus of more than five) holds as many as it deletes,
+    // within the same bound.
+    static constexpr size_t kWindowNames = 4096;
+    static constexpr size_t kNamesPerHeld = 32;
+    static constexpr size_t kMaxHeldNames = 65536;
+    // Each camera's folder is listed again this often, or after a hundred
+    // times as long as its last listing took where that is longer (at most
+    // a hundredth of the thread's time), so that images removed behind the
+    // recorder's back leave the count.
+    static constexpr std::chrono::seconds kRelistEvery{60};
 
 private:
-    enum class CameraCount { Stored, Quit, Restart };
+    enum class Listing { Stored, Quit, Restart, Skipped };
+    enum class Purpose {
+        Count,  // the count pass: progress shown, sizes read
+        Check,  // counters checked against the folder: sizes read
+        Refill, // names to delete: what the listing tells, bytes left alone
+    };
+    struct Counters {
+        int32_t count = 0;
+        int64_t bytes = 0;
+        uint32_t lastBytes = 0;
+    };
 
     bool Handled(int camera) const;
-    CameraCount CountCamera(int camera);
-    bool ReadCounters(int camera, int32_t& count, int64_t& bytes, uint32_t& lastBytes);
-    void StoreCount(int camera, int32_t count, int64_t bytes, uint32_t lastBytes);
+    static size_t NamesToHold(int32_t count, int32_t surplus);
+    Listing ListFolder(int camera, Purpose purpose, size_t names);
+    bool HeldLater(int camera, ArchiveStamp key, ArchiveStamp heldThrough) const;
+    bool RelistDue(int camera) const;
+    bool ReadCounters(int camera, Counters& counters);
+    void ShowArchive(int camera, const Counters& counters);
     void SubtractDeleted(int camera, int64_t bytes);
     Pass DeleteSurplus(int camera, int32_t surplus, bool resize);
-    void ListForDeletion(int camera, const std::deque<std::string>& setAside);
 
     InstanceSettings& settings_;
     IRecorderDisplay& display_;
     const std::function<void()> dispatch_;
     const std::chrono::milliseconds lockWait_;
+    const SteadyNow now_;
 
     // Set by the thread's message handlers, read by the passes; one thread only.
     bool quitRequested_ = false;
@@ -85,13 +124,20 @@ private:
     std::array<int32_t, kCameraCount> muxInputs_{};
     std::array<int32_t, kCameraCount> expectedCount_{};
     std::array<int32_t, kCameraCount> maxImageCount_{};
+    std::array<int64_t, kCameraCount> periodSeconds_{};
     std::array<std::string, kCameraCount> archivePath_;
     std::array<std::string, kCameraCount> suffix_;
 
     std::array<bool, kCameraCount> counted_{};
-    // Names of the last listing still to be deleted, oldest first, so that
-    // one deletion per tick does not list a folder of many thousand images.
-    std::array<std::deque<std::string>, kCameraCount> kept_;
+    // The oldest names of the last listing, to delete without listing again.
+    std::array<OldestImages, kCameraCount> oldest_;
+    // The counters and names come from a listing made since the last
+    // deletion: a resize needs no listing first.
+    std::array<bool, kCameraCount> fresh_{};
+    // A name vanished: others may have gone too. Listed at the next tick.
+    std::array<bool, kCameraCount> relistSoon_{};
+    std::array<std::chrono::steady_clock::time_point, kCameraCount> listedAt_{};
+    std::array<std::chrono::steady_clock::duration, kCameraCount> listingTook_{};
     // Deleted but not yet subtracted from the counters: their lock wait ran out.
     std::array<int32_t, kCameraCount> pendingCount_{};
     std::array<int64_t, kCameraCount> pendingBytes_{};

@@ -44,11 +44,13 @@ bool NameTaken(const std::string& path)
 
 } // namespace
 
-ImageStepper::ImageStepper(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings, ImageClock clock)
+ImageStepper::ImageStepper(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings, ImageClock clock,
+                           std::chrono::milliseconds counterLockWait)
     : display_(display)
     , source_(source)
     , settings_(settings)
     , clock_(std::move(clock))
+    , counterLockWait_(counterLockWait)
 {
 }
 
@@ -65,6 +67,10 @@ std::optional<int> ImageStepper::Tick()
         return std::nullopt;
     if (muxOffPending_)
         StoreMuxOff();
+    // Counter updates that found their lock busy wait no longer than a tick,
+    // not until the next archive image, which may be hours away.
+    for (int k = 0; k < kCameraCount; ++k)
+        ApplyCounters(k);
     if (reloadRequested_)
         ReloadSettings(); // on a lock time-out the request stays for the next tick
     return FrameStep();
@@ -256,6 +262,13 @@ void ImageStepper::WriteArchiveImage(int k)
     while (NameTaken(name))
         name = ArchiveName(camera.archivePath, time, ++number, instanceNumber_, k);
 
+    // Published before the file appears, so that a count pass that sees it
+    // knows it is this thread's to count.
+    const ArchiveStamp key = MakeArchiveStamp(time, uint64_t(number));
+    ArchiveStamp none = 0;
+    settings_.ArchiveFirstSavedStamp[size_t(k)].compare_exchange_strong(none, key);
+    settings_.ArchiveLastSavedStamp[size_t(k)].store(key);
+
     // Only an image that was written whole is counted.
     if (!display_.Pane(k).SaveJpeg(name, camera.jpegQuality))
         return;
@@ -268,6 +281,7 @@ void ImageStepper::WriteArchiveImage(int k)
     pending.bytes += int64_t(size);
     pending.count += 1;
     pending.lastImageBytes = uint32_t(size);
+    pending.key = key;
     ApplyCounters(k);
 }
 
@@ -277,21 +291,23 @@ void ImageStepper::ApplyCounters(int k)
     PendingCounters& pending = pending_[size_t(k)];
     const size_t i = size_t(k);
     if (pending.bytes != 0) {
-        TimedLock lock(settings_.ArchiveBytesLock[i]);
+        TimedLock lock(settings_.ArchiveBytesLock[i], counterLockWait_);
         if (lock) {
             settings_.ArchiveBytes[i] += pending.bytes;
+            settings_.ArchiveBytesLastStamp[i] = pending.key;
             pending.bytes = 0;
         }
     }
     if (pending.count != 0) {
-        TimedLock lock(settings_.ArchiveCountLock[i]);
+        TimedLock lock(settings_.ArchiveCountLock[i], counterLockWait_);
         if (lock) {
             settings_.ArchiveCount[i] += pending.count;
+            settings_.ArchiveCountLastStamp[i] = pending.key;
             pending.count = 0;
         }
     }
     if (pending.lastImageBytes) {
-        TimedLock lock(settings_.LastImageBytesLock[i]);
+        TimedLock lock(settings_.LastImageBytesLock[i], counterLockWait_);
         if (lock) {
             settings_.LastImageBytes[i] = *pending.lastImageBytes;
             pending.lastImageBytes.reset();

@@ -3,6 +3,7 @@
 #include "settings/instance_settings.h"
 #include "common/frame.h"
 #include "common/recorder_display.h"
+#include "common/timed_lock.h"
 #include "common/video_source.h"
 #include "pipeline/motion.h"
 
@@ -35,7 +36,9 @@ public:
     static constexpr int kTickMs = 100;
     static constexpr int kIdleMs = 500; // capture not running
 
-    ImageStepper(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings, ImageClock clock = {});
+    // `counterLockWait` bounds the waits for the archive counters' locks.
+    ImageStepper(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings, ImageClock clock = {},
+                 std::chrono::milliseconds counterLockWait = kLockWait);
 
     void RequestQuit() { quitRequested_ = true; }
     void RequestReload() { reloadRequested_ = true; }
@@ -82,11 +85,12 @@ private:
         int32_t archiveSavesSinceMotion = 0;
     };
     // Archive counter updates not yet applied because a counter lock timed
-    // out; applied at the next archive image.
+    // out; applied at the next tick. `key` is the last image they cover.
     struct PendingCounters {
         int64_t bytes = 0;
         int32_t count = 0;
         std::optional<uint32_t> lastImageBytes;
+        ArchiveStamp key = 0;
     };
 
     void ProcessFrame(int camera, std::unique_ptr<Frame> frame);
@@ -100,6 +104,7 @@ private:
     IVideoSource& source_;
     InstanceSettings& settings_;
     ImageClock clock_;
+    const std::chrono::milliseconds counterLockWait_;
 
     int32_t tickCount_ = 0;
     int32_t ticksToWait_ = 1;

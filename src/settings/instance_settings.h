@@ -5,10 +5,19 @@
 #include "common/timed_lock.h"
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 
 namespace vistrel {
+
+// An archive image's place in time: the save time and collision number of its
+// name as one number, the time in the upper 32 bits. 0 stands for none.
+using ArchiveStamp = uint64_t;
+inline ArchiveStamp MakeArchiveStamp(uint32_t time, uint64_t number)
+{
+    return (ArchiveStamp(time) << 32) | (number < 0xFFFFFFFFu ? number : 0xFFFFFFFFu);
+}
 
 // Every setting of the running process and the per-camera archive counters.
 // One instance for the whole process (Instance()), reachable from every thread.
@@ -28,6 +37,16 @@ struct InstanceSettings {
     std::array<int32_t, kCameraCount> ArchiveCount{};
     std::array<TimedMutex, kCameraCount> LastImageBytesLock;
     std::array<uint32_t, kCameraCount> LastImageBytes{};
+
+    // Which of the image thread's own archive images each counter holds: the
+    // key of the last image it added there (0: none yet), under that
+    // counter's lock. With the keys of its first and last image of this run,
+    // set before each file appears and read without a lock, a count pass that
+    // lists the folder while images are saved counts every file exactly once.
+    std::array<ArchiveStamp, kCameraCount> ArchiveBytesLastStamp{};
+    std::array<ArchiveStamp, kCameraCount> ArchiveCountLastStamp{};
+    std::array<std::atomic<ArchiveStamp>, kCameraCount> ArchiveFirstSavedStamp{};
+    std::array<std::atomic<ArchiveStamp>, kCameraCount> ArchiveLastSavedStamp{};
 
     TimedMutex SettingsLock; // guards every field below
 

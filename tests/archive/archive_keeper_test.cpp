@@ -1,7 +1,9 @@
 #include "archive/archive_keeper.h"
 
 #include "archive/archive_folder.h"
+#include "common/temporary_name.h"
 #include "fake_display.h"
+#include "support/lock_holder.h"
 #include "support/unprivileged.h"
 
 #include <gtest/gtest.h>
@@ -9,10 +11,8 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <condition_variable>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 
 namespace vistrel {
@@ -39,7 +39,7 @@ protected:
     }
 
     // Writes archive images of `camera` one second apart, as the image thread names them.
-    std::vector<std::string> AddImages(int camera, int count, uint32_t firstTime = kPast, size_t bytes = 0,
+    std::vector<std::string> AddImages(int camera, int count, uint32_t firstTime = kPast, size_t bytes = 1,
                                        int instance = 1)
     {
         std::vector<std::string> names;
@@ -57,6 +57,37 @@ protected:
         settings.ArchiveCount[camera] += 1;
         settings.ArchiveBytes[camera] += bytes;
         settings.LastImageBytes[camera] = uint32_t(bytes);
+    }
+
+    // The image thread's whole save of a four-byte image: its key published
+    // before the file appears, then the counters with the key they now hold,
+    // unless `counted` is false (their lock was busy; CountSaved follows).
+    std::string SaveAsImageThread(int camera, uint32_t time, bool counted = true)
+    {
+        const ArchiveStamp key = MakeArchiveStamp(time, 0);
+        ArchiveStamp none = 0;
+        settings.ArchiveFirstSavedStamp[camera].compare_exchange_strong(none, key);
+        settings.ArchiveLastSavedStamp[camera].store(key);
+        const std::string name = std::to_string(time) + "0" + ArchiveSuffix(1, camera);
+        std::ofstream(Folder(camera) + "/" + name) << "jpeg";
+        if (counted)
+            CountSaved(camera, time);
+        return name;
+    }
+    void CountSaved(int camera, uint32_t time)
+    {
+        {
+            TimedLock lock(settings.ArchiveBytesLock[camera]);
+            settings.ArchiveBytes[camera] += 4;
+            settings.ArchiveBytesLastStamp[camera] = MakeArchiveStamp(time, 0);
+        }
+        {
+            TimedLock lock(settings.ArchiveCountLock[camera]);
+            settings.ArchiveCount[camera] += 1;
+            settings.ArchiveCountLastStamp[camera] = MakeArchiveStamp(time, 0);
+        }
+        TimedLock lock(settings.LastImageBytesLock[camera]);
+        settings.LastImageBytes[camera] = 4;
     }
 
     std::vector<std::string> Listing(int camera) const
@@ -79,11 +110,14 @@ protected:
     test::RecordingDisplay display;
     int dispatches = 0;
     std::function<void()> onDispatch;
-    ArchiveKeeper keeper{settings, display, [this] {
+    std::chrono::steady_clock::time_point now_{std::chrono::hours(1)};
+    ArchiveKeeper keeper{settings, display,
+                         [this] {
                              ++dispatches;
                              if (onDispatch)
                                  onDispatch();
-                         }};
+                         },
+                         kLockWait, [this] { return now_; }};
 };
 
 TEST_F(ArchiveKeeperTest, RetentionBecomesAnImageCountFromTheEffectiveInterval)
@@ -329,19 +363,60 @@ TEST_F(ArchiveKeeperTest, ASettingsChangeInMidCountStartsAgainWithTheNewSettings
     EXPECT_EQ(keeper.ListingCount(), listingsAtChange + 1); // camera A was not counted again
 }
 
-TEST_F(ArchiveKeeperTest, AFileDeletedBehindItsBackIsSkippedWithoutMiscounting)
+// A user freeing disk or a backup job moving images away: whatever went, the
+// count comes to the files on disk and the archive grows back to its
+// retention instead of losing every new image.
+TEST_F(ArchiveKeeperTest, ImagesRemovedBehindItsBackLeaveTheCountAndTheArchiveGrowsBack)
 {
-    settings.Minutes[0] = 1; // 60 images
-    const auto names = AddImages(0, 61, kPast, 10);
-    Start();
-    fs::remove(Folder(0) + "/" + names[0]);
+    const struct {
+        const char* what;
+        int first, end;   // of the 120 images, oldest first
+        bool atOnce;      // grows back from the next image on
+    } cases[] = {
+        {"the oldest, which it holds to delete next", 0, 30, true},
+        {"some in the middle", 50, 80, false},
+        {"the newest, saved since it last read the folder", 100, 120, false},
+    };
+    settings.Minutes[0] = 2; // 120 images
+    uint32_t time = kPast;
+    for (const auto& c : cases) {
+        fs::remove_all(Folder(0));
+        fs::create_directories(Folder(0));
+        std::vector<std::string> names = AddImages(0, 100, time, 4);
+        ArchiveKeeper k(settings, display, [] {}, kLockWait, [this] { return now_; });
+        ASSERT_TRUE(k.TakeSettingsSnapshot());
+        ASSERT_EQ(k.CountArchives(), ArchiveKeeper::Pass::Done);
+        time += 100;
+        for (int n = 0; n < 20; ++n)
+            names.push_back(SaveAsImageThread(0, time++));
+        ASSERT_EQ(settings.ArchiveCount[0], 120);
 
-    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
-    // The count still held the vanished file, so one more surplus remains.
-    EXPECT_EQ(settings.ArchiveCount[0], 60);
-    EXPECT_EQ(settings.ArchiveBytes[0], 600);
-    EXPECT_EQ(Listing(0).size(), 59u);
-    EXPECT_EQ(Listing(0).front(), names[2]);
+        for (int n = c.first; n < c.end; ++n)
+            fs::remove(Folder(0) + "/" + names[size_t(n)]);
+        names.erase(names.begin() + c.first, names.begin() + c.end);
+        const size_t left = Listing(0).size();
+        // A new image a second, and a tick after each.
+        for (int tick = 1; tick <= 100; ++tick) {
+            names.push_back(SaveAsImageThread(0, time++));
+            now_ += std::chrono::seconds(1);
+            ASSERT_EQ(k.PruneArchives(), ArchiveKeeper::Pass::Done);
+            const size_t files = Listing(0).size();
+            ASSERT_GE(files, left) << c.what << ": an image was deleted at tick " << tick;
+            if (c.atOnce) {
+                ASSERT_EQ(files, std::min<size_t>(left + size_t(tick), 120)) << c.what << " at tick " << tick;
+                // A vanished name has the folder read again: the bar shows what is there.
+                if (tick > 1) {
+                    ASSERT_EQ(size_t(settings.ArchiveCount[0]), files) << c.what << " at tick " << tick;
+                }
+            }
+        }
+        ASSERT_EQ(k.PruneArchives(), ArchiveKeeper::Pass::Done);
+        EXPECT_EQ(Listing(0).size(), 120u) << c.what;
+        EXPECT_EQ(settings.ArchiveCount[0], 120) << c.what;
+        EXPECT_EQ(settings.ArchiveBytes[0], 480) << c.what;
+        EXPECT_EQ(display.lastText(0), "Archive 120 of 120   [0days 0hr 2min 0sec]") << c.what;
+        EXPECT_EQ(Listing(0), std::vector<std::string>(names.end() - 120, names.end())) << c.what << ": the newest kept";
+    }
 }
 
 using ArchiveKeeperPermissions = test::Unprivileged<ArchiveKeeperTest>;
@@ -387,18 +462,23 @@ TEST_F(ArchiveKeeperTest, ASubfolderNamedLikeAnImageIsCountedButNeverDeleted)
     EXPECT_EQ(settings.ArchiveCount[0], 1);
 }
 
-TEST_F(ArchiveKeeperTest, OnlyThisInstancesImagesOfThisCameraAreDeleted)
+TEST_F(ArchiveKeeperTest, OnlyThisInstancesImagesOfThisCameraAreDeletedAndWhatACrashLeftIsRemoved)
 {
     settings.InstanceNumber = 1;
     settings.Minutes[0] = 0;
     AddImages(0, 3);
     const std::vector<std::string> foreign = {
         "16000000000-Cam11A.jpg", "16000000000-Cam2A.jpg", "16000000000-Cam1B.jpg", "16000000000-cam1a.jpg",
-        "16000000000-Cam1A.JPG",  "16000000000-Cam1A.jpg.tmp", ".16000000000-Cam1A.jpg.tmp-Ab12Cd", "notes.txt",
+        "16000000000-Cam1A.JPG", "16000000000-Cam1A.jpg.tmp", ".16000000000-Cam1B.jpg.tmp-Ab12Cd", "notes.txt",
+        "." + std::to_string(kPast + 9) + "0-Cam1A.jpg.tmp-" + TemporaryToken(), // a save of this run in flight
     };
     for (const auto& name : foreign)
         std::ofstream(Folder(0) + "/" + name) << "x";
     fs::create_symlink(Folder(0) + "/notes.txt", Folder(0) + "/16000000001-Cam1A.jpg");
+    // What a crash or a power cut leaves: the temporary of a save cut short,
+    // and an image renamed into place before its content reached the disk.
+    std::ofstream(Folder(0) + "/.16000000020-Cam1A.jpg.tmp-Ab12Cd") << "x";
+    std::ofstream(Folder(0) + "/16000000030-Cam1A.jpg");
     Start();
     EXPECT_EQ(settings.ArchiveCount[0], 4);
     ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
@@ -440,83 +520,64 @@ TEST_F(ArchiveKeeperTest, TheSteadyStateListsTheFolderOnlyWhenItsKeptNamesRunOut
     EXPECT_EQ(settings.ArchiveCount[0], 60);
 }
 
-TEST_F(ArchiveKeeperTest, AfterTheClockWentBackTheImagesFromBeforeGoFirst)
+// After the clock went back, the images from just before the step are the
+// footage someone looks for: they stay, unless the step was longer than the
+// whole retention (the clock ran far ahead when they were saved).
+TEST_F(ArchiveKeeperTest, AfterTheClockWentBackTheOldestByTheirTimeGoFirst)
 {
+    const struct {
+        int back; // seconds
+        bool beforeStepGoFirst;
+    } cases[] = {{30, false}, {50, false}, {3600, true}};
     settings.Minutes[0] = 1; // 60 images
-    const uint32_t now = uint32_t(std::time(nullptr));
-    const auto beforeStep = AddImages(0, 30, now + 3600); // saved while the clock ran an hour ahead
-    const auto afterStep = AddImages(0, 40, now - 40);
-    Start();
-    ASSERT_EQ(settings.ArchiveCount[0], 70);
-    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    for (const auto& c : cases) {
+        fs::remove_all(Folder(0));
+        fs::create_directories(Folder(0));
+        const uint32_t now = uint32_t(std::time(nullptr));
+        const auto old = AddImages(0, 40, now - 5000);
+        const auto beforeStep = AddImages(0, 20, now + c.back - 20); // saved on the clock before the step
+        const auto afterStep = AddImages(0, 10, now - 10);
+        ArchiveKeeper k(settings, display, [] {});
+        ASSERT_TRUE(k.TakeSettingsSnapshot());
+        ASSERT_EQ(k.CountArchives(), ArchiveKeeper::Pass::Done);
+        ASSERT_EQ(k.PruneArchives(), ArchiveKeeper::Pass::Done);
 
-    auto left = Listing(0);
-    auto expected = afterStep;
-    expected.insert(expected.end(), beforeStep.begin() + 10, beforeStep.end());
-    std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(left, expected);
+        std::vector<std::string> expected = afterStep;
+        if (c.beforeStepGoFirst) {
+            expected.insert(expected.end(), old.begin(), old.end());
+            expected.insert(expected.end(), beforeStep.begin() + 10, beforeStep.end());
+        } else {
+            expected.insert(expected.end(), old.begin() + 10, old.end());
+            expected.insert(expected.end(), beforeStep.begin(), beforeStep.end());
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(Listing(0), expected) << "back " << c.back << " s";
+    }
 }
 
-TEST(SortOldestFirst, NamesInTheFutureOfNowLeadThenNameOrder)
+TEST(DeletionOrder, OldestByTheTimeInTheNameAndFarAheadFirst)
 {
     const std::time_t now = 1700000000;
-    std::vector<ArchiveEntry> entries;
-    for (const char* name : {"17000000000-Cam1A.jpg", "17000005000-Cam1A.jpg", "16999999990-Cam1A.jpg",
-                             "17000001001-Cam1A.jpg", "99999999910-Cam1A.jpg", "1700000-Cam1A.jpg",
-                             "-Cam1A.jpg", "17000000001-Cam1A.jpg"})
-        entries.push_back({name});
-    SortOldestFirst(entries, now);
-    std::vector<std::string> order;
-    for (const auto& e : entries)
-        order.push_back(e.name);
-    EXPECT_EQ(order, (std::vector<std::string>{
-                         "17000001001-Cam1A.jpg", "17000005000-Cam1A.jpg", // after now
-                         "-Cam1A.jpg", "16999999990-Cam1A.jpg", "1700000-Cam1A.jpg", "17000000000-Cam1A.jpg",
-                         "17000000001-Cam1A.jpg",
-                         "99999999910-Cam1A.jpg", // past 32 bits: an old time and a collision number of 10
+    const DeletionOrder order(now, 3600); // an hour kept
+    std::vector<std::string> names = {
+        "17000000000-Cam1A.jpg", "17000050000-Cam1A.jpg", "16999999990-Cam1A.jpg", "17000010001-Cam1A.jpg",
+        "99999999910-Cam1A.jpg", "1700000-Cam1A.jpg", "-Cam1A.jpg", "17000000001-Cam1A.jpg",
+        "170000000010-Cam1A.jpg", "17000000009-Cam1A.jpg", "17000036000-Cam1A.jpg", "17000036010-Cam1A.jpg",
+    };
+    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+        return order.Before(ArchiveNameStamp(a), a, ArchiveNameStamp(b), b);
+    });
+    EXPECT_EQ(names, (std::vector<std::string>{
+                         "17000036010-Cam1A.jpg", // saved more than the hour kept after now: far ahead
+                         "17000050000-Cam1A.jpg",
+                         "-Cam1A.jpg", "1700000-Cam1A.jpg", // no ten-digit time: older than all others
+                         "99999999910-Cam1A.jpg", // past 32 bits: a pre-2001 time and a collision number of 10
+                         "16999999990-Cam1A.jpg", "17000000000-Cam1A.jpg", "17000000001-Cam1A.jpg",
+                         "17000000009-Cam1A.jpg", "170000000010-Cam1A.jpg", // collision numbers count as numbers
+                         "17000010001-Cam1A.jpg", // after now, within the hour: newest
+                         "17000036000-Cam1A.jpg", // exactly the hour ahead is still within it
                      }));
 }
-
-// Holds a lock from another thread until released, as the image thread would.
-class LockHolder {
-public:
-    explicit LockHolder(TimedMutex& mutex)
-        : thread_([this, &mutex] {
-            std::unique_lock guard(m_);
-            cv_.wait(guard, [this] { return take_; });
-            mutex.lock();
-            held_ = true;
-            cv_.notify_all();
-            cv_.wait(guard, [this] { return release_; });
-            mutex.unlock();
-        })
-    {
-    }
-    ~LockHolder()
-    {
-        Release();
-        thread_.join();
-    }
-    void Take()
-    {
-        std::unique_lock guard(m_);
-        take_ = true;
-        cv_.notify_all();
-        cv_.wait(guard, [this] { return held_; });
-    }
-    void Release()
-    {
-        std::lock_guard guard(m_);
-        take_ = release_ = true;
-        cv_.notify_all();
-    }
-
-private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    bool take_ = false, held_ = false, release_ = false;
-    std::thread thread_;
-};
 
 TEST_F(ArchiveKeeperTest, ACounterUpdateThatFindsItsLockBusyIsAppliedLaterNotLost)
 {
@@ -527,7 +588,7 @@ TEST_F(ArchiveKeeperTest, ACounterUpdateThatFindsItsLockBusyIsAppliedLaterNotLos
     ASSERT_EQ(quick.CountArchives(), ArchiveKeeper::Pass::Done);
 
     // The count lock turns busy between reading the counters and deleting.
-    LockHolder holder(settings.ArchiveCountLock[0]);
+    test::LockHolder holder(settings.ArchiveCountLock[0]);
     display.onLabel = [&](int camera) {
         if (camera == 0)
             holder.Take();
@@ -545,6 +606,39 @@ TEST_F(ArchiveKeeperTest, ACounterUpdateThatFindsItsLockBusyIsAppliedLaterNotLos
     ASSERT_EQ(quick.PruneArchives(), ArchiveKeeper::Pass::Done);
     EXPECT_EQ(settings.ArchiveCount[0], 60);
     EXPECT_EQ(Listing(0).size(), 60u);
+}
+
+// However large the archive, a listing keeps at most kWindowNames names to
+// delete (memory does not grow with it), and deletions go oldest first across
+// the listings that refill them.
+TEST_F(ArchiveKeeperTest, ALargeArchiveHoldsOnlyABoundedWindowOfItsOldestNames)
+{
+    const int images = int(ArchiveKeeper::kWindowNames) + 300;
+    settings.Minutes[0] = 2; // 120 images
+    const auto names = AddImages(0, images);
+    Start();
+    EXPECT_EQ(keeper.HeldNames(0), ArchiveKeeper::kWindowNames);
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
+    EXPECT_EQ(Listing(0), std::vector<std::string>(names.end() - 120, names.end()));
+    EXPECT_EQ(settings.ArchiveCount[0], 120);
+    EXPECT_LE(keeper.ListingCount(), 3);
+}
+
+// Listing a large folder again must not hold up a stop.
+TEST_F(ArchiveKeeperTest, AStopWhileTheFolderIsListedAgainTakesEffectAfterOneFile)
+{
+    settings.Minutes[0] = 0;
+    AddImages(0, 5);
+    Start();
+    ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done); // the held names are used up
+    AddImages(0, 20, kPast + 100);
+    for (int k = 0; k < 20; ++k)
+        CountNewImage(0, 1);
+    dispatches = 0;
+    onDispatch = [this] { keeper.RequestQuit(); };
+    EXPECT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Quit);
+    EXPECT_EQ(dispatches, 1);
+    EXPECT_EQ(Listing(0).size(), 20u) << "nothing deleted after the stop";
 }
 
 TEST_F(ArchiveKeeperTest, AStopInMidPruneEndsThePassAtOnce)

@@ -4,6 +4,7 @@
 
 #include "fakes.h"
 #include "frame_helpers.h"
+#include "support/lock_holder.h"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +98,32 @@ TEST_F(ImageSavingTest, StoredIntervalsBelow100MsPaceAt100Ms)
         EXPECT_EQ(stepper->TicksToWait(), 0);
         EXPECT_EQ(display.label(0, Label::FrameRate), c.frameRate) << c.saveEvery << " " << c.muxSpeed;
     }
+}
+
+// In motion-only mode the next archive image may be hours away: a counter
+// update that found its lock busy must not wait for it.
+TEST_F(ImageSavingTest, ACounterUpdateThatFoundItsLockBusyIsAppliedAtTheNextTick)
+{
+    settings.EnableArchving[0] = 1;
+    fs::create_directories(settings.ArchivePath[0]);
+    source.running = false; // no frame, so no further image
+    ImageClock clock;
+    clock.unixTime = [this] { return unixTime_; };
+    ImageStepper stepper(display, source, settings, clock, std::chrono::milliseconds(20));
+    stepper.Start();
+    display.panes[0].SetImage(SolidFrame(64, 48, 24, 0x808080), false);
+    {
+        test::LockHolder holder(settings.ArchiveCountLock[0]);
+        holder.Take();
+        stepper.WriteArchiveImage(0);
+    }
+    EXPECT_EQ(settings.ArchiveCount[0], 0);
+    EXPECT_GT(settings.ArchiveBytes[0], 0) << "its own lock was free";
+
+    stepper.Tick();
+    EXPECT_EQ(settings.ArchiveCount[0], 1);
+    EXPECT_EQ(settings.ArchiveCountLastStamp[0], MakeArchiveStamp(kUnixTime, 0));
+    EXPECT_EQ(display.panes[0].saves().size(), 1u);
 }
 
 } // namespace

@@ -1,0 +1,87 @@
+// The archive thread counting a folder while the image thread saves into it:
+// every file is counted exactly once, whenever its save falls.
+#include "archive/archive_keeper.h"
+
+#include "fake_display.h"
+#include "pipeline/fakes.h"
+#include "pipeline/frame_helpers.h"
+#include "pipeline/image_stepper.h"
+#include "support/lock_holder.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <fstream>
+
+namespace vistrel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr uint32_t kPast = 1600000000;
+
+int64_t FolderBytes(const std::string& folder, size_t& files)
+{
+    int64_t bytes = 0;
+    files = 0;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        bytes += int64_t(entry.file_size());
+        ++files;
+    }
+    return bytes;
+}
+
+TEST(ArchiveCounting, ImagesSavedWhileTheFolderIsReadAreCountedOnce)
+{
+    QTemporaryDir root;
+    const std::string folder = root.path().toStdString() + "/Camera1A";
+    fs::create_directories(folder);
+    for (int k = 0; k < 200; ++k)
+        std::ofstream(folder + "/" + std::to_string(kPast + k) + "0" + ArchiveSuffix(1, 0)) << "old image";
+
+    InstanceSettings settings;
+    settings.ArchivePath[0] = folder;
+    settings.EnableArchving[0] = 1;
+    test::FakeDisplay images;
+    test::FakeSource source;
+    source.running = false;
+    uint32_t unixTime = kPast + 1000;
+    ImageClock clock;
+    clock.unixTime = [&] { return unixTime; };
+    ImageStepper stepper(images, source, settings, clock, 20ms);
+    stepper.Start();
+    images.panes[0].SetImage(test::SolidFrame(64, 48, 24, 0x808080), false);
+
+    // One image saved while its counters' lock was busy: its update waits.
+    {
+        test::LockHolder holder(settings.ArchiveCountLock[0]);
+        holder.Take();
+        stepper.WriteArchiveImage(0);
+    }
+    ASSERT_EQ(settings.ArchiveCount[0], 0) << "the update waits for the next tick";
+
+    // The image thread saves between reads of the folder, as it may at any time.
+    test::RecordingDisplay bars;
+    int entries = 0;
+    ArchiveKeeper keeper(settings, bars, [&] {
+        if (++entries % 20 == 0) {
+            ++unixTime;
+            stepper.WriteArchiveImage(0);
+        }
+    });
+    ASSERT_TRUE(keeper.TakeSettingsSnapshot());
+    ASSERT_EQ(keeper.CountArchives(), ArchiveKeeper::Pass::Done);
+    stepper.Tick(); // the waiting update lands
+
+    size_t files = 0;
+    const int64_t bytes = FolderBytes(folder, files);
+    EXPECT_GE(files, 210u);
+    EXPECT_EQ(settings.ArchiveCount[0], int32_t(files));
+    EXPECT_EQ(settings.ArchiveBytes[0], bytes);
+}
+
+} // namespace
+} // namespace vistrel
