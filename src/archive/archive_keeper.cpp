@@ -10,6 +10,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <vector>
@@ -363,21 +364,33 @@ ArchiveKeeper::Pass ArchiveKeeper::PruneArchives()
         }
 
         ShowArchive(i, counters);
-        if (counters.count <= maxImages)
+        if (counters.count <= maxImages) {
+            ReportDeleteFault(i, {});
             continue;
+        }
         const int32_t surplus = counters.count - maxImages;
         const bool resize = surplus > 5;
         if (resize) {
             display_.SetMeterPos(i, Meter::Archive, 0);
             display_.SetMeterRange(i, Meter::Archive, 0, surplus);
         }
-        if (DeleteSurplus(i, surplus, resize) == Pass::Quit)
+        std::string failure;
+        if (DeleteSurplus(i, surplus, resize, failure) == Pass::Quit)
             return Pass::Quit;
+        ReportDeleteFault(i, failure);
     }
     return Pass::Done;
 }
 
-ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bool resize)
+void ArchiveKeeper::ReportDeleteFault(int camera, const std::string& reason)
+{
+    if (deleteFault_[camera] == reason)
+        return;
+    deleteFault_[camera] = reason;
+    display_.SetFault(camera, Fault::ArchiveDelete, reason);
+}
+
+ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bool resize, std::string& failure)
 {
     OldestImages& oldest = oldest_[camera];
     std::vector<OldestImages::Image> failed; // tried first again at the next tick
@@ -424,7 +437,9 @@ ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bo
         }
         const std::string name = image.stem + suffix_[camera];
         int64_t bytes = 0;
-        switch (DeleteArchiveFile(archivePath_[camera], name, bytes)) {
+        const DeleteResult deleted = DeleteArchiveFile(archivePath_[camera], name, bytes);
+        const int error = errno;
+        switch (deleted) {
         case DeleteResult::Deleted:
             --remaining;
             deletedSinceListing = true;
@@ -445,6 +460,7 @@ ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bo
             folderRefused = true;
             [[fallthrough]];
         case DeleteResult::Failed:
+            failure = "cannot delete old archive images in " + archivePath_[camera] + ": " + std::strerror(error);
             qCDebug(lcArchive) << "could not delete" << name.c_str();
             failed.push_back(std::move(image));
             break;

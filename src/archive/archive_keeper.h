@@ -103,7 +103,9 @@ private:
     bool ReadCounters(int camera, Counters& counters);
     void ShowArchive(int camera, const Counters& counters);
     void SubtractDeleted(int camera, int64_t bytes);
-    Pass DeleteSurplus(int camera, int32_t surplus, bool resize);
+    // `failure` gets why a deletion failed; it stays empty when none did.
+    Pass DeleteSurplus(int camera, int32_t surplus, bool resize, std::string& failure);
+    void ReportDeleteFault(int camera, const std::string& reason);
 
     InstanceSettings& settings_;
     IRecorderDisplay& display_;
@@ -138,6 +140,8 @@ private:
     std::array<bool, kCameraCount> relistSoon_{};
     std::array<std::chrono::steady_clock::time_point, kCameraCount> listedAt_{};
     std::array<std::chrono::steady_clock::duration, kCameraCount> listingTook_{};
+    // Why the last pass could not delete a camera's surplus; empty when it could.
+    std::array<std::string, kCameraCount> deleteFault_;
     // Deleted but not yet subtracted from the counters: their lock wait ran out.
     std::array<int32_t, kCameraCount> pendingCount_{};
     std::array<int64_t, kCameraCount> pendingBytes_{};

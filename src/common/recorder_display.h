@@ -45,13 +45,17 @@ public:
     virtual void SetOverlaySettings(const OverlaySettings& settings) = 0;
     // Burns the overlay text into the frame.
     virtual void DrawOverlay(Frame& frame) = 0;
-    // Writes the pane's current image as a baseline JPEG.
+    // Writes the pane's current image as a baseline JPEG. On failure errno
+    // says why where a file call failed (it is left alone otherwise).
     virtual bool SaveJpeg(const std::string& path, int quality) = 0;
 };
 
 // The two meters and two labels under each pane.
 enum class Meter { Motion, Archive };   // row-1 meter (1033+k), row-2 meter (1052+k)
 enum class Label { FrameRate, Forecast }; // row-1 label (1025+k), row-2 label (1060+k)
+
+// What can keep a camera from keeping its footage.
+enum class Fault { StaticSave, ArchiveSave, ArchiveDelete };
 
 // The main window as the worker threads see it. Implemented by CMainDlg;
 // called from the image and archive threads. Every update is queued to the
@@ -66,6 +70,13 @@ public:
     virtual void SetMeterText(int camera, Meter meter, const std::string& text) = 0;
     virtual void SetMeterBarColour(int camera, Meter meter, uint32_t colour) = 0;
     virtual void SetLabelText(int camera, Label label, const std::string& text) = 0;
+    // Saving or deleting for a camera started failing, `reason` saying why,
+    // or works again (an empty reason). Called when that changes, not for
+    // every frame. Displays that show no faults need not override it.
+    virtual void SetFault(int camera, Fault fault, const std::string& reason)
+    {
+        (void)camera, (void)fault, (void)reason;
+    }
 };
 
 } // namespace vistrel

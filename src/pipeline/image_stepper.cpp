@@ -1,12 +1,15 @@
 #include "pipeline/image_stepper.h"
 
+#include "common/make_path.h"
 #include "common/timed_lock.h"
 #include "pipeline/transforms.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -119,6 +122,12 @@ bool ImageStepper::ReloadSettings()
     // The display resets come after the lock is released: no lock is held
     // while calling into the user interface.
     for (int k = 0; k < kCameraCount; ++k) {
+        // Saving switched off cannot be failing.
+        const Camera& camera = cameras_[size_t(k)];
+        if (!camera.enableStaticSave)
+            ReportFault(k, Fault::StaticSave, {});
+        if (!camera.enableArchiving)
+            ReportFault(k, Fault::ArchiveSave, {});
         ICameraPane& pane = display_.Pane(k);
         pane.SetHasPicture(false);
         display_.SetMeterBarColour(k, Meter::Motion, kMeterNavy);
@@ -234,13 +243,17 @@ void ImageStepper::SaveDecisions(int k, bool motion)
         camera.archiveSavesSinceMotion = 0;
     }
 
+    const auto saveStatic = [&] {
+        const std::string& path = camera.staticPathFile;
+        SaveFile(k, path, path.substr(0, path.rfind('/') + 1), Fault::StaticSave);
+    };
     if (camera.enableStaticMotion) {
         if (camera.enableStaticSave && camera.staticSavesSinceMotion < camera.saveCount) {
-            display_.Pane(k).SaveJpeg(camera.staticPathFile, camera.jpegQuality);
+            saveStatic();
             ++camera.staticSavesSinceMotion;
         }
     } else if (camera.enableStaticSave) {
-        display_.Pane(k).SaveJpeg(camera.staticPathFile, camera.jpegQuality);
+        saveStatic();
     }
 
     if (camera.enableArchiveMotion) {
@@ -270,7 +283,7 @@ void ImageStepper::WriteArchiveImage(int k)
     settings_.ArchiveLastSavedStamp[size_t(k)].store(key);
 
     // Only an image that was written whole is counted.
-    if (!display_.Pane(k).SaveJpeg(name, camera.jpegQuality))
+    if (!SaveFile(k, name, camera.archivePath, Fault::ArchiveSave))
         return;
     std::error_code error;
     const uintmax_t size = std::filesystem::file_size(name, error);
@@ -283,6 +296,42 @@ void ImageStepper::WriteArchiveImage(int k)
     pending.lastImageBytes = uint32_t(size);
     pending.key = key;
     ApplyCounters(k);
+}
+
+// A folder that is missing (deleted, or never made because the settings were
+// written by hand or by a script) is made again, and the save tried once more.
+bool ImageStepper::SaveFile(int k, const std::string& path, const std::string& folder, Fault fault)
+{
+    ICameraPane& pane = display_.Pane(k);
+    const int quality = cameras_[size_t(k)].jpegQuality;
+    errno = 0;
+    bool saved = pane.SaveJpeg(path, quality);
+    int error = errno;
+    std::string reason;
+    if (!saved && error == ENOENT) {
+        if (MakePath(folder)) {
+            errno = 0;
+            saved = pane.SaveJpeg(path, quality);
+            error = errno;
+        } else {
+            reason = "cannot make the folder " + folder + ": " + std::strerror(errno);
+        }
+    }
+    if (!saved && reason.empty()) {
+        const std::string what = fault == Fault::ArchiveSave ? "archive images in " + folder : path;
+        reason = error != 0 ? "cannot save " + what + ": " + std::strerror(error) : "the picture cannot be encoded";
+    }
+    ReportFault(k, fault, saved ? std::string() : reason);
+    return saved;
+}
+
+void ImageStepper::ReportFault(int k, Fault fault, const std::string& reason)
+{
+    std::string& last = faults_[size_t(k)][fault == Fault::StaticSave ? 0 : 1];
+    if (last == reason)
+        return;
+    last = reason;
+    display_.SetFault(k, fault, reason);
 }
 
 // Each counter under its own lock, one at a time, never with SettingsLock held.

@@ -95,6 +95,8 @@ private:
 
     void ProcessFrame(int camera, std::unique_ptr<Frame> frame);
     void SaveDecisions(int camera, bool motion);
+    bool SaveFile(int camera, const std::string& path, const std::string& folder, Fault fault);
+    void ReportFault(int camera, Fault fault, const std::string& reason);
     int Finish(std::chrono::steady_clock::time_point start, int intervalMs, int camera, bool multiplexed);
     void ApplyCounters(int camera);
     // Clears EnableMux in the settings; retried at later ticks if the lock is busy.
@@ -121,6 +123,9 @@ private:
     std::array<Camera, kCameraCount> cameras_;
     std::array<MotionState, kCameraCount> motion_;
     std::array<PendingCounters, kCameraCount> pending_;
+    // Why the static file and the archive images of each camera last failed
+    // to save; empty while saving works. The display hears of changes only.
+    std::array<std::array<std::string, 2>, kCameraCount> faults_;
 };
 
 } // namespace vistrel

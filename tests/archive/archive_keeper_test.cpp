@@ -435,6 +435,9 @@ TEST_F(ArchiveKeeperPermissions, AFolderThatRefusesDeletionsEndsThePassAfterOneT
     EXPECT_EQ(dispatches, 2);
     EXPECT_EQ(Listing(0), names);
     EXPECT_EQ(settings.ArchiveCount[0], 50);
+    // Shown once, not once a tick.
+    const std::string reason = "cannot delete old archive images in " + Folder(0) + ": Permission denied";
+    EXPECT_EQ(display.faults(0), (std::vector<std::pair<Fault, std::string>>{{Fault::ArchiveDelete, reason}}));
 
     // Writable again: the next tick deletes everything, oldest first, counted.
     fs::permissions(Folder(0), fs::perms::owner_write, fs::perm_options::add);
@@ -442,6 +445,8 @@ TEST_F(ArchiveKeeperPermissions, AFolderThatRefusesDeletionsEndsThePassAfterOneT
     EXPECT_TRUE(Listing(0).empty());
     EXPECT_EQ(settings.ArchiveCount[0], 0);
     EXPECT_EQ(settings.ArchiveBytes[0], 0);
+    EXPECT_EQ(display.faults(0), (std::vector<std::pair<Fault, std::string>>{{Fault::ArchiveDelete, reason},
+                                                                             {Fault::ArchiveDelete, ""}}));
 }
 
 TEST_F(ArchiveKeeperTest, ASubfolderNamedLikeAnImageIsCountedButNeverDeleted)

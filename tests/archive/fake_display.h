@@ -12,7 +12,7 @@
 namespace vistrel::test {
 
 // Records what the archive worker shows on the archive bars and forecast
-// lines. Safe to read from the test while a worker thread writes.
+// lines, and the faults it reports. Safe to read from the test while a worker thread writes.
 class RecordingDisplay : public IRecorderDisplay {
 public:
     struct Bar {
@@ -52,6 +52,18 @@ public:
             bars_[camera].forecast = text, ++bars_[camera].updates;
     }
 
+    void SetFault(int camera, Fault fault, const std::string& reason) override
+    {
+        std::lock_guard guard(mutex_);
+        faults_[camera].push_back({fault, reason});
+    }
+    // Every fault change reported for the camera, in order.
+    std::vector<std::pair<Fault, std::string>> faults(int camera) const
+    {
+        std::lock_guard guard(mutex_);
+        return faults_[camera];
+    }
+
     Bar bar(int camera) const
     {
         std::lock_guard guard(mutex_);
@@ -84,8 +96,9 @@ private:
     };
 
     NullPane pane_;
-    mutable std::mutex mutex_; // guards bars_
+    mutable std::mutex mutex_; // guards bars_ and faults_
     std::array<Bar, kCameraCount> bars_;
+    std::array<std::vector<std::pair<Fault, std::string>>, kCameraCount> faults_;
 };
 
 } // namespace vistrel::test

@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 
 #include <filesystem>
+#include <fstream>
+#include <mutex>
 
 namespace vistrel {
 namespace {
@@ -21,6 +23,31 @@ using test::FakeSource;
 using test::SolidFrame;
 
 constexpr uint32_t kUnixTime = 1700000000;
+
+// The fake display, with the faults it is told of.
+class FaultDisplay : public FakeDisplay {
+public:
+    void SetFault(int camera, Fault fault, const std::string& reason) override
+    {
+        std::lock_guard guard(mutex_);
+        faults_.push_back({camera, fault, reason});
+    }
+    struct Change {
+        int camera;
+        Fault fault;
+        std::string reason;
+        bool operator==(const Change&) const = default;
+    };
+    std::vector<Change> faults() const
+    {
+        std::lock_guard guard(mutex_);
+        return faults_;
+    }
+
+private:
+    mutable std::mutex mutex_; // guards faults_
+    std::vector<Change> faults_;
+};
 
 class ImageSavingTest : public ::testing::Test {
 protected:
@@ -65,7 +92,7 @@ protected:
     std::chrono::steady_clock::time_point now_ {};
     uint32_t unixTime_ = kUnixTime;
     InstanceSettings settings;
-    FakeDisplay display;
+    FaultDisplay display;
     FakeSource source;
 };
 
@@ -124,6 +151,74 @@ TEST_F(ImageSavingTest, ACounterUpdateThatFoundItsLockBusyIsAppliedAtTheNextTick
     EXPECT_EQ(settings.ArchiveCount[0], 1);
     EXPECT_EQ(settings.ArchiveCountLastStamp[0], MakeArchiveStamp(kUnixTime, 0));
     EXPECT_EQ(display.panes[0].saves().size(), 1u);
+}
+
+// Settings written by hand or by a script name folders nobody made, and a
+// user may delete one while recording: the next save makes it again.
+TEST_F(ImageSavingTest, MissingFoldersAreMadeAtTheNextSave)
+{
+    settings.EnableStaticSave[0] = 1;
+    settings.EnableArchving[0] = 1;
+    settings.StaticPathFile[0] = Root() + "/never/made/Cam1A.jpg";
+    settings.ArchivePath[0] = Root() + "/not/there/Camera1A/";
+    auto stepper = Make();
+    RunToGrab(*stepper);
+    EXPECT_TRUE(fs::is_regular_file(settings.StaticPathFile[0]));
+    EXPECT_EQ(settings.ArchiveCount[0], 1);
+    fs::remove_all(Root() + "/not");
+    fs::remove_all(Root() + "/never");
+    ++unixTime_;
+    RunToGrab(*stepper);
+    EXPECT_TRUE(fs::is_regular_file(settings.StaticPathFile[0]));
+    EXPECT_EQ(std::distance(fs::directory_iterator(settings.ArchivePath[0]), fs::directory_iterator()), 1);
+    EXPECT_EQ(settings.ArchiveCount[0], 2);
+    EXPECT_TRUE(display.faults().empty());
+}
+
+// A recorder must never stop recording in silence, nor say so every frame:
+// the display hears once that saving fails and why, and once that it works again.
+TEST_F(ImageSavingTest, SavingThatKeepsFailingIsToldOnceAndItsEndOnce)
+{
+    settings.EnableStaticSave[0] = 1;
+    settings.EnableArchving[0] = 1;
+    // A file where the folders should be: they cannot be made.
+    std::ofstream(Root() + "/blocked") << "x";
+    settings.StaticPathFile[0] = Root() + "/blocked/Cam1A.jpg";
+    settings.ArchivePath[0] = Root() + "/blocked/Camera1A";
+    auto stepper = Make();
+    for (int frame = 0; frame < 3; ++frame) {
+        ++unixTime_;
+        RunToGrab(*stepper);
+    }
+    const std::vector<FaultDisplay::Change> failing = {
+        {0, Fault::StaticSave, "cannot save " + Root() + "/blocked/Cam1A.jpg: Not a directory"},
+        {0, Fault::ArchiveSave, "cannot save archive images in " + Root() + "/blocked/Camera1A: Not a directory"},
+    };
+    EXPECT_EQ(display.faults(), failing);
+    EXPECT_EQ(settings.ArchiveCount[0], 0);
+
+    fs::remove(Root() + "/blocked");
+    for (int frame = 0; frame < 3; ++frame) {
+        ++unixTime_;
+        RunToGrab(*stepper);
+    }
+    auto expected = failing;
+    expected.push_back({0, Fault::StaticSave, ""});
+    expected.push_back({0, Fault::ArchiveSave, ""});
+    EXPECT_EQ(display.faults(), expected);
+    EXPECT_EQ(settings.ArchiveCount[0], 3);
+
+    // Saving switched off is not failing: a fault still shown goes.
+    fs::remove_all(settings.ArchivePath[0]);
+    std::ofstream(settings.ArchivePath[0]) << "x";
+    ++unixTime_;
+    RunToGrab(*stepper);
+    settings.EnableArchving[0] = 0;
+    stepper->RequestReload();
+    RunToGrab(*stepper);
+    expected.push_back({0, Fault::ArchiveSave, "cannot save archive images in " + Root() + "/blocked/Camera1A: Not a directory"});
+    expected.push_back({0, Fault::ArchiveSave, ""});
+    EXPECT_EQ(display.faults(), expected);
 }
 
 } // namespace

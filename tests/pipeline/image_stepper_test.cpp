@@ -357,7 +357,8 @@ TEST_F(StepperTest, FailedSavesChangeNoCounterAndTheFramesGoOn)
     settings.EnableArchving[0] = 1;
     settings.EnableStaticSave[0] = 1;
     settings.StaticPathFile[0] = Folder(0) + "/missing/Cam1A.jpg";
-    // Folder(0) is never created: every save fails.
+    // A file where Folder(0) should be: no folder can be made there, every save fails.
+    { std::ofstream(Folder(0)) << "x"; }
     auto stepper = Make();
     RunToGrab(*stepper);
     RunToGrab(*stepper);
@@ -367,9 +368,10 @@ TEST_F(StepperTest, FailedSavesChangeNoCounterAndTheFramesGoOn)
     EXPECT_EQ(settings.ArchiveCount[0], 0);
     EXPECT_EQ(settings.ArchiveBytes[0], 0);
     EXPECT_EQ(settings.LastImageBytes[0], 0u);
-    EXPECT_FALSE(fs::exists(Folder(0)));
+    EXPECT_TRUE(fs::is_regular_file(Folder(0)));
 
     // A compressed image is never saved, even into an existing folder.
+    fs::remove(Folder(0));
     fs::create_directories(Folder(0));
     source.makeFrame = [] {
         auto frame = SolidFrame(100, 100, 24, 0x404040);
