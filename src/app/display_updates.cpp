@@ -39,6 +39,11 @@ bool DisplayUpdateQueue::SetLabelText(int camera, Label label, std::string text)
     return Update(camera, [&] { pending_.labels[camera][int(label)] = std::move(text); });
 }
 
+bool DisplayUpdateQueue::SetFaultChanged(int camera)
+{
+    return Update(camera, [&] { pending_.faults[camera] = true; });
+}
+
 DisplayUpdateQueue::Pending DisplayUpdateQueue::Take()
 {
     std::lock_guard guard(mutex_);

@@ -26,6 +26,7 @@ public:
     struct Pending {
         std::array<std::array<MeterUpdate, 2>, kCameraCount> meters;               // [camera][Meter]
         std::array<std::array<std::optional<std::string>, 2>, kCameraCount> labels; // [camera][Label]
+        std::array<bool, kCameraCount> faults{}; // the camera's faults changed
     };
 
     // Each returns true when the caller must post a flush: the first update
@@ -35,6 +36,7 @@ public:
     bool SetMeterText(int camera, Meter meter, std::string text);
     bool SetMeterBarColour(int camera, Meter meter, uint32_t colour);
     bool SetLabelText(int camera, Label label, std::string text);
+    bool SetFaultChanged(int camera);
 
     // Everything set since the last call; afterwards the next update asks for a new flush.
     Pending Take();

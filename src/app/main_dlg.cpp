@@ -32,6 +32,8 @@
 #include <QShortcut>
 
 #include <algorithm>
+#include <cstdio>
+#include <optional>
 
 namespace vistrel {
 
@@ -208,6 +210,7 @@ bool CMainDlg::OnInitDialog()
     }
     instanceLock_ = std::move(result.lock);
     instanceNumber_ = instanceLock_->number();
+    faults_.SetInstance(instanceNumber_);
     {
         TimedLock lock(settings_.SettingsLock);
         if (lock)
@@ -708,6 +711,17 @@ void CMainDlg::SetLabelText(int camera, Label label, const std::string& text)
     QueueFlush(updates_.SetLabelText(camera, label, text));
 }
 
+void CMainDlg::SetFault(int camera, Fault fault, const std::string& reason)
+{
+    // Said at once, on the worker's thread: a failure over before the next
+    // flush is still told.
+    if (const std::optional<std::string> line = faults_.Set(camera, fault, reason)) {
+        std::fprintf(stderr, "%s\n", line->c_str());
+        std::fflush(stderr);
+    }
+    QueueFlush(updates_.SetFaultChanged(camera));
+}
+
 // Called on the worker's thread: the first change since the last flush queues
 // one flush to the user-interface thread, later ones ride along with it.
 void CMainDlg::QueueFlush(bool firstSinceFlush)
@@ -719,6 +733,7 @@ void CMainDlg::QueueFlush(bool firstSinceFlush)
 void CMainDlg::FlushDisplayUpdates()
 {
     DisplayUpdateQueue::Pending pending = updates_.Take();
+    bool faultsChanged = false;
     for (int camera = 0; camera < kCameraCount; ++camera) {
         for (Meter which : {Meter::Motion, Meter::Archive}) {
             const DisplayUpdateQueue::MeterUpdate& update = pending.meters[camera][int(which)];
@@ -736,7 +751,18 @@ void CMainDlg::FlushDisplayUpdates()
             if (const auto& text = pending.labels[camera][int(which)])
                 label(camera, which)->setText(QString::fromStdString(*text));
         }
+        if (pending.faults[camera]) {
+            // Red while the camera's footage is not kept, the reasons on hover.
+            const bool failing = faults_.Failing(camera);
+            CLabelProgressCtrl* archive = meter(camera, Meter::Archive);
+            archive->SetBarColour(failing ? Rgb(255, 0, 0) : CLabelProgressCtrl::kDefaultColour);
+            archive->SetBkColour(failing ? Rgb(255, 200, 200) : CLabelProgressCtrl::kDefaultColour);
+            archive->setToolTip(QString::fromStdString(faults_.MeterToolTip(camera)));
+            faultsChanged = true;
+        }
     }
+    if (faultsChanged && tray_)
+        tray_->SetToolTip(QString::fromStdString(faults_.TrayToolTip()));
 }
 
 void CMainDlg::setVisible(bool visible)

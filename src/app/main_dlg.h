@@ -4,6 +4,7 @@
 #include "app/instance_lock.h"
 #include "app/manual.h"
 #include "app/pane_layout.h"
+#include "app/recording_faults.h"
 #include "settings/instance_settings.h"
 #include "settings/registry_key.h"
 #include "common/message_reporter.h"
@@ -97,6 +98,7 @@ public:
     void SetMeterText(int camera, Meter meter, const std::string& text) override;
     void SetMeterBarColour(int camera, Meter meter, uint32_t colour) override;
     void SetLabelText(int camera, Label label, const std::string& text) override;
+    void SetFault(int camera, Fault fault, const std::string& reason) override;
 
     // ITrayTarget
     const QMenuBar* TrayMenuBar() const override;
@@ -195,6 +197,7 @@ private:
     std::array<CLabelProgressCtrl*, kCameraCount> archiveMeters_{};
 
     DisplayUpdateQueue updates_;
+    RecordingFaults faults_;
 
     std::unique_ptr<CModelessDlg> setupWindow_;
     std::unique_ptr<CWorkerThread> archiveThread_;

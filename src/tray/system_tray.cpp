@@ -62,6 +62,13 @@ bool CSystemTray::ShowInTray(const QString& toolTip, const QIcon& icon, int icon
     return iconAdded_;
 }
 
+void CSystemTray::SetToolTip(const QString& toolTip)
+{
+    toolTip_ = toolTip;
+    if (icon_)
+        icon_->setToolTip(toolTip_);
+}
+
 void CSystemTray::setWatchInterval(int intervalMs)
 {
     watchIntervalMs_ = intervalMs;

@@ -45,6 +45,8 @@ public:
     // notification area; the icon is then added once one appears.
     bool ShowInTray(const QString& toolTip, const QIcon& icon, int iconId);
     void RemoveFromTray();
+    // Changes the tooltip, now and for an icon added later.
+    void SetToolTip(const QString& toolTip);
     // Takes the icon out and puts it back, for a notification area that was
     // created anew.
     void ReAddIcon();

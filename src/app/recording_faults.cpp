@@ -1,0 +1,99 @@
+#include "app/recording_faults.h"
+
+#include "settings/instance_settings.h" // CameraLetter
+
+namespace vistrel {
+
+namespace {
+
+struct FaultTexts {
+    const char* starts;  // after "Vistrel %d: camera %c "
+    const char* ends;
+    const char* tooltip; // before the reason
+};
+
+FaultTexts TextsOf(Fault fault)
+{
+    switch (fault) {
+    case Fault::StaticSave:
+        return {"cannot update its static file: ", "updates its static file again", "Static file not updated: "};
+    case Fault::ArchiveSave:
+        return {"is not recording: ", "is recording again", "Not recording: "};
+    case Fault::ArchiveDelete:
+        return {"cannot delete old archive images: ", "deletes old archive images again", "Old images not deleted: "};
+    }
+    return {"", "", ""};
+}
+
+bool Valid(int camera, Fault fault)
+{
+    return camera >= 0 && camera < kCameraCount && int(fault) >= 0 && int(fault) < 3;
+}
+
+} // namespace
+
+void RecordingFaults::SetInstance(int instance)
+{
+    std::lock_guard guard(mutex_);
+    instance_ = instance;
+}
+
+std::optional<std::string> RecordingFaults::Set(int camera, Fault fault, const std::string& reason)
+{
+    if (!Valid(camera, fault))
+        return std::nullopt;
+    std::lock_guard guard(mutex_);
+    std::string& held = reasons_[size_t(camera)][size_t(fault)];
+    const bool wasFailing = !held.empty();
+    held = reason;
+    if (wasFailing == !reason.empty())
+        return std::nullopt;
+    const FaultTexts texts = TextsOf(fault);
+    std::string line = "Vistrel " + std::to_string(instance_) + ": camera " + CameraLetter(camera) + " ";
+    line += reason.empty() ? std::string(texts.ends) : texts.starts + reason;
+    return line;
+}
+
+bool RecordingFaults::Failing(int camera) const
+{
+    std::lock_guard guard(mutex_);
+    for (const std::string& reason : reasons_[size_t(camera)])
+        if (!reason.empty())
+            return true;
+    return false;
+}
+
+std::string RecordingFaults::MeterToolTip(int camera) const
+{
+    std::lock_guard guard(mutex_);
+    std::string tip;
+    for (int fault : {1, 0, 2}) { // the archive first: it is the footage
+        const std::string& reason = reasons_[size_t(camera)][size_t(fault)];
+        if (reason.empty())
+            continue;
+        if (!tip.empty())
+            tip += '\n';
+        tip += TextsOf(Fault(fault)).tooltip + reason;
+    }
+    return tip;
+}
+
+std::string RecordingFaults::TrayToolTip() const
+{
+    std::lock_guard guard(mutex_);
+    std::string cameras;
+    int count = 0;
+    for (int camera = 0; camera < kCameraCount; ++camera) {
+        const auto& reasons = reasons_[size_t(camera)];
+        if (reasons[size_t(Fault::ArchiveSave)].empty() && reasons[size_t(Fault::StaticSave)].empty())
+            continue;
+        cameras += (count++ ? ", " : "");
+        cameras += CameraLetter(camera);
+    }
+    std::string tip = "Vistrel " + std::to_string(instance_);
+    if (count > 0)
+        tip += (count == 1 ? " - camera " : " - cameras ") + cameras + " not recording";
+    return tip;
+}
+
+} // namespace vistrel

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "common/recorder_display.h"
+
+#include <array>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace vistrel {
+
+// What keeps each camera from keeping its footage, as the workers report it:
+// the texts behind a camera's red archive meter and its tooltip, the tray
+// tooltip, and the one line for standard error when a failure starts and
+// when it ends. The workers set from their threads; the main window reads
+// on the user-interface thread.
+class RecordingFaults {
+public:
+    explicit RecordingFaults(int instance = 1) : instance_(instance) {}
+    void SetInstance(int instance);
+
+    // Records the camera's fault (an empty reason: it works again). Returns
+    // the line for standard error when the fault starts or ends; a reason
+    // that only changes says nothing new there.
+    std::optional<std::string> Set(int camera, Fault fault, const std::string& reason);
+
+    bool Failing(int camera) const;
+    // One line for each of the camera's faults; empty when nothing fails.
+    std::string MeterToolTip(int camera) const;
+    // "Vistrel %d", followed by the cameras that are not recording.
+    std::string TrayToolTip() const;
+
+private:
+    mutable std::mutex mutex_; // guards instance_ and reasons_
+    int instance_;
+    std::array<std::array<std::string, 3>, kCameraCount> reasons_; // [camera][Fault]
+};
+
+} // namespace vistrel

@@ -1,0 +1,95 @@
+// Saving and deleting that fail are shown: once on standard error when they
+// start and when they end, on the camera's archive meter and in the tray.
+#include "app/recording_faults.h"
+
+#include "app/main_dlg.h"
+#include "common/label_progress_ctrl.h"
+#include "support/temp_env.h"
+#include "test_doubles.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace vistrel {
+namespace {
+
+TEST(RecordingFaults, ALineWhenAFailureStartsAndWhenItEndsNotWhileItLasts)
+{
+    RecordingFaults faults(3);
+    const struct {
+        int camera;
+        Fault fault;
+        const char* reason;
+        const char* line; // nullptr: nothing said
+    } steps[] = {
+        {0, Fault::ArchiveSave, "cannot save archive images in /a: No space left on device",
+         "Vistrel 3: camera A is not recording: cannot save archive images in /a: No space left on device"},
+        {0, Fault::ArchiveSave, "cannot save archive images in /a: No space left on device", nullptr},
+        {0, Fault::ArchiveSave, "cannot save archive images in /a: Read-only file system", nullptr},
+        {2, Fault::StaticSave, "cannot save /c.jpg: Permission denied",
+         "Vistrel 3: camera C cannot update its static file: cannot save /c.jpg: Permission denied"},
+        {2, Fault::ArchiveDelete, "cannot delete old archive images in /c: Permission denied",
+         "Vistrel 3: camera C cannot delete old archive images: cannot delete old archive images in /c: Permission denied"},
+        {0, Fault::ArchiveSave, "", "Vistrel 3: camera A is recording again"},
+        {0, Fault::ArchiveSave, "", nullptr},
+        {2, Fault::ArchiveDelete, "", "Vistrel 3: camera C deletes old archive images again"},
+    };
+    for (const auto& step : steps) {
+        const std::optional<std::string> line = faults.Set(step.camera, step.fault, step.reason);
+        EXPECT_EQ(line.value_or("nothing"), step.line ? step.line : "nothing") << step.reason;
+    }
+    EXPECT_FALSE(faults.Failing(0));
+    EXPECT_TRUE(faults.Failing(2));
+    EXPECT_EQ(faults.MeterToolTip(0), "");
+    EXPECT_EQ(faults.MeterToolTip(2), "Static file not updated: cannot save /c.jpg: Permission denied");
+    EXPECT_EQ(faults.TrayToolTip(), "Vistrel 3 - camera C not recording");
+    faults.Set(6, Fault::ArchiveSave, "x");
+    faults.Set(6, Fault::ArchiveDelete, "y");
+    EXPECT_EQ(faults.MeterToolTip(6), "Not recording: x\nOld images not deleted: y");
+    EXPECT_EQ(faults.TrayToolTip(), "Vistrel 3 - cameras C, G not recording");
+    EXPECT_FALSE(faults.Set(8, Fault::ArchiveSave, "outside").has_value());
+}
+
+TEST(RecordingFaultsOnTheWindow, TheArchiveMeterTurnsRedWithTheReasonAndTheTrayToolTipSaysSo)
+{
+    qputenv("VISTREL_NO_V4L2", "1");
+    test::TempEnvironment env;
+    InstanceSettings settings;
+    CThreadRegistry registry;
+    test::RecordingReporter reporter;
+    test::FakeWorkerFactory workers;
+    MainDlgEnvironment e;
+    e.settings = &settings;
+    e.registry = &registry;
+    e.reporter = &reporter;
+    e.workers = &workers;
+    e.trayAvailable = [] { return false; };
+    e.quit = [] {};
+    auto window = std::make_unique<CMainDlg>(std::move(e));
+    ASSERT_TRUE(window->OnInitDialog());
+    CLabelProgressCtrl* archive = window->meter(1, Meter::Archive);
+    const uint32_t normalBar = archive->GetBarColour();
+
+    IRecorderDisplay& display = *window;
+    testing::internal::CaptureStderr();
+    std::thread worker([&] { display.SetFault(1, Fault::ArchiveSave, "cannot save archive images in /b: Disk quota exceeded"); });
+    worker.join();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Vistrel 1: camera B is not recording: cannot save archive images in /b: Disk quota exceeded\n");
+    ASSERT_TRUE(test::waitFor([&] { return archive->GetBarColour() == Rgb(255, 0, 0); }));
+    EXPECT_EQ(archive->toolTip(), "Not recording: cannot save archive images in /b: Disk quota exceeded");
+    EXPECT_EQ(window->tray()->toolTip(), "Vistrel 1 - camera B not recording");
+    EXPECT_EQ(window->meter(0, Meter::Archive)->GetBarColour(), normalBar);
+
+    testing::internal::CaptureStderr();
+    std::thread recovered([&] { display.SetFault(1, Fault::ArchiveSave, ""); });
+    recovered.join();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Vistrel 1: camera B is recording again\n");
+    ASSERT_TRUE(test::waitFor([&] { return archive->GetBarColour() == normalBar; }));
+    EXPECT_EQ(archive->toolTip(), "");
+    EXPECT_EQ(window->tray()->toolTip(), "Vistrel 1");
+}
+
+} // namespace
+} // namespace vistrel
