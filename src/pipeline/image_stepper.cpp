@@ -2,6 +2,7 @@
 
 #include "common/make_path.h"
 #include "common/timed_lock.h"
+#include "pipeline/jpeg.h"
 #include "pipeline/transforms.h"
 
 #include <algorithm>
@@ -122,8 +123,14 @@ bool ImageStepper::ReloadSettings()
     // The display resets come after the lock is released: no lock is held
     // while calling into the user interface.
     for (int k = 0; k < kCameraCount; ++k) {
-        // Saving switched off cannot be failing.
         const Camera& camera = cameras_[size_t(k)];
+        // What a crash or a power cut left of a save of the static file;
+        // archive folders are the archive thread's to clean.
+        if (cleanedStatic_[size_t(k)] != camera.staticPathFile) {
+            RemoveLeftoverTemporaries(camera.staticPathFile);
+            cleanedStatic_[size_t(k)] = camera.staticPathFile;
+        }
+        // Saving switched off cannot be failing.
         if (!camera.enableStaticSave)
             ReportFault(k, Fault::StaticSave, {});
         if (!camera.enableArchiving)

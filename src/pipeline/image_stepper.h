@@ -126,6 +126,8 @@ private:
     // Why the static file and the archive images of each camera last failed
     // to save; empty while saving works. The display hears of changes only.
     std::array<std::array<std::string, 2>, kCameraCount> faults_;
+    // The static files whose folder was cleaned of an earlier run's temporaries.
+    std::array<std::string, kCameraCount> cleanedStatic_;
 };
 
 } // namespace vistrel

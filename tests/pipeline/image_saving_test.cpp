@@ -175,6 +175,17 @@ TEST_F(ImageSavingTest, MissingFoldersAreMadeAtTheNextSave)
     EXPECT_TRUE(display.faults().empty());
 }
 
+// A crash or a power cut between writing a static file's temporary and
+// renaming it leaves the temporary: the next start removes it.
+TEST_F(ImageSavingTest, AStartRemovesWhatAnEarlierRunLeftOfTheStaticFile)
+{
+    std::ofstream(Root() + "/.Cam1A.jpg.tmp-AbC123") << "half an image";
+    std::ofstream(Root() + "/.Cam1A.jpg.tmp-AbC12") << "not ours";
+    auto stepper = Make();
+    EXPECT_FALSE(fs::exists(Root() + "/.Cam1A.jpg.tmp-AbC123"));
+    EXPECT_TRUE(fs::exists(Root() + "/.Cam1A.jpg.tmp-AbC12"));
+}
+
 // A recorder must never stop recording in silence, nor say so every frame:
 // the display hears once that saving fails and why, and once that it works again.
 TEST_F(ImageSavingTest, SavingThatKeepsFailingIsToldOnceAndItsEndOnce)
