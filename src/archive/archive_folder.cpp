@@ -114,6 +114,14 @@ bool ArchiveFolderReader::Remove(const ArchiveEntry& entry)
     return dir_ && ::unlinkat(::dirfd(dir_), entry.name.c_str(), 0) == 0;
 }
 
+FolderId IdentifyFolder(const std::string& folder)
+{
+    struct stat st;
+    if (::stat((folder + "/").c_str(), &st) != 0)
+        return {};
+    return {true, uint64_t(st.st_dev), uint64_t(st.st_ino)};
+}
+
 DeleteResult DeleteArchiveFile(const std::string& folder, const std::string& name, int64_t& bytes)
 {
     // Both refusals concern the folder (its permissions, its file system),

@@ -77,6 +77,16 @@ private:
     bool sizes_;
 };
 
+// Which folder a path names, so that one deleted, or replaced by another,
+// is told from the folder last listed.
+struct FolderId {
+    bool present = false;
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    bool operator==(const FolderId&) const = default;
+};
+FolderId IdentifyFolder(const std::string& folder);
+
 enum class DeleteResult {
     Deleted,
     Vanished, // nothing of that name any more

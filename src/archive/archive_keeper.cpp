@@ -201,6 +201,8 @@ ArchiveKeeper::Listing ArchiveKeeper::ListFolder(int camera, Purpose purpose, si
 
     ++listings_;
     const auto started = now_();
+    const FolderId folder = IdentifyFolder(archivePath_[camera]);
+    const uint32_t folderMade = settings_.ArchiveFolderMade[camera].load();
     const DeletionOrder order(std::time(nullptr), periodSeconds_[camera]);
     OldestImages& oldest = oldest_[camera];
     oldest.Begin(order, names);
@@ -246,10 +248,18 @@ ArchiveKeeper::Listing ArchiveKeeper::ListFolder(int camera, Purpose purpose, si
     }
     oldest.Finish();
     fresh_[camera] = true;
+    listedFolder_[camera] = folder;
+    listedFolderMade_[camera] = folderMade;
+    // Files the counters did not know of, or knew of and are gone: others
+    // may be going still. A count pass is the first look; it finds no drift.
+    const bool drifted = purpose != Purpose::Count && count - countLater != countAtStart;
     if (sizes) {
         relistSoon_[camera] = false;
+        settling_[camera] = drifted;
         listedAt_[camera] = now_();
         listingTook_[camera] = listedAt_[camera] - started;
+    } else if (drifted) {
+        settling_[camera] = true; // and the sizes are to be read again
     }
 
     // What the image thread added while the folder was read stays added.
@@ -280,8 +290,15 @@ bool ArchiveKeeper::RelistDue(int camera) const
         return true;
     if (listedAt_[camera] == std::chrono::steady_clock::time_point{})
         return false;
-    const auto every = std::max<std::chrono::steady_clock::duration>(kRelistEvery, 100 * listingTook_[camera]);
-    return now_() - listedAt_[camera] >= every;
+    // Deleted, or replaced by another (which may reuse its inode number).
+    if (settings_.ArchiveFolderMade[camera].load() != listedFolderMade_[camera]
+        || IdentifyFolder(archivePath_[camera]) != listedFolder_[camera])
+        return true;
+    const auto since = now_() - listedAt_[camera];
+    const auto took = listingTook_[camera];
+    if (settling_[camera] && since >= std::max<std::chrono::steady_clock::duration>(kSettleEvery, 10 * took))
+        return true;
+    return since >= std::max<std::chrono::steady_clock::duration>(kRelistEvery, 100 * took);
 }
 
 bool ArchiveKeeper::ReadCounters(int camera, Counters& counters)

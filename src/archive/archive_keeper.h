@@ -81,6 +81,10 @@ public:
     // a hundredth of the thread's time), so that images removed behind the
     // recorder's back leave the count.
     static constexpr std::chrono::seconds kRelistEvery{60};
+    // While files come and go behind its back (someone removing a day of
+    // images one by one), a folder is listed again this often, or after ten
+    // times as long as its last listing took where that is longer.
+    static constexpr std::chrono::seconds kSettleEvery{2};
 
 private:
     enum class Listing { Stored, Quit, Restart, Skipped };
@@ -136,8 +140,14 @@ private:
     // The counters and names come from a listing made since the last
     // deletion: a resize needs no listing first.
     std::array<bool, kCameraCount> fresh_{};
-    // A name vanished: others may have gone too. Listed at the next tick.
+    // A name vanished, or the folder is another than the one listed: listed
+    // again at the next tick.
     std::array<bool, kCameraCount> relistSoon_{};
+    // The last listing found files gone or come behind our back: listed again
+    // shortly, until a listing finds the folder as the counters say.
+    std::array<bool, kCameraCount> settling_{};
+    std::array<FolderId, kCameraCount> listedFolder_{};
+    std::array<uint32_t, kCameraCount> listedFolderMade_{}; // ArchiveFolderMade at that listing
     std::array<std::chrono::steady_clock::time_point, kCameraCount> listedAt_{};
     std::array<std::chrono::steady_clock::duration, kCameraCount> listingTook_{};
     // Why the last pass could not delete a camera's surplus; empty when it could.

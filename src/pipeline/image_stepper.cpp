@@ -317,6 +317,8 @@ bool ImageStepper::SaveFile(int k, const std::string& path, const std::string& f
     std::string reason;
     if (!saved && error == ENOENT) {
         if (MakePath(folder)) {
+            if (fault == Fault::ArchiveSave)
+                settings_.ArchiveFolderMade[size_t(k)].fetch_add(1);
             errno = 0;
             saved = pane.SaveJpeg(path, quality);
             error = errno;

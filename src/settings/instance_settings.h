@@ -47,6 +47,9 @@ struct InstanceSettings {
     std::array<ArchiveStamp, kCameraCount> ArchiveCountLastStamp{};
     std::array<std::atomic<ArchiveStamp>, kCameraCount> ArchiveFirstSavedStamp{};
     std::array<std::atomic<ArchiveStamp>, kCameraCount> ArchiveLastSavedStamp{};
+    // How often the image thread made a camera's missing archive folder
+    // again: the folder the archive thread counted is gone. No lock.
+    std::array<std::atomic<uint32_t>, kCameraCount> ArchiveFolderMade{};
 
     TimedMutex SettingsLock; // guards every field below
 

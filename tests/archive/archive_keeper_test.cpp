@@ -368,14 +368,18 @@ TEST_F(ArchiveKeeperTest, ASettingsChangeInMidCountStartsAgainWithTheNewSettings
 // retention instead of losing every new image.
 TEST_F(ArchiveKeeperTest, ImagesRemovedBehindItsBackLeaveTheCountAndTheArchiveGrowsBack)
 {
+    enum class How { Names, Folder, AlsoWhileListed };
     const struct {
         const char* what;
-        int first, end;   // of the 120 images, oldest first
-        bool atOnce;      // grows back from the next image on
+        int first, end; // of the 120 images, oldest first
+        How how;
+        int exactFrom; // from this tick on the archive grows by each image and the count is the files; 0: later
     } cases[] = {
-        {"the oldest, which it holds to delete next", 0, 30, true},
-        {"some in the middle", 50, 80, false},
-        {"the newest, saved since it last read the folder", 100, 120, false},
+        {"the oldest, which it holds to delete next", 0, 30, How::Names, 2},
+        {"some in the middle", 50, 80, How::Names, 0},
+        {"the newest, saved since it last read the folder", 100, 120, How::Names, 0},
+        {"the whole folder, made again by the next save", 0, 120, How::Folder, 1},
+        {"the oldest, and more while it reads the folder again", 0, 30, How::AlsoWhileListed, 4},
     };
     settings.Minutes[0] = 2; // 120 images
     uint32_t time = kPast;
@@ -383,7 +387,14 @@ TEST_F(ArchiveKeeperTest, ImagesRemovedBehindItsBackLeaveTheCountAndTheArchiveGr
         fs::remove_all(Folder(0));
         fs::create_directories(Folder(0));
         std::vector<std::string> names = AddImages(0, 100, time, 4);
-        ArchiveKeeper k(settings, display, [] {}, kLockWait, [this] { return now_; });
+        size_t left = 0;
+        // Runs once, after the file that many dispatches into a tick.
+        std::function<void()> duringListing;
+        size_t dispatched = 0, runAfter = 0;
+        ArchiveKeeper k(settings, display, [&] {
+            if (duringListing && ++dispatched == runAfter)
+                std::exchange(duringListing, nullptr)();
+        }, kLockWait, [this] { return now_; });
         ASSERT_TRUE(k.TakeSettingsSnapshot());
         ASSERT_EQ(k.CountArchives(), ArchiveKeeper::Pass::Done);
         time += 100;
@@ -394,21 +405,39 @@ TEST_F(ArchiveKeeperTest, ImagesRemovedBehindItsBackLeaveTheCountAndTheArchiveGr
         for (int n = c.first; n < c.end; ++n)
             fs::remove(Folder(0) + "/" + names[size_t(n)]);
         names.erase(names.begin() + c.first, names.begin() + c.end);
-        const size_t left = Listing(0).size();
+        if (c.how == How::Folder) {
+            fs::remove_all(Folder(0));
+            // As the image thread makes it again at its next save.
+            fs::create_directories(Folder(0));
+            settings.ArchiveFolderMade[0] += 1;
+        }
+        left = Listing(0).size();
+        size_t before = left;
         // A new image a second, and a tick after each.
-        for (int tick = 1; tick <= 100; ++tick) {
+        for (int tick = 1; tick <= 140; ++tick) {
+            if (c.how == How::AlsoWhileListed && tick == 2) {
+                // Behind the listing's last file: it has counted them all.
+                dispatched = 0;
+                runAfter = Listing(0).size() + 1;
+                duringListing = [&] {
+                    for (int n = 0; n < 30; ++n)
+                        fs::remove(Folder(0) + "/" + names[size_t(n)]);
+                    names.erase(names.begin(), names.begin() + 30);
+                    left = Listing(0).size();
+                };
+            }
             names.push_back(SaveAsImageThread(0, time++));
             now_ += std::chrono::seconds(1);
             ASSERT_EQ(k.PruneArchives(), ArchiveKeeper::Pass::Done);
             const size_t files = Listing(0).size();
             ASSERT_GE(files, left) << c.what << ": an image was deleted at tick " << tick;
-            if (c.atOnce) {
-                ASSERT_EQ(files, std::min<size_t>(left + size_t(tick), 120)) << c.what << " at tick " << tick;
-                // A vanished name has the folder read again: the bar shows what is there.
-                if (tick > 1) {
-                    ASSERT_EQ(size_t(settings.ArchiveCount[0]), files) << c.what << " at tick " << tick;
+            if (c.exactFrom != 0 && tick >= c.exactFrom) {
+                ASSERT_EQ(size_t(settings.ArchiveCount[0]), files) << c.what << " at tick " << tick;
+                if (tick > c.exactFrom) {
+                    ASSERT_EQ(files, std::min<size_t>(before + 1, 120)) << c.what << " at tick " << tick;
                 }
             }
+            before = files;
         }
         ASSERT_EQ(k.PruneArchives(), ArchiveKeeper::Pass::Done);
         EXPECT_EQ(Listing(0).size(), 120u) << c.what;
