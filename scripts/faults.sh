@@ -3,18 +3,23 @@
 #   full-disk        the archive folder on a full filesystem (a small tmpfs;
 #                    skipped where mounting is not allowed), then enlarged
 #   read-only        the archive folder made read-only, then writable again
-#   deleted-folder   the archive folder deleted while recording, then made again
+#   deleted-folder   the archive folder deleted while recording
+#   missing-folder   settings written by a script, naming folders never made
+#   outside-removal  most of the archive removed by hand while recording
 #   garbled-settings the settings store truncated and garbled before start
-#   clock-back       the wall clock stepped back an hour while recording
+#   clock-back-small the wall clock stepped back by less than the retention
+#   clock-back-large the wall clock stepped back an hour, far more than it
 # Every run passes when the recorder keeps running and keeps processing
 # frames (its static file keeps being rewritten), no partial JPEG exists
 # under a final name, the static file stays whole, archiving resumes by
-# itself once the fault is gone, the recorder stops cleanly on SIGTERM, and
-# every settings file is whole. Runs that leave the archive alone also need
-# "LastArchiveSize" to equal the files on disk. Exit 77 means skipped.
+# itself once the fault is gone (the recorder makes a missing folder again),
+# a saving failure is said once on standard error when it starts and once
+# when it ends, the recorder stops cleanly on SIGTERM, every settings file
+# is whole, and (but for garbled settings) "LastArchiveSize" equals the
+# files on disk. Exit 77 means skipped.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-NAME="${1:?usage: faults.sh full-disk|read-only|deleted-folder|garbled-settings|clock-back}"
+NAME="${1:?usage: faults.sh full-disk|read-only|deleted-folder|missing-folder|outside-removal|garbled-settings|clock-back-small|clock-back-large}"
 
 source "$here/lib/recorder.sh"
 recorder_binary
@@ -55,7 +60,6 @@ seed_one() { seed_recorder A 100 1; }
 
 archive_at_least() { [ "$(archive_count A)" -ge "$1" ]; }
 archive_above() { [ "$(archive_count A)" -gt "$1" ]; }
-archive_at_most() { [ "$(archive_count A)" -le "$1" ]; }
 archive_fs_full() { [ "$(df -k --output=avail "$ARCHIVE" | tail -1)" -eq 0 ]; }
 # Appends zeros to a file beside the images until the filesystem is full.
 fill_up() { cat /dev/zero >>"$ARCHIVE/filler.bin" 2>/dev/null || true; }
@@ -82,6 +86,45 @@ no_archive_growth_for() { # seconds
   local before; before="$(archive_count A)"
   sleep "$1"
   [ "$(archive_count A)" -eq "$before" ] || fail "archive images appeared while the fault lasted"
+}
+
+# Archive names of camera A, oldest first by the time and number they carry.
+archive_names_oldest_first() {
+  { cd "$ARCHIVE" 2>/dev/null && ls -1 -- *-Cam1A.jpg 2>/dev/null || true; } |
+    awk '{ dash = index($0, "-"); print substr($0, 1, 10), substr($0, 11, dash - 11) + 0, $0 }' |
+    sort -k1,1n -k2,2n | awk '{ print $3 }'
+}
+
+# COUNT small whole JPEGs named as saved AGE seconds ago and after, one a second.
+prefill_archive() { # count age
+  mkdir -p "$ARCHIVE"
+  local now i; now="$(date +%s)"
+  for ((i = 0; i < $1; i++)); do
+    printf '\xff\xd8\xff\xd9' >"$ARCHIVE/$((now - $2 + i))0-Cam1A.jpg"
+  done
+}
+
+# How many of the named images are gone.
+gone_count() { # names...
+  local f n=0
+  for f in "$@"; do [ -e "$ARCHIVE/$f" ] || n=$((n + 1)); done
+  echo "$n"
+}
+at_least_gone() { # count names...
+  local want="$1"; shift
+  [ "$(gone_count "$@")" -ge "$want" ]
+}
+
+# Lines of the recorder's standard error that match.
+log_lines() { grep -c -- "$1" "$SANDBOX/recorder.log" 2>/dev/null || true; }
+
+# Saving into the archive failed, and worked again: each said exactly once.
+said_once_each() { # what
+  local failing again
+  failing="$(log_lines 'camera A is not recording: ')"
+  again="$(log_lines 'camera A is recording again')"
+  [ "$failing" -eq 1 ] || fail "$1: the saving failure was said $failing times on standard error, not once"
+  [ "$again" -eq 1 ] || fail "$1: the end of the saving failure was said $again times on standard error, not once"
 }
 
 finish() { # check-counters: yes|no
@@ -123,6 +166,7 @@ full-disk)
   archive_resumes "after the filesystem was enlarged"
   still_processing "after the filesystem was enlarged"
   finish yes
+  said_once_each "full disk"
   ;;
 read-only)
   # Permissions do not bind root, so the recorder runs as an unprivileged user.
@@ -152,6 +196,7 @@ read-only)
   chmod 0755 "$ARCHIVE"
   archive_resumes "after the folder became writable"
   finish yes
+  said_once_each "read-only folder"
   ;;
 deleted-folder)
   seed_one
@@ -163,15 +208,55 @@ deleted-folder)
   # the recorder creating a temporary file in it (rm then fails on ENOTEMPTY).
   mv "$ARCHIVE" "$SANDBOX/gone"
   rm -rf "$SANDBOX/gone" 2>/dev/null || true
-  sleep 2
+  step "the recorder makes it again at its next save"
+  WAIT_LIMIT=20 wait_until archive_at_least 3 || fail "no archive images after the folder was deleted"
   still_processing "archive folder deleted"
-  [ ! -e "$ARCHIVE" ] || [ "$(archive_count A)" -eq 0 ] || fail "images appeared in a deleted folder"
-  step "archive folder made again"
-  mkdir -p "$ARCHIVE"
-  archive_resumes "after the folder was made again"
-  # Files removed behind the recorder's back leave its count high until the
-  # camera is counted again (at the next start): the counters are not compared.
-  finish no
+  finish yes
+  ;;
+missing-folder)
+  # Settings as a script writes them: folders named, never made.
+  seed_one
+  STATIC="$HOME/Cameras/never/made/Cam1A.jpg"
+  rmdir "$ARCHIVE"
+  reg_write_key "$(camera_key A)" \
+    "\"MuxerInputs\"=$(reg_le32 1)" \
+    "\"EnableStaticSave\"=$(reg_le32 1)" \
+    "\"EnableArchving\"=$(reg_le32 1)" \
+    "\"StaticPathFile\"=\"$STATIC\"" \
+    "\"ArchivePath\"=\"$ARCHIVE/\"" \
+    "\"Minutes\"=$(reg_le32 1)"
+  start_recorder
+  recorder_ready || true
+  step "static file and archive in folders that do not exist"
+  started_recording || true
+  still_processing "folders made by the recorder"
+  finish yes
+  ;;
+outside-removal)
+  seed_one
+  # 570 older images already in the archive: with 600 allowed (one minute at
+  # 100 ms) the recorder deletes one image for every new one within seconds.
+  prefill_archive 570 2000
+  start_recorder
+  recorder_ready || true
+  started_recording || true
+  WAIT_LIMIT=30 wait_until archive_at_least 600 || fail "the archive never reached its retention"
+  step "all but the newest 60 images removed by hand"
+  mapfile -t names < <(archive_names_oldest_first)
+  for ((i = 0; i < ${#names[@]} - 60; i++)); do rm -f "$ARCHIVE/${names[i]}"; done
+  left="$(archive_count A)"
+  # The archive grows back, one image per save, instead of losing every new one.
+  samples=() lowest="$left"
+  grew_back() {
+    local n; n="$(archive_count A)"
+    samples+=("$n"); [ "$n" -lt "$lowest" ] && lowest="$n"
+    [ "$n" -ge $((left + 30)) ]
+  }
+  WAIT_LIMIT=30 wait_until grew_back || fail "the archive did not grow back after the removal (samples: ${samples[*]:0:40} ...)"
+  echo "images after the removal, every 0.1 s: ${samples[*]:0:80}"
+  [ "$lowest" -ge $((left - 5)) ] || fail "images were deleted after the removal: $left left, $lowest at the lowest"
+  still_processing "after the removal"
+  finish yes
   ;;
 garbled-settings)
   seed_one
@@ -200,7 +285,7 @@ garbled-settings)
   recorder_alive || fail "the recorder died on its own saved settings"
   finish no
   ;;
-clock-back)
+clock-back-small|clock-back-large)
   lib=""
   for candidate in /usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1 /usr/lib/*/faketime/libfaketimeMT.so.1; do
     [ -e "$candidate" ] && { lib="$candidate"; break; }
@@ -209,32 +294,46 @@ clock-back)
     echo "SKIPPED: libfaketime is not installed (Debian package libfaketime)"
     exit 77
   fi
-  seed_one
-  # 590 older images already in the archive: with 600 allowed (one minute
-  # at 100 ms) the recorder starts deleting within a few seconds.
-  mkdir -p "$ARCHIVE"
-  now="$(date +%s)"
-  for ((i = 0; i < 590; i++)); do
-    printf '\xff\xd8\xff\xd9' >"$ARCHIVE/$((now - 2000 + i))0-Cam1A.jpg"
-  done
+  # Small: back 60 s with two minutes kept, so the images from before the
+  # step are still the newest footage. Large: back an hour with one minute kept.
+  if [ "$NAME" = clock-back-small ]; then minutes=2 back=60; else minutes=1 back=3600; fi
+  kept=$((minutes * 600))
+  seed_recorder A 100 "$minutes"
+  # Older images, thirty short of the retention: the recorder starts deleting
+  # within a few seconds, once it has saved thirty of its own.
+  prefill_archive $((kept - 30)) 5000
   offset_file="$SANDBOX/faketime"
   echo "+0" >"$offset_file"
   RECORDER_PREFIX=(env LD_PRELOAD="$lib" FAKETIME_TIMESTAMP_FILE="$offset_file" FAKETIME_NO_CACHE=1 DONT_FAKE_MONOTONIC=1 FAKETIME_DONT_FAKE_MONOTONIC=1)
   start_recorder
   recorder_ready || true
   started_recording || true
-  WAIT_LIMIT=30 wait_until archive_at_most 600 || true
-  step "clock stepped back an hour"
-  echo "-3600" >"$offset_file"
-  step_time=$(( $(date +%s) - 3600 ))
-  sleep 6
-  # Images named after the step carry times an hour back: the newest images.
-  mapfile -t newest < <(cd "$ARCHIVE" && ls | awk -v t="$step_time" -F- '{ if (substr($1, 1, length($1) - 1) + 0 <= t + 60 && substr($1, 1, length($1) - 1) + 0 >= t - 5) print }')
-  [ "${#newest[@]}" -ge 10 ] || fail "too few images after the clock step (${#newest[@]})"
-  sleep 4
-  for f in "${newest[@]}"; do
-    [ -e "$ARCHIVE/$f" ] || { fail "retention deleted a newest image: $f"; break; }
-  done
+  WAIT_LIMIT=30 wait_until archive_at_least "$kept" || fail "the archive never reached its retention"
+  # The images of the last 20 s before the step: what someone looks for.
+  step_time="$(date +%s)"
+  mapfile -t recent < <(archive_names_oldest_first | awk -v t="$step_time" '{ s = substr($0, 1, 10) + 0; if (s >= t - 20) print }')
+  [ "${#recent[@]}" -ge 10 ] || fail "too few images before the clock step (${#recent[@]})"
+  step "clock stepped back $back s, $minutes min kept"
+  echo "-$back" >"$offset_file"
+  # The order of deletion is settled when the folder is listed: at start, as
+  # after a power cut that the clock correction came with.
+  step "recorder restarted on the stepped clock"
+  stop_recorder_cleanly
+  start_recorder
+  recorder_ready || true
+  mapfile -t before_step < <(archive_names_oldest_first)
+  # Thirty deletions after the step, then see which images went.
+  WAIT_LIMIT=30 wait_until at_least_gone 30 "${before_step[@]}" || fail "fewer than 30 images deleted after the step"
+  recent_gone="$(gone_count "${recent[@]}")"
+  echo "images of the last 20 s before the step deleted: $recent_gone of ${#recent[@]}"
+  if [ "$NAME" = clock-back-small ]; then
+    [ "$recent_gone" -eq 0 ] || fail "retention deleted $recent_gone of the ${#recent[@]} newest images from before the step"
+  fi
+  # Images named after the step carry times $back s back: the newest images.
+  mapfile -t after_step < <(cd "$ARCHIVE" && ls | awk -v t="$((step_time - back))" '{ s = substr($0, 1, 10) + 0; if (s >= t - 5 && s <= t + 60) print }')
+  [ "${#after_step[@]}" -ge 10 ] || fail "too few images after the clock step (${#after_step[@]})"
+  WAIT_LIMIT=30 wait_until at_least_gone 60 "${before_step[@]}" || fail "fewer than 60 images deleted after the step"
+  [ "$(gone_count "${after_step[@]}")" -eq 0 ] || fail "retention deleted images saved after the step"
   still_processing "after the clock step"
   finish yes
   ;;
