@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QThread>
 
+#include <atomic>
+
 #include <functional>
 #include <memory>
 
@@ -64,6 +66,7 @@ private:
     CThreadRegistry& registry_;
     const ThreadId id_;
     std::unique_ptr<Receiver> receiver_; // lives on the worker thread
+    std::atomic<int> waitingMessages_{0}; // posted to this worker and not yet delivered; any thread
     QTimer* timer_ = nullptr;            // created and destroyed inside run()
 };
 
