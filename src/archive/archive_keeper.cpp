@@ -298,7 +298,7 @@ bool ArchiveKeeper::RelistDue(int camera) const
     const auto took = listingTook_[camera];
     if (settling_[camera] && since >= std::max<std::chrono::steady_clock::duration>(kSettleEvery, 10 * took))
         return true;
-    return since >= std::max<std::chrono::steady_clock::duration>(kRelistEvery, 100 * took);
+    return since >= std::max<std::chrono::steady_clock::duration>(kRelistEvery, kRelistShare * took);
 }
 
 bool ArchiveKeeper::ReadCounters(int camera, Counters& counters)

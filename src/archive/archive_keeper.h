@@ -62,7 +62,7 @@ public:
     int32_t ExpectedCount(int camera) const { return expectedCount_[camera]; }
     bool Counted(int camera) const { return counted_[camera]; }
     // Folder listings made so far; the steady state makes one each time the
-    // held names run out, and one a minute or so to check the counters.
+    // held names run out, and one every ten minutes or so to check the counters.
     int64_t ListingCount() const { return listings_; }
     // Names of the last listing still held for deletion.
     size_t HeldNames(int camera) const { return oldest_[camera].Size(); }
@@ -76,11 +76,14 @@ public:
     static constexpr size_t kWindowNames = 4096;
     static constexpr size_t kNamesPerHeld = 32;
     static constexpr size_t kMaxHeldNames = 65536;
-    // Each camera's folder is listed again this often, or after a hundred
+    // Each camera's folder is listed again this often, or after a thousand
     // times as long as its last listing took where that is longer (at most
-    // a hundredth of the thread's time), so that images removed behind the
-    // recorder's back leave the count.
-    static constexpr std::chrono::seconds kRelistEvery{60};
+    // a thousandth of a core: a recorder saving once a second must stay
+    // light), so that images removed behind the recorder's back leave the
+    // count. The oldest images, the usual ones to go, are noticed at once
+    // by the deletions that find them gone.
+    static constexpr std::chrono::seconds kRelistEvery{600};
+    static constexpr int kRelistShare = 1000;
     // While files come and go behind its back (someone removing a day of
     // images one by one), a folder is listed again this often, or after ten
     // times as long as its last listing took where that is longer.
