@@ -6,6 +6,10 @@
 #   a  one camera, 640x480, saving every 100 ms: overlay, static file, archive
 #   b  four multiplexed cameras at 100 ms, 320x240, the same saving
 #   c  one camera, 1920x1080, saving once a second, window hidden (-m)
+#   v  scenario a on a real driver: the kernel's vivid in the virtual
+#      machine of scripts/vivid.sh, its webcam input in YUYV ("640x480 16
+#      bit"), against the test pattern in the same format and the road, all
+#      measured in that machine (emulated, so only the ratios mean much)
 # and prints the process's CPU time per saved frame next to road_bench's
 # whole road of one frame of the same size, with their ratios: the road in a
 # tight loop (median of three repetitions, caches warm) and the road paced at
@@ -108,6 +112,18 @@ for s in "${scenarios[@]}"; do
     run A 1000 "1920x1080 24 bit" -m
     report "c (one camera, 1920x1080, 1 s, hidden)" 1920 1080
     awk -v c="$cpu_s" -v s="$SPAN" 'BEGIN { printf "c: %.2f%% of one core\n", 100 * c / s }'
+    ;;
+  v)
+    out="$(VIVID_BENCH="$SPAN" VIVID_RECORDER="$VISTREL_BIN" VIVID_DEVICES="$(dirname "$VISTREL_BIN")/vistrel-devices" \
+      VIVID_TESTS="$(dirname "$VISTREL_BIN")/tests/vivid/vivid_tests" VIVID_ROAD="$road" \
+      "$here/../scripts/vivid.sh" 2>&1)" || { echo "$out" | tail -20; fail "the vivid run failed"; continue; }
+    awk -v span="$SPAN" -v hz="$hz" '
+      /^bench device=/ { split($2, d, "="); split($3, t, "="); split($4, f, "="); ms[d[2]] = f[2] > 0 ? t[2] * 1000 / hz / f[2] : 0; n[d[2]] = f[2] }
+      $1 == "BM_FrameRoad/640/480_median" { road = $4 * ($5 == "ns" ? 1e-6 : $5 == "us" ? 1e-3 : $5 == "ms" ? 1 : 1000) }
+      END {
+        printf "v (vivid YUYV 640x480, 100 ms, in the virtual machine): %d frames in %d s\n", n[0], span
+        printf "  %.2f ms CPU per saved frame; the test pattern in the same format %.2f ms; road %.2f ms in a loop (%.2fx)\n",
+          ms[0], ms[1], road, (road > 0 ? ms[0] / road : 0) }' <<<"$out"
     ;;
   *) echo "unknown scenario: $s" >&2; exit 2 ;;
   esac

@@ -10,13 +10,15 @@
 # (default: the build folder, built first); the extracted kernel and the
 # console log live in VIVID_CACHE (default build/vivid). Exit 77: the
 # machine cannot run the virtual machine (the reason is printed).
+# VIVID_BENCH=SECONDS runs only the benchmark of bench/process_bench.sh in
+# the guest (road_bench from VIVID_ROAD, default beside the recorder).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
 source "$here/common.sh"
 if [ -z "${VIVID_TESTS:-}" ]; then
   vistrel_install_deps
-  vistrel_build --target vistrel vistrel-devices vivid_tests
+  vistrel_build --target vistrel vistrel-devices vivid_tests ${VIVID_BENCH:+road_bench}
 fi
 RECORDER="${VIVID_RECORDER:-$VISTREL_BUILD/vistrel}"
 DEVICES="${VIVID_DEVICES:-$VISTREL_BUILD/vistrel-devices}"
@@ -96,11 +98,17 @@ copy_libraries() { # binary...
     done
   done
 }
-for program in "$RECORDER" "$DEVICES" "$TESTS"; do
+programs=("$RECORDER" "$DEVICES" "$TESTS")
+if [ -n "${VIVID_BENCH:-}" ]; then
+  ROAD="${VIVID_ROAD:-$(dirname "$RECORDER")/bench/road_bench}"
+  programs+=("$ROAD")
+  echo "$VIVID_BENCH" >"$root/vivid/bench"
+fi
+for program in "${programs[@]}"; do
   [ -x "$program" ] || { echo "FAIL: $program is not built"; exit 1; }
   cp "$program" "$root/vivid/bin/"
 done
-copy_libraries "$RECORDER" "$DEVICES" "$TESTS"
+copy_libraries "${programs[@]}"
 qt_plugins="$(dirname "$(find /usr/lib -path '*qt6/plugins/platforms/libqoffscreen.so' | head -1)")"
 [ -d "$qt_plugins" ] || { echo "FAIL: Qt's offscreen platform plugin is missing"; exit 1; }
 mkdir -p "$root$qt_plugins"
@@ -120,7 +128,7 @@ timeout 600 qemu-system-x86_64 -machine pc,accel=tcg -cpu max -smp 2 -m 2048 \
   -append "console=ttyS0 panic=-1 quiet loglevel=3" </dev/null
 qemu_rc=$?
 set -e
-tr -d '\r' <"$console" >"$console.txt"
+tr -d '\r' <"$console" | sed 's/\x1b\[[0-9;]*m//g' >"$console.txt"
 mv "$console.txt" "$console"
 
 failures=()
@@ -129,6 +137,14 @@ section() { sed -n "/^=== vivid $1 ===\$/,/^=== vivid $1 rc=/p" "$console"; }
 
 [ "$qemu_rc" -eq 0 ] || fail "the virtual machine did not power off by itself (QEMU status $qemu_rc)"
 grep -q '^=== vivid insmod' "$console" && fail "a module did not load: $(grep '^=== vivid insmod' "$console")"
+
+if [ -n "${VIVID_BENCH:-}" ]; then
+  # Printed for bench/process_bench.sh, which turns it into its figures.
+  section bench
+  grep -q '^=== vivid bench rc=0 ===$' "$console" || fail "the benchmark did not finish in the guest"
+  [ ${#failures[@]} -eq 0 ] || { printf '  - %s\n' "${failures[@]}"; tail -40 "$console"; exit 1; }
+  exit 0
+fi
 
 devices="$(section devices)"
 echo "--- vistrel-devices in the guest ---"

@@ -37,7 +37,7 @@ report_run() { # heading-when-failed line-when-passed
   if [ ${#failures[@]} -gt 0 ]; then
     echo "$1:"
     printf '  - %s\n' "${failures[@]}"
-    echo "--- recorder output ---"; tail -20 "$SANDBOX/recorder.log" || true
+    [ -n "${SANDBOX:-}" ] && { echo "--- recorder output ---"; tail -20 "$SANDBOX/recorder.log" || true; }
     exit 1
   fi
   echo "$2"
