@@ -48,13 +48,30 @@ window_known() { [ -n "$(main_window)" ]; }
 map_state() { xwininfo -id "$1" | sed -n 's/^ *Map State: //p'; }
 viewable() { [ "$(map_state "$W")" = IsViewable ]; }
 iconic() { xprop -id "$W" WM_STATE 2>/dev/null | grep -q "Iconic"; }
-# The place of our icon in the notification area: the vistrel window inside trayer's panel.
-icon_centre() {
-  xwininfo -root -tree | awk '/"panel": \("panel" "trayer"\)/ { inpanel = 1; next }
-    inpanel && /"vistrel": \("vistrel" "vistrel"\)/ {
-      split($NF, a, "+"); split($(NF - 1), s, "[x+]"); print a[2] + int(s[1] / 2), a[3] + int(s[2] / 2); exit }'
+# Our icon in the notification area: the vistrel window inside trayer's
+# panel, looked for in the panel's own subtree only (the windows listed
+# after that subtree are other top-level windows, ours among them).
+# Prints its id and the centre of its place on the screen.
+icon_in_panel() {
+  xwininfo -root -tree | awk '
+    /"panel": \("panel" "trayer"\)/ { depth = match($0, /[^ ]/); next }
+    depth && NF && match($0, /[^ ]/) <= depth { exit }
+    depth && /"vistrel": \("vistrel" "vistrel"\)/ {
+      split($NF, a, "+"); split($(NF - 1), s, "[x+]"); print $1, a[2] + int(s[1] / 2), a[3] + int(s[2] / 2); exit }'
 }
-icon_there() { [ -n "$(icon_centre)" ]; }
+# The icon is there to click once trayer has mapped it and stopped moving
+# it: trayer docks it at the panel's corner first and moves it to its slot
+# a moment later, and a click in between lands on the empty panel.
+icon_there() {
+  local first id
+  first="$(icon_in_panel)"
+  [ -n "$first" ] || return 1
+  id="${first%% *}"
+  [ "$(map_state "$id")" = IsViewable ] || return 1
+  sleep 0.5
+  [ "$(icon_in_panel)" = "$first" ]
+}
+icon_centre() { icon_in_panel | cut -d' ' -f2-; }
 # x y width height of the window's frame, from the client geometry and the frame extents.
 frame_of() {
   local x y w h left right top bottom
