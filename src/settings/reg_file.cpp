@@ -140,8 +140,13 @@ public:
     {
         RegFile file;
         int sections = 0;
+        bool firstLine = true;
         for (std::string_view raw; NextLine(raw);) {
             const std::string_view line = Trim(raw);
+            if (!line.empty() && firstLine) {
+                firstLine = false;
+                file.header = line == kHeader;
+            }
             if (line.empty() || line.front() == ';' || (line == kHeader && sections == 0))
                 continue;
             if (line.front() == '[') {
@@ -158,6 +163,7 @@ public:
                 ++file.skippedLines;
                 continue;
             }
+            ++file.valueLines;
             if (RegEntry* existing = find(file, entry.name))
                 existing->value = std::move(entry.value);
             else
@@ -168,6 +174,8 @@ public:
 
 private:
     // The next line without its line break; false at the end of the text.
+    // Every carriage return before the line feed goes too: a file passed
+    // through two converters ends its lines in \r\r\n.
     bool NextLine(std::string_view& line)
     {
         if (rest_.empty())
@@ -175,7 +183,7 @@ private:
         const size_t end = rest_.find('\n');
         line = rest_.substr(0, end);
         rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
-        if (!line.empty() && line.back() == '\r')
+        while (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         return true;
     }
@@ -298,6 +306,18 @@ bool IsStorableValueName(std::string_view name)
 RegFile ParseRegFile(std::string_view text)
 {
     return Parser(text).Run();
+}
+
+const char* WhyNotAKeyFile(const RegFile& file)
+{
+    // A file with no key and no value line in it (empty, or blank) holds
+    // nothing that a new file could lose.
+    const bool holdsLines = !file.keyName.empty() || file.valueLines > 0 || file.skippedLines > 0;
+    if (!file.header && holdsLines)
+        return "it lacks the REGEDIT4 header";
+    if (file.skippedLines > file.valueLines)
+        return "most of its lines cannot be read";
+    return nullptr;
 }
 
 std::string FormatRegFile(const RegFile& file)

@@ -32,6 +32,8 @@ struct RegEntry {
 struct RegFile {
     std::string keyName;          // the text between the brackets, e.g. "HKEY_LOCAL_MACHINE\Software"
     std::vector<RegEntry> values; // in the order of their first write
+    bool header = false;          // the first line that is not blank is REGEDIT4
+    int valueLines = 0;           // lines (continued lists as one) read as values, repeated names included
     int skippedLines = 0;         // lines that could not be parsed (and were left out)
 };
 
@@ -39,8 +41,14 @@ struct RegFile {
 // throws or crashes; a line it cannot parse is counted and skipped, and
 // values after a second [key] line are ignored because they belong to
 // another key. A name written twice keeps its first position and the later
-// value.
+// value. Lines may end in any number of carriage returns before the line feed.
 RegFile ParseRegFile(std::string_view text);
+
+// Why a parsed file is not a key file at all, or nullptr when it is one:
+// it has lines but not the REGEDIT4 header, or more lines skipped than read
+// as values (single bad lines in a good file are only skipped). The caller
+// must not replace such a file without keeping it.
+const char* WhyNotAKeyFile(const RegFile& file);
 
 // The REGEDIT4 text of one key: header, blank line, [key], one value a line.
 // A REG_SZ that the quoted form cannot carry (no single terminating zero, or

@@ -128,6 +128,42 @@ TEST(ParseRegFile, AcceptsEmptyAndHeaderlessInput)
     EXPECT_EQ(file.values[0].value.data, Bytes("x"));
 }
 
+// A file passed through two line-end converters still reads whole. A file
+// without its header, or with more bad lines than values, is not a key file;
+// one with nothing in it has nothing to lose and counts as an empty key.
+TEST(ParseRegFile, CarriageReturnsEndLinesAndOnlyRealKeyFilesCount)
+{
+    const RegFile converted
+        = ParseRegFile("REGEDIT4\r\r\n\r\r\n[K]\r\r\n\"A\"=hex:01,\\\r\r\n  02\r\r\n\"B\"=\"b\"\r\r\n");
+    EXPECT_EQ(converted.keyName, "K");
+    EXPECT_EQ(converted.skippedLines, 0);
+    ASSERT_EQ(converted.values.size(), 2u);
+    EXPECT_EQ(converted.values[0].value.data, (std::vector<uint8_t>{1, 2}));
+    EXPECT_EQ(converted.values[1].value.data, Bytes("b"));
+    EXPECT_EQ(WhyNotAKeyFile(converted), nullptr);
+
+    const char* const kNoHeader = "it lacks the REGEDIT4 header";
+    const char* const kMostlyBad = "most of its lines cannot be read";
+    const struct {
+        const char* text;
+        const char* why; // nullptr: a key file
+    } cases[] = {
+        {"", nullptr},
+        {"\n\r\n", nullptr},
+        {"REGEDIT4\n", nullptr},
+        {"\"A\"=\"x\"\n", kNoHeader},
+        {"\n[K]\n\"A\"=\"x\"\n", kNoHeader},
+        {"REGEDIT5\n\n[K]\n\"A\"=\"x\"\n", kNoHeader},
+        {"REGEDIT4\n\n[K]\n\"A\"=\"x\"\ngarbage\n", nullptr}, // half: a good file with one bad line
+        {"REGEDIT4\n\n[K]\n\"A\"=\"x\"\ngarbage\n\"B\"=hex:zz\n", kMostlyBad},
+        {"REGEDIT4\n\n[K]\ngarbage\n", kMostlyBad},
+    };
+    for (const auto& c : cases) {
+        const char* why = WhyNotAKeyFile(ParseRegFile(c.text));
+        EXPECT_STREQ(why, c.why) << c.text;
+    }
+}
+
 TEST(FormatRegFile, WritesTheRegistryExportLayout)
 {
     RegFile file;
