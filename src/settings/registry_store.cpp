@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <vector>
 
 #include <fcntl.h>
@@ -20,9 +21,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A key file far beyond anything this program writes is treated as
-// unreadable rather than read into memory.
-constexpr off_t kMaxKeyFileBytes = 16 * 1024 * 1024;
+// A key file far beyond anything this program writes (a full key is a few
+// kilobytes) is not a key file; it is not read into memory.
+constexpr off_t kMaxKeyFileBytes = 1024 * 1024;
 
 std::string EnvOrEmpty(const char* name)
 {
@@ -161,51 +162,108 @@ fs::path DefaultRegistryFolder()
 
 namespace {
 
-// The file of one key: Ok with its values; Ok and no values when the key has
-// no file; AccessDenied when it exists but cannot be read. When the file
-// exists, info receives its fstat.
-RegStatus LoadKeyFile(const fs::path& keyFolder, RegFile& file, struct stat& info)
+RegStatus StatusOf(int error)
 {
-    file = RegFile{};
-    const fs::path path = keyFolder / kValuesFileName;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENOENT)
-            return RegStatus::Ok;
-        qCInfo(lcSettings, "cannot read %s: %s", path.c_str(), std::strerror(errno));
+    switch (error) {
+    case 0:
+        return RegStatus::Ok;
+    case -ENOENT:
+    case -ENOTDIR:
+        return RegStatus::FileNotFound;
+    case -EINVAL:
+        return RegStatus::InvalidParameter;
+    default:
         return RegStatus::AccessDenied;
     }
+}
+
+// The file of one key: 0 with its values (none when the key has no file), or
+// -errno when it exists but cannot be read, or is not a regular file (a
+// named pipe is opened without waiting for a writer). A file that is not a
+// key file gives 0, no values and the reason in notAKeyFile. When the file
+// exists, info receives its fstat.
+int LoadKeyFile(const fs::path& keyFolder, RegFile& file, std::string& notAKeyFile, struct stat& info)
+{
+    file = RegFile{};
+    notAKeyFile.clear();
+    const fs::path path = keyFolder / kValuesFileName;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            return 0;
+        qCInfo(lcSettings, "cannot read %s: %s", path.c_str(), std::strerror(error));
+        return -error;
+    }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxKeyFileBytes) {
-        qCInfo(lcSettings, "%s is not a key file this store can read", path.c_str());
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        qCInfo(lcSettings, "%s is not a regular file", path.c_str());
         ::close(fd);
-        return RegStatus::AccessDenied;
+        return -error;
     }
     info = st;
     std::string text;
-    text.reserve(size_t(st.st_size));
+    bool tooLarge = st.st_size > kMaxKeyFileBytes;
+    if (!tooLarge)
+        text.reserve(size_t(st.st_size));
     char buffer[8192];
-    while (true) {
+    while (!tooLarge) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
+            const int error = errno;
             ::close(fd);
-            return RegStatus::AccessDenied;
+            return -error;
         }
-        if (n == 0 || text.size() + size_t(n) > size_t(kMaxKeyFileBytes))
+        if (n == 0)
             break;
+        tooLarge = text.size() + size_t(n) > size_t(kMaxKeyFileBytes);
         text.append(buffer, size_t(n));
     }
     ::close(fd);
-    file = ParseRegFile(text);
-    if (file.skippedLines > 0)
+    if (tooLarge) {
+        notAKeyFile = "it is over 1 MiB";
+    } else {
+        file = ParseRegFile(text);
+        if (const char* why = WhyNotAKeyFile(file)) {
+            notAKeyFile = why;
+            file = RegFile{};
+        }
+    }
+    if (!notAKeyFile.empty())
+        qCInfo(lcSettings, "%s is not a key file: %s", path.c_str(), notAKeyFile.c_str());
+    else if (file.skippedLines > 0)
         qCInfo(lcSettings, "%s: %d unreadable lines skipped", path.c_str(), file.skippedLines);
-    return RegStatus::Ok;
+    return 0;
 }
 
-// Replaces the key's file atomically; false on failure.
-bool SaveKeyFile(const fs::path& keyFolder, const RegFile& file)
+// Renames the key's file that is not a key file to a name of its own,
+// values.reg.unreadable-<local time>, never over an earlier one. 0 or -errno.
+int KeepAside(const fs::path& keyFolder, fs::path& keptAs)
+{
+    const time_t now = ::time(nullptr);
+    tm local {};
+    char stamp[32] = "0";
+    if (::localtime_r(&now, &local))
+        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const fs::path file = keyFolder / kValuesFileName;
+    const std::string base = file.string() + ".unreadable-" + stamp;
+    for (int n = 1; n < 1000; ++n) {
+        keptAs = n == 1 ? base : base + "-" + std::to_string(n);
+        struct stat st {};
+        if (::lstat(keptAs.c_str(), &st) == 0)
+            continue;
+        if (::rename(file.c_str(), keptAs.c_str()) != 0)
+            return -errno;
+        return 0;
+    }
+    return -EEXIST;
+}
+
+// Replaces the key's file atomically; 0 or -errno.
+int SaveKeyFile(const fs::path& keyFolder, const RegFile& file)
 {
     static std::atomic<unsigned> counter{0};
     const std::string text = FormatRegFile(file);
@@ -221,11 +279,13 @@ bool SaveKeyFile(const fs::path& keyFolder, const RegFile& file)
             break;
     }
     if (fd < 0) {
-        qCInfo(lcSettings, "cannot write in %s: %s", keyFolder.c_str(), std::strerror(errno));
-        return false;
+        const int error = errno;
+        qCInfo(lcSettings, "cannot write in %s: %s", keyFolder.c_str(), std::strerror(error));
+        return -error;
     }
+    errno = 0; // a write that makes no progress sets none: that is EIO below
     bool written = WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-    int error = written ? 0 : errno;
+    int error = written ? 0 : (errno != 0 ? errno : EIO);
     if (::close(fd) != 0 && written) {
         written = false;
         error = errno;
@@ -233,19 +293,17 @@ bool SaveKeyFile(const fs::path& keyFolder, const RegFile& file)
     if (!written) {
         qCInfo(lcSettings, "cannot write %s: %s", temp.c_str(), std::strerror(error));
         ::unlink(temp.c_str());
-        errno = error;
-        return false;
+        return -error;
     }
     const fs::path target = keyFolder / kValuesFileName;
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         const int renameErrno = errno;
         qCInfo(lcSettings, "cannot replace %s: %s", target.c_str(), std::strerror(renameErrno));
         ::unlink(temp.c_str());
-        errno = renameErrno;
-        return false;
+        return -renameErrno;
     }
     SyncFolder(keyFolder); // makes the rename itself survive a power cut
-    return true;
+    return 0;
 }
 
 } // namespace
@@ -257,15 +315,15 @@ RegistryStore::RegistryStore(fs::path folder)
 
 RegistryStore::~RegistryStore() = default;
 
-RegStatus RegistryStore::resolveKey(RegistryRoot root, std::string_view keyPath, bool create, fs::path& folder,
-                                    std::string* keyName) const
+int RegistryStore::resolveKey(RegistryRoot root, std::string_view keyPath, bool create, fs::path& folder,
+                              std::string* keyName) const
 {
     const std::string_view rootName = RootName(root);
     std::vector<std::string_view> parts;
     if (rootName.empty() || !SplitKeyPath(keyPath, parts))
-        return RegStatus::InvalidParameter;
+        return -EINVAL;
     if (folder_.empty())
-        return create ? RegStatus::AccessDenied : RegStatus::FileNotFound;
+        return create ? -EACCES : -ENOENT;
 
     std::error_code ec;
     fs::path current = folder_ / std::string(rootName);
@@ -278,24 +336,25 @@ RegStatus RegistryStore::resolveKey(RegistryRoot root, std::string_view keyPath,
         folder = std::move(exact);
         if (keyName)
             *keyName = parts.empty() ? std::string(rootName) : std::string(rootName) + '\\' + std::string(keyPath);
-        return RegStatus::Ok;
+        return 0;
     }
 
     if (create) {
         fs::create_directories(folder_, ec);
         if (::mkdir(current.c_str(), 0777) != 0 && errno != EEXIST)
-            return RegStatus::AccessDenied;
+            return -errno;
     }
     std::string name(rootName);
     for (std::string_view part : parts) {
         fs::path child;
         if (!FindChildFolder(current, part, child)) {
             if (!create)
-                return RegStatus::FileNotFound;
+                return -ENOENT;
             child = current / std::string(part);
             if (::mkdir(child.c_str(), 0777) != 0 && !(errno == EEXIST && fs::is_directory(child, ec))) {
-                qCInfo(lcSettings, "cannot create key folder %s", child.c_str());
-                return RegStatus::AccessDenied;
+                const int error = errno;
+                qCInfo(lcSettings, "cannot create key folder %s: %s", child.c_str(), std::strerror(error));
+                return -error;
             }
         }
         name += '\\';
@@ -303,23 +362,25 @@ RegStatus RegistryStore::resolveKey(RegistryRoot root, std::string_view keyPath,
         current = std::move(child);
     }
     if (!fs::is_directory(current, ec))
-        return RegStatus::FileNotFound;
+        return -ENOENT;
     folder = std::move(current);
     if (keyName)
         *keyName = std::move(name);
-    return RegStatus::Ok;
+    return 0;
 }
 
 RegStatus RegistryStore::openKey(RegistryRoot root, std::string_view keyPath) const
 {
     fs::path folder;
-    return resolveKey(root, keyPath, false, folder, nullptr);
+    return StatusOf(resolveKey(root, keyPath, false, folder, nullptr));
 }
 
 RegStatus RegistryStore::createKey(RegistryRoot root, std::string_view keyPath)
 {
     fs::path folder;
-    return resolveKey(root, keyPath, true, folder, nullptr);
+    const int error = resolveKey(root, keyPath, true, folder, nullptr);
+    noteFailure(error, std::string(RootName(root)) + '\\' + std::string(keyPath));
+    return StatusOf(error);
 }
 
 bool RegistryStore::IsSameFile(const Cached& cached, const struct stat& st)
@@ -328,7 +389,7 @@ bool RegistryStore::IsSameFile(const Cached& cached, const struct stat& st)
         && cached.modifiedNs == Nanoseconds(st.st_mtim) && cached.changedNs == Nanoseconds(st.st_ctim);
 }
 
-const RegFile* RegistryStore::unchangedKey(RegistryRoot root, std::string_view keyPath) const
+const RegistryStore::Cached* RegistryStore::unchangedKey(RegistryRoot root, std::string_view keyPath) const
 {
     const std::string_view rootName = RootName(root);
     std::vector<std::string_view> parts;
@@ -343,29 +404,29 @@ const RegFile* RegistryStore::unchangedKey(RegistryRoot root, std::string_view k
     struct stat st {};
     if (::stat((folder / kValuesFileName).c_str(), &st) != 0 || !IsSameFile(it->second, st))
         return nullptr;
-    return &it->second.file;
+    return &it->second;
 }
 
-RegStatus RegistryStore::loadKey(const fs::path& folder, const RegFile*& file) const
+int RegistryStore::loadKey(const fs::path& folder, const Cached*& key) const
 {
-    static const RegFile kNoValues;
+    static const Cached kNoValues;
     const fs::path path = folder / kValuesFileName;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0) {
         auto it = cache_.find(folder);
         if (it != cache_.end() && IsSameFile(it->second, st)) {
-            file = &it->second.file;
-            return RegStatus::Ok;
+            key = &it->second;
+            return 0;
         }
     }
     cache_.erase(folder);
     Cached fresh;
     st = {};
-    if (const RegStatus status = LoadKeyFile(folder, fresh.file, st); status != RegStatus::Ok)
-        return status;
+    if (const int error = LoadKeyFile(folder, fresh.file, fresh.notAKeyFile, st); error != 0)
+        return error;
     if (st.st_ino == 0) { // no file: no values
-        file = &kNoValues;
-        return RegStatus::Ok;
+        key = &kNoValues;
+        return 0;
     }
     fresh.device = st.st_dev;
     fresh.inode = st.st_ino;
@@ -374,22 +435,32 @@ RegStatus RegistryStore::loadKey(const fs::path& folder, const RegFile*& file) c
     fresh.changedNs = Nanoseconds(st.st_ctim);
     if (cache_.size() >= kMaxCachedKeys)
         cache_.clear();
-    file = &(cache_[folder] = std::move(fresh)).file;
-    return RegStatus::Ok;
+    key = &(cache_[folder] = std::move(fresh));
+    return 0;
 }
 
 RegStatus RegistryStore::readValue(RegistryRoot root, std::string_view keyPath, std::string_view name,
                                    RegValue& value) const
 {
-    const RegFile* file = unchangedKey(root, keyPath);
-    if (!file) {
+    const RegFile* file = nullptr;
+    if (const Cached* cached = unchangedKey(root, keyPath)) {
+        if (!cached->notAKeyFile.empty())
+            return RegStatus::BadKeyFile;
+        file = &cached->file;
+    } else {
         fs::path folder;
-        if (const RegStatus status = resolveKey(root, keyPath, false, folder, nullptr); status != RegStatus::Ok)
-            return status;
-        if (auto it = pending_.find(folder); it != pending_.end())
+        if (const int error = resolveKey(root, keyPath, false, folder, nullptr); error != 0)
+            return StatusOf(error);
+        if (auto it = pending_.find(folder); it != pending_.end()) {
             file = &it->second.file;
-        else if (const RegStatus status = loadKey(folder, file); status != RegStatus::Ok)
-            return status;
+        } else {
+            const Cached* loaded = nullptr;
+            if (const int error = loadKey(folder, loaded); error != 0)
+                return StatusOf(error);
+            if (!loaded->notAKeyFile.empty())
+                return RegStatus::BadKeyFile;
+            file = &loaded->file;
+        }
     }
     const RegEntry* entry = FindValue(*file, name);
     if (!entry)
@@ -398,46 +469,76 @@ RegStatus RegistryStore::readValue(RegistryRoot root, std::string_view keyPath, 
     return RegStatus::Ok;
 }
 
+int RegistryStore::stageValue(RegistryRoot root, std::string_view keyPath, std::string_view name,
+                              const RegValue& value)
+{
+    if (!IsStorableValueName(name))
+        return -EINVAL;
+    fs::path folder;
+    std::string keyName;
+    if (const int error = resolveKey(root, keyPath, false, folder, &keyName); error != 0)
+        return error;
+    auto it = pending_.find(folder);
+    if (it == pending_.end()) {
+        // A file that cannot be read is never replaced: its values would be lost.
+        const Cached* current = nullptr;
+        if (const int error = loadKey(folder, current); error != 0)
+            return error;
+        it = pending_.emplace(folder, Pending{current->file, false, current->notAKeyFile}).first;
+    }
+    if (ApplyValue(it->second.file, keyName, name, value))
+        it->second.changed = true;
+    return 0;
+}
+
 RegStatus RegistryStore::writeValue(RegistryRoot root, std::string_view keyPath, std::string_view name,
                                     const RegValue& value)
 {
-    if (!IsStorableValueName(name))
-        return RegStatus::InvalidParameter;
-    fs::path folder;
-    std::string keyName;
-    if (const RegStatus status = resolveKey(root, keyPath, false, folder, &keyName); status != RegStatus::Ok)
-        return status;
-
-    if (batchDepth_ > 0) {
-        auto it = pending_.find(folder);
-        if (it == pending_.end()) {
-            const RegFile* current = nullptr;
-            if (const RegStatus status = loadKey(folder, current); status != RegStatus::Ok)
-                return status;
-            it = pending_.emplace(folder, Pending{*current, false}).first;
-        }
-        if (ApplyValue(it->second.file, keyName, name, value))
-            it->second.changed = true;
-        return RegStatus::Ok;
+    if (batchDepth_ == 0) {
+        WriteBatch single(*this);
+        const RegStatus staged = writeValue(root, keyPath, name, value);
+        const SaveStatus saved = single.Commit();
+        return staged != RegStatus::Ok ? staged : StatusOf(saved.error);
     }
-
-    // An unreadable file is never replaced: its values would be lost.
-    const RegFile* current = nullptr;
-    if (const RegStatus status = loadKey(folder, current); status != RegStatus::Ok)
-        return status;
-    RegFile file = *current;
-    if (!ApplyValue(file, keyName, name, value))
-        return RegStatus::Ok;
-    return SaveKeyFile(folder, file) ? RegStatus::Ok : RegStatus::AccessDenied;
+    const int error = stageValue(root, keyPath, name, value);
+    noteFailure(error, std::string(RootName(root)) + '\\' + std::string(keyPath));
+    return StatusOf(error);
 }
 
-void RegistryStore::commitBatch()
+void RegistryStore::noteFailure(int error, std::string keyName)
 {
+    if (error != 0 && batchDepth_ > 0 && batchStatus_.error == 0) {
+        batchStatus_.error = error;
+        batchStatus_.keyName = std::move(keyName);
+    }
+}
+
+SaveStatus RegistryStore::commitBatch()
+{
+    SaveStatus status = std::move(batchStatus_);
+    batchStatus_ = SaveStatus{};
     for (auto& [folder, pending] : pending_) {
-        if (pending.changed && !SaveKeyFile(folder, pending.file))
-            qCInfo(lcSettings, "key %s not saved", pending.file.keyName.c_str());
+        if (!pending.changed)
+            continue;
+        int error = 0;
+        if (!pending.keepAside.empty()) {
+            KeptAsideFile kept{folder / kValuesFileName, {}, pending.keepAside};
+            error = KeepAside(folder, kept.keptAs);
+            if (error == 0)
+                status.keptAside.push_back(std::move(kept));
+        }
+        if (error == 0)
+            error = SaveKeyFile(folder, pending.file);
+        if (error != 0) {
+            qCInfo(lcSettings, "key %s not saved: %s", pending.file.keyName.c_str(), std::strerror(-error));
+            if (status.error == 0) {
+                status.error = error;
+                status.keyName = pending.file.keyName;
+            }
+        }
     }
     pending_.clear();
+    return status;
 }
 
 RegistryStore::WriteBatch::WriteBatch(RegistryStore& store)
@@ -448,8 +549,24 @@ RegistryStore::WriteBatch::WriteBatch(RegistryStore& store)
 
 RegistryStore::WriteBatch::~WriteBatch()
 {
+    if (open_)
+        Commit();
+}
+
+void RegistryStore::WriteBatch::NoteFailure(int error, const std::string& keyName)
+{
+    if (open_)
+        store_.noteFailure(error, keyName);
+}
+
+SaveStatus RegistryStore::WriteBatch::Commit()
+{
+    if (!open_)
+        return {};
+    open_ = false;
     if (--store_.batchDepth_ == 0)
-        store_.commitBatch();
+        return store_.commitBatch();
+    return store_.batchStatus_;
 }
 
 } // namespace vistrel

@@ -2,6 +2,8 @@
 
 #include "settings/registry_store.h"
 
+#include <cerrno>
+#include <cstring>
 #include <type_traits>
 #include <variant>
 
@@ -92,7 +94,12 @@ void LoadCamera(InstanceSettings& s, CRegistryKey& key, int camera)
     }
 }
 
-void SaveCamera(InstanceSettings& s, CRegistryKey& key, int camera)
+std::string FullKeyName(const std::string& keyPath)
+{
+    return "HKEY_LOCAL_MACHINE\\" + keyPath;
+}
+
+void SaveCamera(InstanceSettings& s, CRegistryKey& key, int camera, RegistryStore::WriteBatch& batch)
 {
     {
         // The counter has its own lock; SettingsLock is already held, which
@@ -100,6 +107,8 @@ void SaveCamera(InstanceSettings& s, CRegistryKey& key, int camera)
         TimedLock countLock(s.ArchiveCountLock[camera]);
         if (countLock)
             key.WriteInt("LastArchiveSize", s.ArchiveCount[camera]);
+        else
+            batch.NoteFailure(-ETIMEDOUT, FullKeyName(CameraKeyPath(s.InstanceNumber, camera)));
     }
     for (const CameraValue& value : kCameraValues) {
         std::visit(
@@ -116,6 +125,33 @@ void SaveCamera(InstanceSettings& s, CRegistryKey& key, int camera)
                     key.WriteFont(value.name, slot);
             },
             value.field);
+    }
+}
+
+// Every value, SettingsLock held.
+void WriteEverySetting(InstanceSettings& s, CRegistryKey& key, int32_t camView, std::optional<bool> videoOn,
+                       RegistryStore::WriteBatch& batch)
+{
+    key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
+    key.SetKey(ProcessKeyPath(s.InstanceNumber), true);
+    key.WriteInt("CamView", camView);
+    key.WriteInt("Device", s.Device);
+    key.WriteInt("InputPin", s.InputPin);
+    key.WriteString("VideoFormat", s.VideoFormat);
+    if (videoOn)
+        key.WriteInt("VideoOn", *videoOn ? 1 : 0);
+    key.WriteInt("MuxerSpeed", s.MuxerSpeed);
+    key.WriteInt("EnableMux", s.EnableMux);
+    key.WriteInt("SaveEvery", s.SaveEvery);
+    // After the values older programs know, which ignore these.
+    key.WriteString("DeviceName", s.DeviceName);
+    key.WriteString("DeviceBusInfo", s.DeviceBusInfo);
+    key.WriteString("DeviceLink", s.DeviceLink);
+    key.WriteString("VideoStandard", s.VideoStandard);
+
+    for (int camera = 0; camera < kCameraCount; ++camera) {
+        key.SetKey(CameraKeyPath(s.InstanceNumber, camera), true);
+        SaveCamera(s, key, camera, batch);
     }
 }
 
@@ -170,38 +206,33 @@ bool LoadInstanceSettings(InstanceSettings& s, CRegistryKey& key, int32_t& camVi
     return videoOn;
 }
 
-void SaveInstanceSettings(InstanceSettings& s, CRegistryKey& key, int32_t camView, std::optional<bool> videoOn)
+SaveStatus SaveInstanceSettings(InstanceSettings& s, CRegistryKey& key, int32_t camView, std::optional<bool> videoOn)
 {
     // Each key's file is replaced once at the end of the batch instead of once
-    // a value. The batch outlives the lock: the workers waiting for
-    // SettingsLock need not wait for the disk too, and the batch holds its
-    // own copy of the values.
+    // a value. The batch is committed after the lock is released: the workers
+    // waiting for SettingsLock need not wait for the disk too, and the batch
+    // holds its own copy of the values.
     RegistryStore::WriteBatch batch(key.Store());
-    TimedLock lock(s.SettingsLock);
-    if (!lock)
-        return; // tried again at the next save
-
-    key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
-    key.SetKey(ProcessKeyPath(s.InstanceNumber), true);
-    key.WriteInt("CamView", camView);
-    key.WriteInt("Device", s.Device);
-    key.WriteInt("InputPin", s.InputPin);
-    key.WriteString("VideoFormat", s.VideoFormat);
-    if (videoOn)
-        key.WriteInt("VideoOn", *videoOn ? 1 : 0);
-    key.WriteInt("MuxerSpeed", s.MuxerSpeed);
-    key.WriteInt("EnableMux", s.EnableMux);
-    key.WriteInt("SaveEvery", s.SaveEvery);
-    // After the values older programs know, which ignore these.
-    key.WriteString("DeviceName", s.DeviceName);
-    key.WriteString("DeviceBusInfo", s.DeviceBusInfo);
-    key.WriteString("DeviceLink", s.DeviceLink);
-    key.WriteString("VideoStandard", s.VideoStandard);
-
-    for (int camera = 0; camera < kCameraCount; ++camera) {
-        key.SetKey(CameraKeyPath(s.InstanceNumber, camera), true);
-        SaveCamera(s, key, camera);
+    {
+        TimedLock lock(s.SettingsLock);
+        if (!lock) {
+            batch.NoteFailure(-ETIMEDOUT, {}); // tried again at the next save
+            return batch.Commit();
+        }
+        WriteEverySetting(s, key, camView, videoOn, batch);
     }
+    return batch.Commit();
 }
+
+std::string SaveFailureText(const SaveStatus& status)
+{
+    if (status.ok())
+        return {};
+    // ETIMEDOUT's own text speaks of connections.
+    const std::string reason = status.error == -ETIMEDOUT ? std::string("a lock was not obtained within 5 s")
+                                                          : std::string(std::strerror(-status.error));
+    return status.keyName.empty() ? reason : status.keyName + ": " + reason;
+}
+
 
 } // namespace vistrel

@@ -25,9 +25,16 @@ bool LoadInstanceSettings(InstanceSettings& s, CRegistryKey& key, int32_t& camVi
 
 // Writes the complete set in table order; "VideoOn" only when videoOn holds
 // a value. "LastArchiveSize" is written from ArchiveCount under its own lock,
-// taken while SettingsLock is held. Results of single writes are ignored;
-// when SettingsLock cannot be taken, nothing is saved.
-void SaveInstanceSettings(InstanceSettings& s, CRegistryKey& key, int32_t camView, std::optional<bool> videoOn);
+// taken while SettingsLock is held. A write that fails does not stop the
+// others; the status tells the first failure and the key it struck (nothing
+// is saved when SettingsLock cannot be taken: -ETIMEDOUT without a key), and
+// the unreadable key files that were kept aside.
+SaveStatus SaveInstanceSettings(InstanceSettings& s, CRegistryKey& key, int32_t camView,
+                                std::optional<bool> videoOn);
+
+// The failure of a save in words, e.g. "HKEY_LOCAL_MACHINE\...\Settings:
+// No space left on device"; "" when it worked.
+std::string SaveFailureText(const SaveStatus& status);
 
 // The key paths of an instance and of one camera letter (index 0..7).
 std::string ProcessKeyPath(int32_t instance);

@@ -334,6 +334,45 @@ TEST_F(RegistryKeyTest, WriteBatchReplacesEachKeyOnceAndReadsSeeItsWrites)
     EXPECT_EQ(other.ReadInt("Before", 0), 1);
 }
 
+// A file that is not a key file reads as no values; the key's next write
+// first keeps it aside, byte for byte and never over an earlier one, and the
+// batch's status says so.
+TEST_F(RegistryKeyTest, FilesThatAreNotKeyFilesAreKeptAsideBeforeTheKeyIsWritten)
+{
+    const fs::path file = keyFolder("K") / "values.reg";
+    const std::string huge = "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"A\"=hex:05,00,00,00\n;"
+        + std::string(1024 * 1024, 'x') + "\n";
+    WriteFile(file, huge);
+    CRegistryKey key = openKey("K");
+    EXPECT_EQ(key.ReadInt("A", 3), 3);
+    EXPECT_EQ(key.LastError(), int32_t(RegStatus::BadKeyFile));
+    fs::path firstKept;
+    {
+        RegistryStore::WriteBatch batch(key.Store());
+        ASSERT_TRUE(key.WriteInt("B", 2));
+        const SaveStatus status = batch.Commit();
+        EXPECT_TRUE(status.ok());
+        ASSERT_EQ(status.keptAside.size(), 1u);
+        EXPECT_EQ(status.keptAside[0].file, file);
+        EXPECT_EQ(status.keptAside[0].reason, "it is over 1 MiB");
+        firstKept = status.keptAside[0].keptAs;
+        EXPECT_EQ(firstKept.parent_path(), file.parent_path());
+        EXPECT_EQ(firstKept.filename().string().rfind("values.reg.unreadable-", 0), 0u) << firstKept;
+    }
+    EXPECT_TRUE(ReadFile(firstKept) == huge) << "kept as " << firstKept;
+    EXPECT_EQ(ReadFile(file), "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\K]\n\"B\"=hex:02,00,00,00\n");
+
+    // Garbage again, at once: a single write keeps it too, beside the first.
+    WriteFile(file, "garbage\n");
+    ASSERT_TRUE(key.WriteInt("C", 1));
+    int kept = 0;
+    for (const auto& entry : fs::directory_iterator(file.parent_path()))
+        kept += entry.path().filename().string().rfind("values.reg.unreadable-", 0) == 0;
+    EXPECT_EQ(kept, 2);
+    EXPECT_TRUE(ReadFile(firstKept) == huge) << "the first kept file changed";
+    EXPECT_EQ(key.ReadInt("C", 0), 1);
+}
+
 using RegistryKeyPermissions = test::Unprivileged<RegistryKeyTest>;
 
 TEST_F(RegistryKeyPermissions, UnwritableStoreSkipsWritesAndReadsDefaults)

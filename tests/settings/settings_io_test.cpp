@@ -10,6 +10,9 @@
 #include <sstream>
 #include <thread>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace vistrel {
@@ -89,10 +92,10 @@ protected:
         CRegistryKey key;
         return LoadInstanceSettings(s, key, camView);
     }
-    void save(InstanceSettings& s, int32_t camView = 1, std::optional<bool> videoOn = std::nullopt)
+    SaveStatus save(InstanceSettings& s, int32_t camView = 1, std::optional<bool> videoOn = std::nullopt)
     {
         CRegistryKey key;
-        SaveInstanceSettings(s, key, camView, videoOn);
+        return SaveInstanceSettings(s, key, camView, videoOn);
     }
 
     test::TempEnvironment env_;
@@ -375,7 +378,9 @@ TEST_F(SettingsIoTest, BusyLocksSkipTheWorkThatNeedsThem)
         EXPECT_FALSE(load(busy, camView));
         EXPECT_EQ(busy.SaveEvery, 1);
         EXPECT_EQ(busy.StaticPathFile[0], "");
-        save(busy);
+        const SaveStatus status = save(busy);
+        EXPECT_EQ(status.error, -ETIMEDOUT);
+        EXPECT_EQ(SaveFailureText(status), "a lock was not obtained within 5 s");
     }
     InstanceSettings r;
     load(r, camView);
@@ -390,12 +395,46 @@ TEST_F(SettingsIoTest, BusyLocksSkipTheWorkThatNeedsThem)
     s.ArchiveCount[1] = 51;
     {
         LockHolder holder(s.ArchiveCountLock[0]);
-        save(s);
+        const SaveStatus status = save(s);
+        EXPECT_EQ(status.error, -ETIMEDOUT);
+        EXPECT_EQ(status.keyName, "HKEY_LOCAL_MACHINE\\" + CameraKeyPath(1, 0));
     }
     load(r, camView);
     EXPECT_EQ(r.LoadedArchiveCount[0], 40);
     EXPECT_EQ(r.LoadedArchiveCount[1], 51);
     EXPECT_EQ(r.SaveEvery, 99);
+}
+
+// A disk error while a key's file is written (here the file size limit, as a
+// full disk would) fails the save with its errno and key; the old files
+// stay whole and no temporary is left. The next save that can write works.
+TEST_F(SettingsIoTest, ASaveThatFailsWhileWritingKeepsTheOldFilesAndSaysWhy)
+{
+    InstanceSettings s;
+    int32_t camView = 1;
+    load(s, camView);
+    ASSERT_TRUE(save(s).ok());
+    const std::string before = ReadFile(cameraFile('C'));
+    s.OverlayText[2] = std::string(200, 'x');
+
+    rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const rlimit small{64, old.rlim_max};
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const SaveStatus failed = save(s);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(failed.error, -EFBIG);
+    EXPECT_EQ(failed.keyName, "HKEY_LOCAL_MACHINE\\" + CameraKeyPath(1, 2));
+    EXPECT_EQ(ReadFile(cameraFile('C')), before);
+    for (const auto& entry : fs::directory_iterator(cameraFile('C').parent_path()))
+        EXPECT_EQ(entry.path().filename(), "values.reg");
+    EXPECT_TRUE(save(s).ok());
+    InstanceSettings r;
+    load(r, camView);
+    EXPECT_EQ(r.OverlayText[2], s.OverlayText[2]);
 }
 
 using SettingsIoPermissions = test::Unprivileged<SettingsIoTest>;
@@ -410,7 +449,7 @@ TEST_F(SettingsIoPermissions, AnUnwritableStoreGivesDefaultsAndSavesNothing)
     EXPECT_EQ(s.StaticPathFile[0], home() + "/Cameras/Cam1A.jpg");
     EXPECT_EQ(s.ArchivePath[7], home() + "/Cameras/Camera1H/");
     s.TriggerLevel[0] = 3;
-    save(s, 4, true);
+    EXPECT_EQ(save(s, 4, true).error, -EACCES);
     EXPECT_TRUE(fs::is_empty(store()));
     ::chmod(store().c_str(), 0700);
 }
@@ -434,7 +473,9 @@ TEST_F(SettingsIoPermissions, AReadOnlyStoreStillLoadsAndKeepsItsFiles)
     EXPECT_TRUE(load(r, camView));
     EXPECT_EQ(r.TriggerLevel[4], 44);
     r.TriggerLevel[4] = 45;
-    save(r);
+    const SaveStatus status = save(r);
+    EXPECT_EQ(status.error, -EACCES);
+    EXPECT_EQ(SaveFailureText(status), "HKEY_LOCAL_MACHINE\\" + CameraKeyPath(1, 4) + ": Permission denied");
     EXPECT_EQ(ReadFile(cameraFile('E')), before);
     for (const fs::path& folder : folders)
         ::chmod(folder.c_str(), 0700);
