@@ -6,7 +6,9 @@
 #   deleted-folder   the archive folder deleted while recording
 #   missing-folder   settings written by a script, naming folders never made
 #   outside-removal  most of the archive removed by hand while recording
-#   garbled-settings the settings store truncated and garbled before start
+#   garbled-settings the settings store truncated, garbled, with \r\r\n line
+#                    ends, oversized and headerless before start
+#   read-only-settings the settings keys made read-only while recording
 #   clock-back-small the wall clock stepped back by less than the retention
 #   clock-back-large the wall clock stepped back an hour, far more than it
 # Every run passes when the recorder keeps running and keeps processing
@@ -16,10 +18,11 @@
 # a saving failure is said once on standard error when it starts and once
 # when it ends, the recorder stops cleanly on SIGTERM, every settings file
 # is whole, and (but for garbled settings) "LastArchiveSize" equals the
-# files on disk. Exit 77 means skipped.
+# files on disk. A save of the settings that fails is said on standard
+# error and makes the exit status 1. Exit 77 means skipped.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-NAME="${1:?usage: faults.sh full-disk|read-only|deleted-folder|missing-folder|outside-removal|garbled-settings|clock-back-small|clock-back-large}"
+NAME="${1:?usage: faults.sh full-disk|read-only|deleted-folder|missing-folder|outside-removal|garbled-settings|read-only-settings|clock-back-small|clock-back-large}"
 
 source "$here/lib/recorder.sh"
 recorder_binary
@@ -127,6 +130,39 @@ said_once_each() { # what
   [ "$again" -eq 1 ] || fail "$1: the end of the saving failure was said $again times on standard error, not once"
 }
 
+# Permissions do not bind root: as root the recorder runs as an unprivileged
+# user. That user may not reach the build folder (a clone under a 0700 home):
+# it runs a copy in the sandbox, which needs nothing else from the build.
+run_unprivileged() {
+  [ "$(id -u)" -eq 0 ] || return 0
+  install -m 0755 "$VISTREL_BIN" "$SANDBOX/vistrel"
+  VISTREL_BIN="$SANDBOX/vistrel"
+  chown -R 65534:65534 "$SANDBOX"
+  chmod 0755 "$SANDBOX"
+  RECORDER_PREFIX=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  if ! "${RECORDER_PREFIX[@]}" test -x "$VISTREL_BIN"; then
+    echo "SKIPPED: user 65534 cannot reach the sandbox $SANDBOX (set TMPDIR to a folder it can enter)"
+    exit 77
+  fi
+}
+
+# Each named camera's key file, not a key file, was kept aside once, byte for
+# byte (the original copied to $SANDBOX/original-<letter>), and said once.
+kept_aside_once() { # letters...
+  local letter folder kept
+  for letter in "$@"; do
+    folder="$(reg_key_folder "$(camera_key "$letter")")"
+    mapfile -t kept < <(find "$folder" -maxdepth 1 -name 'values.reg.unreadable-*')
+    if [ ${#kept[@]} -ne 1 ]; then
+      fail "camera $letter: ${#kept[@]} kept-aside key files, not 1: $(ls "$folder")"
+    elif ! cmp -s "${kept[0]}" "$SANDBOX/original-$letter"; then
+      fail "camera $letter: the kept-aside key file differs from the original"
+    fi
+    [ "$(log_lines "MuxedCam$letter/values.reg could not be read")" -eq 1 ] ||
+      fail "camera $letter: keeping its key file aside was not said exactly once on standard error"
+  done
+}
+
 finish() { # check-counters: yes|no
   stop_recorder_cleanly
   check_saved_images
@@ -169,21 +205,8 @@ full-disk)
   said_once_each "full disk"
   ;;
 read-only)
-  # Permissions do not bind root, so the recorder runs as an unprivileged user.
   seed_one
-  if [ "$(id -u)" -eq 0 ]; then
-    # That user may not reach the build folder (a clone under a 0700 home):
-    # it runs a copy in the sandbox, which needs nothing else from the build.
-    install -m 0755 "$VISTREL_BIN" "$SANDBOX/vistrel"
-    VISTREL_BIN="$SANDBOX/vistrel"
-    chown -R 65534:65534 "$SANDBOX"
-    chmod 0755 "$SANDBOX"
-    RECORDER_PREFIX=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-    if ! "${RECORDER_PREFIX[@]}" test -x "$VISTREL_BIN"; then
-      echo "SKIPPED: user 65534 cannot reach the sandbox $SANDBOX (set TMPDIR to a folder it can enter)"
-      exit 77
-    fi
-  fi
+  run_unprivileged
   start_recorder
   recorder_ready || true
   started_recording || true
@@ -273,17 +296,65 @@ garbled-settings)
   # A temporary file left by a crash in the middle of a save.
   printf 'leftover' >"$(dirname "$camera")/.values.reg.999.1.tmp"
   SETTINGS_IGNORE=".values.reg.999.1.tmp"
+  step "camera B's key with \\r\\r\\n line ends; C's of 17 MB, D's without its header, E's mostly garbage"
+  reg_write_key "$(camera_key B)" "\"Minutes\"=$(reg_le32 7)" "\"JpegQuality\"=$(reg_le32 33)"
+  sed -i 's/$/\r\r/' "$(reg_key_folder "$(camera_key B)")/values.reg"
+  reg_write_key "$(camera_key C)" "\"Minutes\"=$(reg_le32 8)"
+  (yes '"Note"="seventeen megabytes of one value"' || true) | head -n 480000 \
+    >>"$(reg_key_folder "$(camera_key C)")/values.reg"
+  reg_write_key "$(camera_key D)" "\"Minutes\"=$(reg_le32 9)"
+  sed -i 1d "$(reg_key_folder "$(camera_key D)")/values.reg"
+  reg_write_key "$(camera_key E)" "\"Minutes\"=$(reg_le32 10)" "garbage" "\"Bad\"=hex:zz"
+  for letter in C D E; do cp "$(reg_key_folder "$(camera_key $letter)")/values.reg" "$SANDBOX/original-$letter"; done
   start_recorder
   recorder_ready || true
   sleep 3 # it reads its settings after taking the lock: give it time on them
   recorder_alive || fail "the recorder died on garbled settings"
   finish no
+  # The good values of every readable key were saved back; only C, D and E
+  # were kept aside, and that was said once, also after a second run.
+  keys_as_expected() { # run
+    [ "$(reg_read_le32 "$(camera_key A)" Minutes)" = 1 ] ||
+      fail "$1 run: camera A's values around its garbage lines were lost"
+    [ "$(reg_read_le32 "$(camera_key B)" Minutes)" = 7 ] && [ "$(reg_read_le32 "$(camera_key B)" JpegQuality)" = 33 ] ||
+      fail "$1 run: camera B's values with \\r\\r\\n line ends were lost"
+    [ -z "$(find "$(reg_key_folder "$SETTINGS_KEY")" "$(reg_key_folder "$(camera_key A)")" \
+      "$(reg_key_folder "$(camera_key B)")" -name '*unreadable*')" ] || fail "$1 run: a readable key file was kept aside"
+    kept_aside_once C D E
+  }
+  keys_as_expected first
   step "a second start on the settings the first one saved"
   start_recorder
   recorder_ready || true
   sleep 3
   recorder_alive || fail "the recorder died on its own saved settings"
   finish no
+  keys_as_expected second
+  ;;
+read-only-settings)
+  seed_one
+  run_unprivileged
+  keys="$VISTREL_REGISTRY/HKEY_LOCAL_MACHINE"
+  start_recorder
+  recorder_ready || true
+  started_recording || true
+  step "settings keys made read-only while recording; the save at exit fails"
+  find "$keys" -type d -exec chmod 0555 {} +
+  sums_before="$(find "$keys" -type f -exec md5sum {} + | sort)"
+  status=0
+  stop_recorder 60 || status=$?
+  [ "$status" -eq 1 ] || fail "the recorder exited with status $status after its settings save failed, not 1"
+  [ "$(log_lines 'Vistrel 1: settings not saved: .*: Permission denied')" -eq 1 ] ||
+    fail "the failed settings save was not said once on standard error"
+  [ "$(find "$keys" -type f -exec md5sum {} + | sort)" = "$sums_before" ] || fail "a read-only key file changed"
+  step "keys writable again: the next exit saves"
+  find "$keys" -type d -exec chmod 0755 {} +
+  said="$(log_lines 'settings not saved')"
+  start_recorder
+  recorder_ready || true
+  still_processing "after the keys became writable"
+  finish yes
+  [ "$(log_lines 'settings not saved')" -eq "$said" ] || fail "a save to writable keys was said to fail"
   ;;
 clock-back-small|clock-back-large)
   lib=""

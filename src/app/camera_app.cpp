@@ -39,17 +39,18 @@ int RunMainWindow(CMainDlg& window)
     // that loop to end already; a new loop would never be asked again. One
     // still under way (it waits for a box to close) ends the loop below.
     if (window.exitFinished())
-        return 0;
+        return window.finalSaveFailed() ? 1 : 0;
     if (!window.exitStarted())
         window.show();
     QApplication::exec();
+    const int status = window.finalSaveFailed() ? 1 : 0;
     if (window.workerHung()) {
         // The settings are saved; destroying the window a hung worker still
         // updates would pull it out from under that worker.
         std::fflush(nullptr);
-        std::_Exit(0);
+        std::_Exit(status);
     }
-    return 0;
+    return status;
 }
 
 bool SeedDefaultSettings(std::string& message)
@@ -81,7 +82,14 @@ bool SeedDefaultSettings(std::string& message)
         settings.EnableArchving[0] = 1;
         settings.EnableArchiveMotion[0] = 1;
     }
-    SaveInstanceSettings(settings, key, camView, true);
+    const SaveStatus saved = SaveInstanceSettings(settings, key, camView, true);
+    for (const KeptAsideFile& kept : saved.keptAside)
+        std::fprintf(stderr, "Settings file %s could not be read (%s); kept as %s\n", kept.file.c_str(),
+                     kept.reason.c_str(), kept.keptAs.c_str());
+    if (!saved.ok()) {
+        message = "Cannot write the settings store: " + SaveFailureText(saved);
+        return false;
+    }
 
     // The writers create no folders: make the two of camera A.
     std::filesystem::path staticFile;

@@ -13,12 +13,14 @@ class CMainDlg;
 class CCameraApp {
 public:
     // The process's exit status: 0 after a normal exit, 1 when the recorder
-    // could not start (no instance number free).
+    // could not start (no instance number free) or its last settings save
+    // at exit failed.
     int Run(const std::vector<std::string>& arguments);
 };
 
 // Runs `window` as the program does: start-up, then the event loop until
-// the exit sequence ends it. 0 after a normal exit, 1 when start-up failed.
+// the exit sequence ends it. 0 after a normal exit, 1 when start-up or the
+// exit sequence's settings save failed.
 int RunMainWindow(CMainDlg& window);
 
 // Writes first-start settings for instance 1 when the store holds none yet:

@@ -312,8 +312,20 @@ void CMainDlg::SaveSettings()
     std::optional<bool> videoOn;
     if (setupWindow_)
         videoOn = setupWindow_->Video().IsRunning();
-    SaveInstanceSettings(settings_, key_, camView_, videoOn);
+    const SaveStatus status = SaveInstanceSettings(settings_, key_, camView_, videoOn);
     ++saveCount_;
+    const bool wasFailing = lastSaveFailed_;
+    lastSaveFailed_ = !status.ok();
+    for (const KeptAsideFile& kept : status.keptAside)
+        std::fprintf(stderr, "Vistrel %d: settings file %s could not be read (%s); kept as %s\n", instanceNumber_,
+                     kept.file.c_str(), kept.reason.c_str(), kept.keptAs.c_str());
+    if (const std::optional<std::string> line = faults_.SetSettingsFault(SaveFailureText(status)))
+        std::fprintf(stderr, "%s\n", line->c_str());
+    std::fflush(stderr);
+    if (wasFailing || lastSaveFailed_) {
+        for (int camera = 0; camera < kCameraCount; ++camera)
+            QueueFlush(updates_.SetFaultChanged(camera));
+    }
 }
 
 void CMainDlg::OnCommand(int commandId)
@@ -614,6 +626,7 @@ void CMainDlg::OnExitTimer()
     CloseReviews();
     if (setupWindow_) {
         SaveSettings();
+        finalSaveFailed_ = lastSaveFailed_;
         setupWindow_->Video().StopCapture();
         // The image thread uses the setup window as its video source; it has
         // ended unless it outlived the exit thread's wait.

@@ -81,7 +81,9 @@ public:
     // and quits on timer 5. Only the first request counts.
     void StartExit();
 
-    // IDialogHost
+    // IDialogHost. A save that fails is shown as a recording fault is (on
+    // standard error once, on the archive meters and in the tray) until a
+    // save works again; key files kept aside are said on standard error.
     void SaveSettings() override;
     void LayoutPanes(int view, uint32_t frameSize) override;
     void PostCommand(int commandId) override;
@@ -113,6 +115,8 @@ public:
     bool workerHung() const;
     // Saves done so far; the exit sequence adds exactly one.
     int settingsSaveCount() const { return saveCount_; }
+    // The exit sequence's save failed: the process ends with status 1.
+    bool finalSaveFailed() const { return finalSaveFailed_; }
     // The area below the menu bar, in whose coordinates the controls lie.
     QWidget* clientArea() const { return client_; }
     // The control with that id (panes 1017.., labels 1025.. and 1060..,
@@ -212,6 +216,8 @@ private:
     bool exitStarted_ = false;
     bool exitFinished_ = false;
     int saveCount_ = 0;
+    bool lastSaveFailed_ = false;
+    bool finalSaveFailed_ = false;
     bool viewCyclePending_ = false;
     bool shownOnce_ = false;
 };

@@ -54,9 +54,22 @@ std::optional<std::string> RecordingFaults::Set(int camera, Fault fault, const s
     return line;
 }
 
+std::optional<std::string> RecordingFaults::SetSettingsFault(const std::string& reason)
+{
+    std::lock_guard guard(mutex_);
+    const bool wasFailing = !settingsReason_.empty();
+    settingsReason_ = reason;
+    if (wasFailing == !reason.empty())
+        return std::nullopt;
+    const std::string start = "Vistrel " + std::to_string(instance_) + ": ";
+    return reason.empty() ? start + "settings saved again" : start + "settings not saved: " + reason;
+}
+
 bool RecordingFaults::Failing(int camera) const
 {
     std::lock_guard guard(mutex_);
+    if (!settingsReason_.empty())
+        return true;
     for (const std::string& reason : reasons_[size_t(camera)])
         if (!reason.empty())
             return true;
@@ -75,6 +88,8 @@ std::string RecordingFaults::MeterToolTip(int camera) const
             tip += '\n';
         tip += TextsOf(Fault(fault)).tooltip + reason;
     }
+    if (!settingsReason_.empty())
+        tip += (tip.empty() ? "" : "\n") + ("Settings not saved: " + settingsReason_);
     return tip;
 }
 
@@ -93,6 +108,8 @@ std::string RecordingFaults::TrayToolTip() const
     std::string tip = "Vistrel " + std::to_string(instance_);
     if (count > 0)
         tip += (count == 1 ? " - camera " : " - cameras ") + cameras + " not recording";
+    if (!settingsReason_.empty())
+        tip += " - settings not saved";
     return tip;
 }
 

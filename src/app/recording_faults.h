@@ -9,11 +9,12 @@
 
 namespace vistrel {
 
-// What keeps each camera from keeping its footage, as the workers report it:
-// the texts behind a camera's red archive meter and its tooltip, the tray
-// tooltip, and the one line for standard error when a failure starts and
-// when it ends. The workers set from their threads; the main window reads
-// on the user-interface thread.
+// What keeps each camera from keeping its footage, as the workers report it,
+// and a settings save that failed, as the main window reports it: the texts
+// behind a camera's red archive meter and its tooltip, the tray tooltip, and
+// the one line for standard error when a failure starts and when it ends.
+// The workers set from their threads; the main window sets the settings
+// fault and reads on the user-interface thread.
 class RecordingFaults {
 public:
     explicit RecordingFaults(int instance = 1) : instance_(instance) {}
@@ -23,17 +24,22 @@ public:
     // the line for standard error when the fault starts or ends; a reason
     // that only changes says nothing new there.
     std::optional<std::string> Set(int camera, Fault fault, const std::string& reason);
+    // The same for the settings save (an empty reason: the last save worked).
+    // Settings not saved are every camera's: each archive meter shows it.
+    std::optional<std::string> SetSettingsFault(const std::string& reason);
 
     bool Failing(int camera) const;
     // One line for each of the camera's faults; empty when nothing fails.
     std::string MeterToolTip(int camera) const;
-    // "Vistrel %d", followed by the cameras that are not recording.
+    // "Vistrel %d", followed by the cameras that are not recording and by
+    // "settings not saved".
     std::string TrayToolTip() const;
 
 private:
-    mutable std::mutex mutex_; // guards instance_ and reasons_
+    mutable std::mutex mutex_; // guards instance_, reasons_ and settingsReason_
     int instance_;
     std::array<std::array<std::string, 3>, kCameraCount> reasons_; // [camera][Fault]
+    std::string settingsReason_; // why the last settings save failed, or ""
 };
 
 } // namespace vistrel

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+
 #include <thread>
 
 namespace vistrel {
@@ -86,6 +88,54 @@ TEST(RecordingFaultsOnTheWindow, TheArchiveMeterTurnsRedWithTheReasonAndTheTrayT
     std::thread recovered([&] { display.SetFault(1, Fault::ArchiveSave, ""); });
     recovered.join();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Vistrel 1: camera B is recording again\n");
+    ASSERT_TRUE(test::waitFor([&] { return archive->GetBarColour() == normalBar; }));
+    EXPECT_EQ(archive->toolTip(), "");
+    EXPECT_EQ(window->tray()->toolTip(), "Vistrel 1");
+}
+
+// A settings save that fails is every camera's fault: each archive meter and
+// the tray say so until a save works again, and standard error says it once
+// at each change.
+TEST(RecordingFaultsOnTheWindow, AFailedSettingsSaveShowsLikeARecordingFault)
+{
+    qputenv("VISTREL_NO_V4L2", "1");
+    test::TempEnvironment env;
+    InstanceSettings settings;
+    CThreadRegistry registry;
+    test::RecordingReporter reporter;
+    test::FakeWorkerFactory workers;
+    MainDlgEnvironment e;
+    e.settings = &settings;
+    e.registry = &registry;
+    e.reporter = &reporter;
+    e.workers = &workers;
+    e.trayAvailable = [] { return false; };
+    e.quit = [] {};
+    auto window = std::make_unique<CMainDlg>(std::move(e));
+    ASSERT_TRUE(window->OnInitDialog());
+    const uint32_t normalBar = window->meter(0, Meter::Archive)->GetBarColour();
+
+    // A folder where the process key's file belongs: a failure root meets too.
+    const QString blocked
+        = env.registryDir() + "/HKEY_LOCAL_MACHINE/Software/Tallow Software/Vistrel/Camera1/Settings/values.reg";
+    ASSERT_TRUE(QDir().mkpath(blocked));
+    testing::internal::CaptureStderr();
+    window->SaveSettings();
+    window->SaveSettings();
+    const std::string reason = "HKEY_LOCAL_MACHINE\\Software\\Tallow Software\\Vistrel\\Camera1\\Settings: Is a directory";
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Vistrel 1: settings not saved: " + reason + "\n");
+    for (int camera : {0, 7}) {
+        CLabelProgressCtrl* archive = window->meter(camera, Meter::Archive);
+        ASSERT_TRUE(test::waitFor([&] { return archive->GetBarColour() == Rgb(255, 0, 0); })) << camera;
+        EXPECT_EQ(archive->toolTip().toStdString(), "Settings not saved: " + reason);
+    }
+    EXPECT_EQ(window->tray()->toolTip(), "Vistrel 1 - settings not saved");
+
+    ASSERT_TRUE(QDir(blocked).removeRecursively());
+    testing::internal::CaptureStderr();
+    window->SaveSettings();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Vistrel 1: settings saved again\n");
+    CLabelProgressCtrl* archive = window->meter(0, Meter::Archive);
     ASSERT_TRUE(test::waitFor([&] { return archive->GetBarColour() == normalBar; }));
     EXPECT_EQ(archive->toolTip(), "");
     EXPECT_EQ(window->tray()->toolTip(), "Vistrel 1");
