@@ -115,13 +115,13 @@ std::string StableLink(const std::string& directory, const std::string& node)
 // input those of its standard), and a driver keeps the input it was left
 // on: formats are listed for input 0, which every start routes first.
 // Returns the input the device was on.
-int SelectFirstInput(int fd)
+int SelectFirstInput(const Ioctl& ioctl)
 {
     int input = 0;
-    if (RetryIoctl(fd, VIDIOC_G_INPUT, &input) < 0 || input == 0)
+    if (ioctl(VIDIOC_G_INPUT, &input) < 0 || input == 0)
         return 0;
     int first = 0;
-    if (const int rc = RetryIoctl(fd, VIDIOC_S_INPUT, &first); rc < 0)
+    if (const int rc = ioctl(VIDIOC_S_INPUT, &first); rc < 0)
         qCDebug(lcCapture) << "formats listed for input" << input << "; input 0 refused:" << strerror(-rc);
     return input;
 }
@@ -221,8 +221,9 @@ bool V4l2Backend::DeviceFormats(int number, std::vector<CaptureFormat>& formats)
     if (fd < 0)
         return false;
     formats.clear();
-    int input = SelectFirstInput(fd);
-    for (const V4l2Mode& mode : EnumerateModes(NodeIoctl(fd)))
+    const Ioctl ioctl = NodeIoctl(fd);
+    int input = SelectFirstInput(ioctl);
+    for (const V4l2Mode& mode : EnumerateModes(ioctl))
         formats.push_back(mode.format);
     if (input != 0)
         RetryIoctl(fd, VIDIOC_S_INPUT, &input); // leave it as it was found
@@ -238,8 +239,9 @@ int V4l2Backend::OpenDevice(int number, std::unique_ptr<ICaptureDevice>& device)
     return V4l2Device::Open(nodes[size_t(number)].path, device);
 }
 
-V4l2Device::V4l2Device(int fd)
+V4l2Device::V4l2Device(int fd, DeviceIoctl ioctl)
     : fd_(fd)
+    , ioctl_(std::move(ioctl))
 {
 }
 
@@ -256,7 +258,12 @@ int V4l2Device::Open(const std::string& path, std::unique_ptr<ICaptureDevice>& d
     const int fd = OpenNode(path);
     if (fd < 0)
         return fd;
-    std::unique_ptr<V4l2Device> opened(new V4l2Device(fd));
+    return Adopt(fd, &RetryIoctl, device);
+}
+
+int V4l2Device::Adopt(int fd, DeviceIoctl driver, std::unique_ptr<ICaptureDevice>& device)
+{
+    std::unique_ptr<V4l2Device> opened(new V4l2Device(fd, std::move(driver)));
     v4l2_capability capability{};
     if (const int rc = opened->Xioctl(VIDIOC_QUERYCAP, &capability); rc < 0)
         return rc;
@@ -265,8 +272,9 @@ int V4l2Device::Open(const std::string& path, std::unique_ptr<ICaptureDevice>& d
     opened->wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (opened->wakeFd_ < 0)
         return -errno;
-    const Ioctl ioctl = NodeIoctl(fd);
-    SelectFirstInput(fd);
+    V4l2Device& node = *opened;
+    const Ioctl ioctl = [&node](unsigned long request, void* arg) { return node.Xioctl(request, arg); };
+    SelectFirstInput(ioctl);
     opened->modes_ = EnumerateModes(ioctl);
     opened->hasInputs_ = EnumerateInputTypes(ioctl, IsUsbBus(capability), opened->inputTypes_, &opened->analogInputs_);
     opened->hasStandards_ = std::find(opened->analogInputs_.begin(), opened->analogInputs_.end(), true)
@@ -280,7 +288,7 @@ int V4l2Device::Open(const std::string& path, std::unique_ptr<ICaptureDevice>& d
 
 int V4l2Device::Xioctl(unsigned long request, void* arg) const
 {
-    return RetryIoctl(fd_, request, arg);
+    return ioctl_(fd_, request, arg);
 }
 
 std::vector<CaptureFormat> V4l2Device::Formats()
@@ -509,28 +517,44 @@ int V4l2Device::SetStandard(VideoStandard standard)
     return RequestSwitch(kSameInputAgain);
 }
 
-// Hands a switch to the capture thread and waits for its answer; called
-// with `requestMutex_` held, which the wait releases.
+// Hands a switch to the capture thread and waits for its answer, at most
+// kRouteTimeout in all; called with `requestMutex_` held, which the waits
+// release. A request still queued when the time is up is withdrawn; one the
+// driver is still carrying out has its result dropped when it comes.
 int V4l2Device::RequestSwitch(int input)
 {
     std::unique_lock lock(requestMutex_, std::adopt_lock);
+    const auto deadline = std::chrono::steady_clock::now() + kRouteTimeout;
     // One request waits at a time, so a standard change never stands in for
     // a route the image thread asked for.
-    requestDone_.wait(lock, [&] { return !requestedInput_ || threadEnded_; });
-    int result = -ENODEV;
-    if (!threadEnded_) {
+    requestDone_.wait_until(lock, deadline, [&] { return !requestedInput_ || threadEnded_ || switchOverdue_; });
+    int result = -ETIMEDOUT;
+    if (threadEnded_) {
+        result = -ENODEV;
+    } else if (!requestedInput_ && !switchOverdue_) {
         const uint64_t serial = ++requestSerial_;
         requestedInput_ = input;
+        auto& answer = awaited_[serial];
+        const auto queued = [&] { return requestedInput_ && requestSerial_ == serial; };
         const uint64_t one = 1;
-        if (::write(wakeFd_, &one, sizeof one) < 0)
+        if (::write(wakeFd_, &one, sizeof one) < 0) {
             result = -errno;
-        // The capture thread answers within one switch; it never waits for us.
-        else if (!requestDone_.wait_for(lock, kRouteTimeout, [&] { return results_.count(serial) || threadEnded_; }))
-            result = -ETIMEDOUT;
-        if (const auto it = results_.find(serial); it != results_.end()) {
-            result = it->second;
-            results_.erase(it);
+            requestedInput_.reset();
+        } else {
+            // Answered after one switch, unless the driver hangs in it.
+            requestDone_.wait_until(
+                lock, deadline, [&] { return answer || threadEnded_ || (switchOverdue_ && queued()); });
+            if (answer)
+                result = *answer;
+            else if (threadEnded_)
+                result = -ENODEV;
+            else if (queued())
+                requestedInput_.reset(); // never reached the driver: withdrawn
+            else
+                switchOverdue_ = true;   // in the driver still
         }
+        awaited_.erase(serial);
+        requestDone_.notify_all(); // the next request may go
     }
     lock.release(); // the caller's guard unlocks
     return result;
@@ -753,7 +777,9 @@ void V4l2Device::Run()
                 lock.unlock();
                 const int result = SwitchInput(input);
                 lock.lock();
-                results_[serial] = result;
+                if (const auto it = awaited_.find(serial); it != awaited_.end())
+                    it->second = result;
+                switchOverdue_ = false;
                 lock.unlock();
                 requestDone_.notify_all();
                 failed = !streaming_;

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -54,6 +55,12 @@ public:
     // Opens `path`; 0 or -errno.
     static int Open(const std::string& path, std::unique_ptr<ICaptureDevice>& device);
 
+    // How every request reaches the driver: (descriptor, request, argument),
+    // 0 or -errno. Open passes libv4l2's; tests pass a driver of their own.
+    using DeviceIoctl = std::function<int(int fd, unsigned long request, void* arg)>;
+    // Takes over an opened node, which it closes; 0 or -errno.
+    static int Adopt(int fd, DeviceIoctl driver, std::unique_ptr<ICaptureDevice>& device);
+
     std::vector<CaptureFormat> Formats() override;
     int SetFormat(const CaptureFormat& format) override;
     int SetDeliveredBitCount(int bitCount) override;
@@ -91,7 +98,7 @@ private:
         v4l2_pix_format pix{};
     };
 
-    explicit V4l2Device(int fd);
+    V4l2Device(int fd, DeviceIoctl ioctl);
     int Xioctl(unsigned long request, void* arg) const;
     int ApplyFormat();
     int AllocateBuffers();
@@ -116,6 +123,7 @@ private:
     // under fdMutex_ so a direct route never uses a closed descriptor.
     std::mutex fdMutex_; // Protects fd_ against closing
     int fd_ = -1;
+    const DeviceIoctl ioctl_;
     int wakeFd_ = -1; // eventfd that wakes the capture thread for a stop or a route
 
     std::vector<V4l2Mode> modes_;
@@ -137,12 +145,18 @@ private:
     int64_t switchedAtUs_ = 0;
     int dropFrames_ = 0;
 
-    // Route and standard requests for the capture thread.
+    // Route and standard requests for the capture thread. Every wait for
+    // them is bounded: a driver can hang in VIDIOC_S_INPUT.
     std::mutex requestMutex_; // Protects the fields down to threadEnded_
     std::condition_variable requestDone_;
-    std::optional<int> requestedInput_;
-    uint64_t requestSerial_ = 0;
-    std::map<uint64_t, int> results_; // by request, until its caller takes it
+    std::optional<int> requestedInput_; // the one request not yet taken up
+    uint64_t requestSerial_ = 0;        // that request's number
+    // Results by request while its caller waits; a caller that gave up has
+    // no entry, so a late result is dropped.
+    std::map<uint64_t, std::optional<int>> awaited_;
+    // A switch outlasted its caller's wait and is still in the driver:
+    // later requests fail at once instead of queueing behind it.
+    bool switchOverdue_ = false;
     bool stopRequested_ = false;
     bool threadEnded_ = true;
     std::atomic<int> standard_{int(VideoStandard::Auto)};
