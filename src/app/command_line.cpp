@@ -2,8 +2,27 @@
 
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 
 namespace vistrel {
+
+namespace {
+
+struct LongOption {
+    std::string_view name; // without its dashes
+    LongOptionAction action;
+    std::string_view help;
+};
+
+// Every long option the program knows, in the order the usage lists them.
+constexpr LongOption kLongOptions[] = {
+    {"seed-defaults", LongOptionAction::SeedDefaults,
+     "write first-start settings for instance 1 when none exist, then exit"},
+    {"help", LongOptionAction::Help, "show this help and exit"},
+    {"version", LongOptionAction::Version, "show the version and exit"},
+};
+
+} // namespace
 
 bool IsStartHidden(const std::vector<std::string>& arguments)
 {
@@ -41,6 +60,46 @@ bool IsStartHidden(const std::vector<std::string>& arguments)
             hidden = true;
     }
     return hidden;
+}
+
+LongOptions ReadLongOptions(const std::vector<std::string>& arguments)
+{
+    for (const std::string& argument : arguments) {
+        if (argument == "--")
+            break;
+        if (!argument.starts_with("--"))
+            continue;
+        const std::string_view name = std::string_view(argument).substr(2);
+        const auto known = std::find_if(std::begin(kLongOptions), std::end(kLongOptions),
+                                        [&](const LongOption& option) { return option.name == name; });
+        if (known == std::end(kLongOptions))
+            return {LongOptionAction::Unknown, argument};
+        return {known->action, {}};
+    }
+    return {};
+}
+
+std::string UsageText()
+{
+    std::string text = "Usage: vistrel [-m] [OPTION]...\n"
+                       "Records the cameras of one capture device.\n\n";
+    constexpr size_t kColumn = 18;
+    const auto line = [&](std::string_view option, std::string_view help) {
+        text += "  ";
+        text += option;
+        text.append(kColumn - std::min(kColumn - 1, option.size()), ' ');
+        text += help;
+        text += '\n';
+    };
+    line("-m, /m", "start hidden in the notification area");
+    for (const LongOption& option : kLongOptions)
+        line("--" + std::string(option.name), option.help);
+    return text;
+}
+
+std::string VersionText()
+{
+    return "vistrel " VISTREL_VERSION "\n";
 }
 
 } // namespace vistrel

@@ -12,4 +12,28 @@ namespace vistrel {
 // each further token loses its blanks, an empty one ends the scan.
 bool IsStartHidden(const std::vector<std::string>& arguments);
 
+// What the long options ("--name") ask for. Only they are checked: single-dash
+// and slash switches keep IsStartHidden's rule, unknown letters included.
+enum class LongOptionAction {
+    Run,          // none given: start the recorder
+    Help,         // --help: usage on standard output, status 0
+    Version,      // --version: the version on standard output, status 0
+    SeedDefaults, // --seed-defaults: write first-start settings and exit
+    Unknown,      // an option the program does not know: usage on standard error, status 2
+};
+
+struct LongOptions {
+    LongOptionAction action = LongOptionAction::Run;
+    std::string unknown; // the option refused, with its dashes
+};
+
+// The first long option among `arguments` (those after the program path)
+// decides; a lone "--" ends the options.
+LongOptions ReadLongOptions(const std::vector<std::string>& arguments);
+
+// "Usage: vistrel ..." with one line per option, ending in a newline.
+std::string UsageText();
+// "vistrel <version>" and a newline.
+std::string VersionText();
+
 } // namespace vistrel

@@ -32,5 +32,20 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, StartHidden,
                                          CommandLineCase{{"--m"}, true},      // a run of delimiters is one cut
                                          CommandLineCase{{"-x"}, false}));
 
+// Only "--" options are looked at; switches and plain words never make one.
+TEST(LongOptions, OnlyDoubleDashOptionsBeforeALoneDoubleDashCount)
+{
+    using Action = LongOptionAction;
+    const std::pair<std::vector<std::string>, Action> cases[] = {
+        {{}, Action::Run},
+        {{"-m", "/help", "-help", "help"}, Action::Run},
+        {{"--", "--bogus"}, Action::Run},
+        {{"x", "--seed-defaults"}, Action::SeedDefaults},
+        {{"--Help"}, Action::Unknown}, // names are exact
+    };
+    for (const auto& [arguments, action] : cases)
+        EXPECT_EQ(ReadLongOptions(arguments).action, action) << testing::PrintToString(arguments);
+}
+
 } // namespace
 } // namespace vistrel

@@ -96,6 +96,55 @@ TEST_F(EndToEnd, SeedingWritesFirstStartSettingsOnlyOnce)
     EXPECT_EQ(storedInt(1, "VideoOn"), 0);
 }
 
+// Long options print and end the process before anything starts, even with
+// no display to start on; an unknown one is a usage error.
+TEST_F(EndToEnd, LongOptionsAnswerWithoutStartingTheRecorder)
+{
+    QProcessEnvironment bare = environment();
+    for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+        bare.remove(name);
+    struct Case {
+        QStringList arguments;
+        int status;
+        const char* output; // what standard output begins with
+        const char* errors; // what standard error holds; "" for nothing
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "Usage: vistrel", ""},
+        {{"-m", "--version", "--bogus"}, 0, "vistrel " VISTREL_VERSION "\n", ""},
+        {{"--bogus", "--help"}, 2, "", "vistrel: unknown option --bogus\nUsage: vistrel"},
+        {{"-x", "--m"}, 2, "", "unknown option --m\n"},
+        {{"--help=all"}, 2, "", "unknown option --help=all\n"},
+    };
+    for (const Case& c : cases) {
+        QProcess process;
+        process.setProcessEnvironment(bare);
+        process.start(VISTREL_EXECUTABLE, c.arguments);
+        const QString shown = c.arguments.join(' ');
+        if (!process.waitForFinished(60000)) {
+            ADD_FAILURE() << shown.toStdString() << " still runs";
+            process.kill();
+            process.waitForFinished();
+            continue;
+        }
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << shown.toStdString();
+        EXPECT_EQ(process.exitCode(), c.status) << shown.toStdString();
+        const QByteArray output = process.readAllStandardOutput();
+        const QByteArray errors = process.readAllStandardError();
+        EXPECT_TRUE(output.startsWith(c.output) && (*c.output != 0 || output.isEmpty()))
+            << shown.toStdString() << ": " << output.toStdString();
+        EXPECT_TRUE(*c.errors ? errors.contains(c.errors) : errors.isEmpty())
+            << shown.toStdString() << ": " << errors.toStdString();
+    }
+    // The help lists every long option, the one that seeds settings too.
+    QProcess help;
+    help.setProcessEnvironment(bare);
+    help.start(VISTREL_EXECUTABLE, {"--help"});
+    ASSERT_TRUE(help.waitForFinished(60000));
+    EXPECT_TRUE(help.readAllStandardOutput().contains("--seed-defaults"));
+    EXPECT_FALSE(QDir(env.registryDir() + "/HKEY_LOCAL_MACHINE").exists()); // no instance ever started
+}
+
 TEST_F(EndToEnd, RecordsTheTestPatternAndStopsCleanlyOnSigterm)
 {
     ASSERT_EQ(run({"--seed-defaults"}), 0);
