@@ -2,6 +2,7 @@
 
 #include "settings/registry_store.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <type_traits>
@@ -92,6 +93,11 @@ void LoadCamera(InstanceSettings& s, CRegistryKey& key, int camera)
             },
             value.field);
     }
+    // A negative part of the retention period would make the archive keep
+    // nothing (the whole period counts as 0): each is read as 0 on its own,
+    // so Minutes 5 beside a stored Days of -1 still keeps five minutes.
+    for (IntArray part : {&InstanceSettings::Days, &InstanceSettings::Hours, &InstanceSettings::Minutes})
+        (s.*part)[camera] = std::max((s.*part)[camera], 0);
 }
 
 std::string FullKeyName(const std::string& keyPath)

@@ -9,6 +9,7 @@
 #include <future>
 #include <sstream>
 #include <thread>
+#include <tuple>
 
 #include <csignal>
 
@@ -213,7 +214,7 @@ TEST_F(SettingsIoTest, EverySettingSurvivesASaveAndALoad)
         s.JpegQuality[c] = 100 - c;
         s.Days[c] = c;
         s.Hours[c] = 23;
-        s.Minutes[c] = -1; // loading does not check ranges
+        s.Minutes[c] = 61 + c; // loading checks no ranges (a negative retention part aside)
         s.TriggerLevel[c] = 255;
         s.SaveCount[c] = 1000;
         s.ArchiveCount[c] = 500 + c;
@@ -275,6 +276,24 @@ TEST_F(SettingsIoTest, NumbersWrittenByHandAsDwordAreRead)
     EXPECT_EQ(r.SaveEvery, 500);
     EXPECT_EQ(r.TriggerLevel[2], 30);
     EXPECT_EQ(r.TriggerLevel[1], 10);
+}
+
+// A retention part stored negative (by hand, or by an older program) would
+// delete the whole archive: it loads as 0, and only that part does.
+TEST_F(SettingsIoTest, ANegativeRetentionPartLoadsAsZeroAlone)
+{
+    InstanceSettings s;
+    int32_t camView = 1;
+    load(s, camView);
+    std::ofstream(cameraFile('C')) << "REGEDIT4\n\n[x]\n\"Days\"=dword:ffffffff\n\"Minutes\"=hex:05,00,00,00\n"
+                                      "\"TriggerLevel\"=hex:ff,ff,ff,ff\n";
+    std::ofstream(cameraFile('D')) << "REGEDIT4\n\n[x]\n\"Days\"=hex:02,00,00,00\n\"Hours\"=hex:00,00,00,80\n"
+                                      "\"Minutes\"=hex:fe,ff,ff,ff\n";
+    InstanceSettings r;
+    load(r, camView);
+    EXPECT_EQ(std::make_tuple(r.Days[2], r.Hours[2], r.Minutes[2]), std::make_tuple(0, 0, 5));
+    EXPECT_EQ(std::make_tuple(r.Days[3], r.Hours[3], r.Minutes[3]), std::make_tuple(2, 0, 0));
+    EXPECT_EQ(r.TriggerLevel[2], -1); // other numbers load as stored
 }
 
 TEST_F(SettingsIoTest, ATooLongPathStaysInMemoryButTheStoreKeepsTheOldOne)
