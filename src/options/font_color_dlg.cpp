@@ -5,6 +5,7 @@
 #include <QColorDialog>
 #include <QDialogButtonBox>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -12,23 +13,51 @@
 
 namespace vistrel {
 
+namespace {
+
+// Qt's font dialog as a part of the picker. Whatever would end it on its own
+// (Escape) ends the picker instead, which would otherwise stay open with the
+// font part hidden.
+class EmbeddedFontDialog : public QFontDialog {
+public:
+    explicit EmbeddedFontDialog(QDialog* picker)
+        : QFontDialog(picker)
+        , picker_(picker)
+    {
+    }
+
+protected:
+    void done(int result) override { picker_->done(result); }
+
+private:
+    QDialog* picker_;
+};
+
+} // namespace
+
 FontColorDialog::FontColorDialog(const LOGFONTA& font, uint32_t textColor, QWidget* parent)
     : QDialog(parent)
+    , stored_(font)
     , color_(ToQColor(textColor))
 {
     setWindowTitle(tr("Text Font"));
 
-    // The font dialog shows sizes in points; the record keeps pixels, and
-    // FromQFont turns points back at 96 dpi, so a choice round-trips.
+    // The font dialog lists installed families only: a stored face that is
+    // not installed (Verdana on most Linux machines) is shown as the one the
+    // overlay is drawn with, or the dialog falls back to its own default.
+    // Sizes are shown in points; the record keeps pixels, and FromQFont
+    // turns points back at 96 dpi, so a choice round-trips.
     QFont initial = ToQFont(font);
+    initial.setFamily(QFontInfo(initial).family());
     if (initial.pixelSize() > 0)
         initial.setPointSizeF(initial.pixelSize() * 72.0 / 96.0);
 
-    fontDialog_ = new QFontDialog(this);
+    fontDialog_ = new EmbeddedFontDialog(this);
     fontDialog_->setWindowFlags(Qt::Widget);
     fontDialog_->setOptions(QFontDialog::NoButtons | QFontDialog::DontUseNativeDialog | QFontDialog::ScalableFonts
                             | QFontDialog::NonScalableFonts);
     fontDialog_->setCurrentFont(initial);
+    shown_ = fontDialog_->currentFont();
 
     auto* colorLabel = new QLabel(tr("Text Color:"), this);
     colorButton_ = new QPushButton(this);
@@ -53,7 +82,9 @@ FontColorDialog::FontColorDialog(const LOGFONTA& font, uint32_t textColor, QWidg
 
 FontChoice FontColorDialog::Choice() const
 {
-    return FontChoice{FromQFont(fontDialog_->currentFont()), FromQColor(color_)};
+    // A font left as shown keeps its record, face name and cell height included.
+    const QFont chosen = fontDialog_->currentFont();
+    return FontChoice{chosen == shown_ ? stored_ : FromQFont(chosen), FromQColor(color_)};
 }
 
 std::optional<FontChoice> FontColorDialog::Pick(const LOGFONTA& font, uint32_t textColor, QWidget* parent)

@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QDialog>
+#include <QFont>
 
 #include <cstdint>
 #include <optional>
@@ -36,7 +37,9 @@ private:
     void ChooseColor();
     void ShowColor();
 
+    const LOGFONTA stored_;
     QFontDialog* fontDialog_ = nullptr; // child widget
+    QFont shown_;                       // the font part as it opened
     QPushButton* colorButton_ = nullptr;
     QColor color_;
 };
