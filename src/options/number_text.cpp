@@ -1,5 +1,6 @@
 #include "options/number_text.h"
 
+#include <cctype>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -23,6 +24,17 @@ double LeadingDouble(const std::string& text)
     if (locale_t c = cLocale())
         return strtod_l(text.c_str(), nullptr, c);
     return std::strtod(text.c_str(), nullptr);
+}
+
+bool StartsWithNumber(const std::string& text, bool decimal)
+{
+    const auto digit = [&](size_t i) { return i < text.size() && text[i] >= '0' && text[i] <= '9'; };
+    size_t i = 0;
+    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i])))
+        ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+        ++i;
+    return digit(i) || (decimal && i < text.size() && text[i] == '.' && digit(i + 1));
 }
 
 std::string FormatFixed3(double value)

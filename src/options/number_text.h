@@ -15,6 +15,12 @@ namespace vistrel {
 // exponent, "inf" and "nan" included); 0 when the text starts with no number.
 double LeadingDouble(const std::string& text);
 
+// Whether `text` holds a number where the parsers above look for one: after
+// leading blanks an optional sign and a digit (with `decimal`, also a '.'
+// and a digit). What follows the number is ignored, as the parsers ignore
+// it; "inf", "nan" and an empty field hold no number.
+bool StartsWithNumber(const std::string& text, bool decimal);
+
 // Seconds text of the dialogs: "%.3f" of ms × 0.001 (1000 gives "1.000").
 std::string FormatFixed3(double value);
 

@@ -5,12 +5,15 @@
 #include "options/dialog_host.h"
 #include "options/number_text.h"
 #include "options/path_rules.h"
+#include "options/retention_check.h"
 
 #include "ui_options_dialog.h"
 
 #include <QKeyEvent>
+#include <QMessageBox>
 
 #include <algorithm>
+#include <ctime>
 
 namespace vistrel {
 
@@ -20,6 +23,12 @@ constexpr int kMuxMaxMs = 15000;
 constexpr int kSaveMinMs = 100;
 constexpr int kSaveMaxMs = 60000;
 constexpr int kMsPerMuxInput = 100;
+// Entries of an archive folder read to weigh a shorter retention: enough for
+// days of images at one a second, few enough not to hold up the dialog.
+constexpr size_t kRetentionListingBound = 100000;
+
+constexpr char kNotANumberMessage[] = "Please enter a number.";
+constexpr char kNegativeRetentionMessage[] = "Days, Hours and Minutes cannot be negative.";
 
 std::string TextOf(const QLineEdit& edit)
 {
@@ -37,6 +46,46 @@ int CountMuxInputs(const InstanceSettings& settings)
                              [](int32_t flag) { return flag != 0; }));
 }
 
+// The retention period in seconds; a negative part counts as 0, as loading reads it.
+int64_t RetentionSeconds(int32_t days, int32_t hours, int32_t minutes)
+{
+    return int64_t(std::max(days, 0)) * 86400 + int64_t(std::max(hours, 0)) * 3600 + int64_t(std::max(minutes, 0)) * 60;
+}
+
+std::string LocalTimeText(std::time_t time)
+{
+    std::tm local{};
+    char text[32] = "";
+    if (localtime_r(&time, &local))
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    return text;
+}
+
+std::string ShorterRetentionQuestion(int camera, const ExpiringImages& images)
+{
+    std::string text = "The shorter archive period deletes ";
+    const std::string letter(1, CameraLetter(camera));
+    if (images.complete) {
+        text += std::to_string(images.expiring) + " of the " + std::to_string(images.listed) + " images of camera "
+            + letter;
+    } else {
+        // Only part of a very large folder was read: its share stands for the whole.
+        text += "about " + std::to_string(images.expiring * 100 / std::max<int64_t>(images.listed, 1))
+            + "% of the images of camera " + letter + " (" + std::to_string(images.expiring) + " of the first "
+            + std::to_string(images.listed) + " read)";
+    }
+    if (images.oldest != 0)
+        text += ", those saved from " + LocalTimeText(images.oldest) + " to " + LocalTimeText(images.newest);
+    return text + ".\n\nDelete them?";
+}
+
+bool AskYesNo(const std::string& text, QWidget* parent)
+{
+    return QMessageBox::warning(parent, QStringLiteral("Shorter Archive Period"), QString::fromStdString(text),
+                                QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes;
+}
+
 } // namespace
 
 COptionsDlg::COptionsDlg(IDialogHost& host, InstanceSettings& settings, int camera, QWidget* parent)
@@ -45,6 +94,7 @@ COptionsDlg::COptionsDlg(IDialogHost& host, InstanceSettings& settings, int came
     , host_(host)
     , settings_(settings)
     , camera_(std::clamp(camera, 0, kCameraCount - 1))
+    , confirm_(&AskYesNo)
 {
     ui_->setupUi(this);
     // Drop lists start without a selection; Fill selects what the store holds.
@@ -170,13 +220,47 @@ void COptionsDlg::ShowInvalid(const char* text)
     host_.Reporter().ShowMessage(text, "Invalid Value", MessageIcon::Exclamation);
 }
 
+std::optional<int32_t> COptionsDlg::IntegerField(const QLineEdit& edit)
+{
+    const std::string text = TextOf(edit);
+    if (!StartsWithNumber(text, false)) {
+        ShowInvalid(kNotANumberMessage);
+        return std::nullopt;
+    }
+    return LeadingInt(text);
+}
+
+bool COptionsDlg::ConfirmRetention(const std::string& archivePath, int64_t periodSeconds)
+{
+    int64_t storedSeconds = 0;
+    int32_t instance = 0;
+    {
+        TimedLock lock(settings_.SettingsLock);
+        if (!lock)
+            return false; // settings busy: try again on the next press
+        storedSeconds = RetentionSeconds(settings_.Days[camera_], settings_.Hours[camera_], settings_.Minutes[camera_]);
+        instance = settings_.InstanceNumber;
+    }
+    if (periodSeconds >= storedSeconds)
+        return true;
+    const ExpiringImages images = CountExpiringImages(archivePath, ArchiveSuffix(instance, camera_), std::time(nullptr),
+                                                      periodSeconds, kRetentionListingBound);
+    return !images.Many() || confirm_(ShorterRetentionQuestion(camera_, images), this);
+}
+
 bool COptionsDlg::Validate()
 {
     const std::optional<MuxState> mux = ReadMuxState();
     if (!mux)
         return false; // settings busy: try again on the next press
 
-    const int64_t ms = SecondsTextToMs(TextOf(*ui_->saveEvery));
+    // A field without a number would be read as 0: it is refused, not taken as 0.
+    const std::string interval = TextOf(*ui_->saveEvery);
+    if (!StartsWithNumber(interval, true)) {
+        ShowInvalid(kNotANumberMessage);
+        return false;
+    }
+    const int64_t ms = SecondsTextToMs(interval);
     if (mux->enabled) {
         // Multiplexing switched on with no input flagged can only come from a
         // hand-edited store; count it as one input so the cycle never divides by zero.
@@ -192,19 +276,41 @@ bool COptionsDlg::Validate()
         return false;
     }
 
-    const int32_t quality = LeadingInt(TextOf(*ui_->jpegQuality));
-    if (quality < 0 || quality > 100) {
+    const std::optional<int32_t> quality = IntegerField(*ui_->jpegQuality);
+    if (!quality)
+        return false;
+    if (*quality < 0 || *quality > 100) {
         ShowInvalid("Jpeg Quality cannot be less than 0 or greater than 100");
         return false;
     }
-    const int32_t trigger = LeadingInt(TextOf(*ui_->triggerLevel));
-    if (trigger < 0 || trigger > 255) {
+    const std::optional<int32_t> trigger = IntegerField(*ui_->triggerLevel);
+    if (!trigger)
+        return false;
+    if (*trigger < 0 || *trigger > 255) {
         ShowInvalid("Motion Detection Trigger Level cannot be less than 0 or greater than 255");
         return false;
     }
-    const int32_t saveCount = LeadingInt(TextOf(*ui_->saveCount));
-    if (saveCount < 1 || saveCount > 1000) {
+    const std::optional<int32_t> saveCount = IntegerField(*ui_->saveCount);
+    if (!saveCount)
+        return false;
+    if (*saveCount < 1 || *saveCount > 1000) {
         ShowInvalid("After Motion is Detected Save X, cannot be less than 1 or greater than 1000");
+        return false;
+    }
+
+    // A negative part would make the period negative, and the archive thread
+    // would then keep no image at all.
+    const std::optional<int32_t> days = IntegerField(*ui_->days);
+    if (!days)
+        return false;
+    const std::optional<int32_t> hours = IntegerField(*ui_->hours);
+    if (!hours)
+        return false;
+    const std::optional<int32_t> minutes = IntegerField(*ui_->minutes);
+    if (!minutes)
+        return false;
+    if (*days < 0 || *hours < 0 || *minutes < 0) {
+        ShowInvalid(kNegativeRetentionMessage);
         return false;
     }
 
@@ -226,6 +332,8 @@ bool COptionsDlg::Validate()
                     "drive.");
         return false;
     }
+    if (!ConfirmRetention(archivePath, RetentionSeconds(*days, *hours, *minutes)))
+        return false;
     ui_->archivePath->setText(QString::fromStdString(archivePath));
     return true;
 }

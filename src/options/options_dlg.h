@@ -8,6 +8,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
+
+class QLineEdit;
 
 namespace Ui {
 class OptionsDialog;
@@ -27,6 +30,8 @@ public:
     // The pickers are members so tests can answer them without a modal dialog.
     using FontPicker = std::function<std::optional<FontChoice>(const LOGFONTA& font, uint32_t textColor, QWidget* parent)>;
     using ColorPicker = std::function<std::optional<uint32_t>(uint32_t color, QWidget* parent)>;
+    // Asks a yes-or-no question; true for yes.
+    using Confirmer = std::function<bool(const std::string& text, QWidget* parent)>;
 
     COptionsDlg(IDialogHost& host, InstanceSettings& settings, int camera, QWidget* parent = nullptr);
     ~COptionsDlg() override;
@@ -38,7 +43,9 @@ public:
     // Store to controls. False when the settings lock could not be had.
     bool Fill();
     // Checks the fields in order; the first failure is reported and false returned.
-    // Creates the static-file and archive folders on the way.
+    // Creates the static-file and archive folders on the way. A shorter
+    // retention that would take more than 5% of the camera's archive is
+    // first confirmed; a "no" fails too.
     bool Validate();
     // Controls to store, then save, lay out the panes again and tell the workers.
     bool Commit();
@@ -50,6 +57,7 @@ public:
 
     void SetFontPicker(FontPicker picker) { fontPicker_ = std::move(picker); }
     void SetColorPicker(ColorPicker picker) { colorPicker_ = std::move(picker); }
+    void SetConfirmer(Confirmer confirm) { confirm_ = std::move(confirm); }
     void SetThreadPoster(ThreadPoster post) { post_ = std::move(post); }
 
     int Camera() const { return camera_; }
@@ -65,6 +73,12 @@ private:
     };
     std::optional<MuxState> ReadMuxState();
     void ShowInvalid(const char* text);
+    // The leading integer of a number field; nothing, reported, when the
+    // field holds no number.
+    std::optional<int32_t> IntegerField(const QLineEdit& edit);
+    // True when the period does not shorten the stored one, or shortens it
+    // taking at most 5% of the archive in `archivePath`, or the user agrees.
+    bool ConfirmRetention(const std::string& archivePath, int64_t periodSeconds);
     // After a picker: commit every field when they pass validation, else only
     // what the picker changed.
     void CommitAfterPicker();
@@ -76,6 +90,7 @@ private:
     const int camera_;
     FontPicker fontPicker_ = &FontColorDialog::Pick;
     ColorPicker colorPicker_ = &PickColor;
+    Confirmer confirm_;
     ThreadPoster post_ = DefaultThreadPoster();
     bool initialised_ = false;
 };

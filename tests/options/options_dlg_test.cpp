@@ -14,8 +14,10 @@
 #include <QTest>
 
 #include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 namespace vistrel {
 namespace {
@@ -27,6 +29,8 @@ constexpr char kStaticPathMessage[] =
     "Could not create static file path, if syntax is correct, make sure you have access to write to the drive.";
 constexpr char kArchivePathMessage[] =
     "Could not create archive path, if syntax is correct, make sure you have access to write to the drive.";
+constexpr char kNotANumber[] = "Please enter a number.";
+constexpr char kNegativeRetention[] = "Days, Hours and Minutes cannot be negative.";
 
 class OptionsDlgTest : public ::testing::Test {
 protected:
@@ -43,6 +47,10 @@ protected:
         dialog->SetFontPicker([](const LOGFONTA&, uint32_t, QWidget*) -> std::optional<FontChoice> {
             ADD_FAILURE() << "unexpected font picker";
             return std::nullopt;
+        });
+        dialog->SetConfirmer([](const std::string& text, QWidget*) {
+            ADD_FAILURE() << "unexpected question: " << text;
+            return false;
         });
         dialog->show();
         return dialog;
@@ -168,16 +176,18 @@ TEST_F(OptionsDlgTest, SaveIntervalRangeWithThreeMultiplexedInputs)
 TEST_F(OptionsDlgTest, SaveIntervalRangeWithoutMultiplexing)
 {
     const std::string outside = "Save Every X Seconds cannot be less than .1 or greater than 60";
+    constexpr int kOutside = -1, kNoNumber = -2;
     const std::pair<const char*, int> cases[] = {
-        {"0.0999", -1}, {"0.1", 100},  {"60", 60000},  {"61", -1}, {"1.0009", 1000}, {"60.0009", 60000},
-        {"", -1},       {"soon", -1},  {"nan", -1},    {"1e300", -1}, {"-2", -1},   {" 2.5 s", 2500},
+        {"0.0999", kOutside}, {"0.1", 100},        {"60", 60000},       {"61", kOutside},  {"1.0009", 1000},
+        {"60.0009", 60000},   {"", kNoNumber},     {"soon", kNoNumber}, {"nan", kNoNumber}, {"1e300", kOutside},
+        {"-2", kOutside},     {" 2.5 s", 2500},    {".5", 500},         {"-.", kNoNumber},
     };
     dialog_ = Open();
     for (const auto& [text, stored] : cases) {
         settings_.SaveEvery = 777;
         Edit(1042)->setText(text);
         Click(1051);
-        EXPECT_EQ(TakeMessage(), stored < 0 ? outside : "") << text;
+        EXPECT_EQ(TakeMessage(), stored == kNoNumber ? kNotANumber : stored == kOutside ? outside : "") << text;
         EXPECT_EQ(settings_.SaveEvery, stored < 0 ? 777 : stored) << text;
     }
 }
@@ -205,10 +215,11 @@ TEST_F(OptionsDlgTest, NumberFieldRangesAreCheckedInOrder)
         const char *quality, *trigger, *count, *message;
     };
     const Case cases[] = {
-        {"0", "0", "1", ""},         {"100", "255", "1000", ""},  {"-1", "10", "5", quality},
-        {"101", "10", "5", quality}, {"x", "10", "5", ""},        {"50", "-1", "5", trigger},
-        {"50", "256", "5", trigger}, {"50", "10", "0", count},    {"50", "10", "1001", count},
-        {"50", "10", "", count},     {"999", "999", "0", quality}, // the first failure wins
+        {"0", "0", "1", ""},           {"100", "255", "1000", ""},     {"-1", "10", "5", quality},
+        {"101", "10", "5", quality},   {"x", "10", "5", kNotANumber},  {"50", "-1", "5", trigger},
+        {"50", "256", "5", trigger},   {"50", "10", "0", count},       {"50", "10", "1001", count},
+        {"50", "10", "", kNotANumber}, {"50", "+", "5", kNotANumber},
+        {"999", "999", "0", quality}, // the first failure wins
     };
     dialog_ = Open();
     for (const Case& c : cases) {
@@ -278,8 +289,8 @@ TEST_F(OptionsDlgTest, ArchivePathIsNormalisedCreatedAndShownAgain)
 TEST_F(OptionsDlgTest, RetentionAndTextFieldsAreStoredAsTyped)
 {
     dialog_ = Open();
-    Edit(1046)->setText("-1");
-    Edit(1047)->setText("none");
+    Edit(1046)->setText("2");
+    Edit(1047)->setText("-0");
     Edit(1048)->setText(" 15min");
     Edit(1016)->setText("Yard %d");
     Combo(1002)->setCurrentIndex(2);
@@ -288,7 +299,7 @@ TEST_F(OptionsDlgTest, RetentionAndTextFieldsAreStoredAsTyped)
     QTest::keyClick(Edit(1046), Qt::Key_Return); // Enter is OK
     EXPECT_EQ(TakeMessage(), "");
     EXPECT_EQ(dialog_->result(), QDialog::Accepted);
-    EXPECT_EQ(settings_.Days[kCamera], -1);
+    EXPECT_EQ(settings_.Days[kCamera], 2);
     EXPECT_EQ(settings_.Hours[kCamera], 0);
     EXPECT_EQ(settings_.Minutes[kCamera], 15);
     EXPECT_EQ(settings_.OverlayText[kCamera], "Yard %d");
@@ -296,6 +307,104 @@ TEST_F(OptionsDlgTest, RetentionAndTextFieldsAreStoredAsTyped)
     EXPECT_EQ(settings_.OverlayEffect[kCamera], 1);
     EXPECT_EQ(settings_.EnableStaticSave[kCamera], 1);
     EXPECT_EQ(settings_.Days[0], 0); // other cameras untouched
+}
+
+// A negative part, or a part without a number (read as 0), would leave the
+// archive a period that keeps nothing: both are refused before anything is
+// stored or created.
+TEST_F(OptionsDlgTest, RetentionRefusesNegativePartsAndTextWithoutANumber)
+{
+    settings_.Days[kCamera] = 1;
+    settings_.Minutes[kCamera] = 5;
+    const std::tuple<const char*, const char*, const char*, const char*> cases[] = {
+        {"-1", "0", "5", kNegativeRetention}, {"0", "-2", "5", kNegativeRetention},
+        {"0", "0", "-5", kNegativeRetention}, {"none", "0", "5", kNotANumber},
+        {"1", "", "5", kNotANumber},          {"1", "0", "min", kNotANumber},
+        {"-1", "x", "5", kNotANumber},        {"0", "0", "1", ""},
+    };
+    const std::string newArchive = home_ + "/NewArchive";
+    dialog_ = Open();
+    for (const auto& [days, hours, minutes, message] : cases) {
+        Edit(1046)->setText(days);
+        Edit(1047)->setText(hours);
+        Edit(1048)->setText(minutes);
+        Edit(1045)->setText(QString::fromStdString(newArchive));
+        Click(1051);
+        EXPECT_EQ(TakeMessage(), message) << days << " " << hours << " " << minutes;
+        if (*message) {
+            EXPECT_EQ(settings_.Days[kCamera], 1);
+            EXPECT_EQ(settings_.Minutes[kCamera], 5);
+            EXPECT_FALSE(fs::exists(newArchive)) << "a refused commit created a folder";
+            EXPECT_EQ(host_.saves, 0);
+        }
+    }
+    EXPECT_EQ(std::make_tuple(settings_.Days[kCamera], settings_.Hours[kCamera], settings_.Minutes[kCamera]),
+              std::make_tuple(0, 0, 1));
+}
+
+// Shortening the period so that more than 5% of the camera's archive would
+// go asks first, naming how many images and which; a "no" commits nothing.
+TEST_F(OptionsDlgTest, AShorterRetentionTakingManyImagesIsConfirmedFirst)
+{
+    const std::string folder = settings_.ArchivePath[kCamera];
+    fs::create_directories(folder);
+    const std::time_t now = std::time(nullptr);
+    const auto name = [&](int hoursAgo, const char* suffix = "-Cam1C.jpg") {
+        return folder + std::to_string(now - hoursAgo * 3600) + "0" + suffix;
+    };
+    for (int hoursAgo = 0; hoursAgo < 100; ++hoursAgo)
+        std::ofstream(name(hoursAgo)) << "jpeg";
+    // Named like old images, yet none of this camera's images.
+    fs::create_directory(name(200));
+    fs::create_symlink(name(0), name(201));
+    std::ofstream(name(202, "-Cam1D.jpg")) << "jpeg";
+    const auto localTime = [](std::time_t time) {
+        std::tm local{};
+        localtime_r(&time, &local);
+        char text[32];
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+        return std::string(text);
+    };
+
+    settings_.Days[kCamera] = 5;
+    settings_.Minutes[kCamera] = 0;
+    dialog_ = Open();
+    std::vector<std::string> questions;
+    bool answer = false;
+    dialog_->SetConfirmer([&](const std::string& text, QWidget*) {
+        questions.push_back(text);
+        return answer;
+    });
+    const auto apply = [&](const char* days) {
+        Edit(1046)->setText(days);
+        Edit(1048)->setText("0");
+        Click(1051);
+        EXPECT_EQ(TakeMessage(), "");
+    };
+
+    apply("4"); // 3 of 100 images are older than four days: not worth a question
+    EXPECT_TRUE(questions.empty());
+    EXPECT_EQ(settings_.Days[kCamera], 4);
+    EXPECT_EQ(host_.saves, 1);
+
+    apply("3"); // 27 of 100
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_EQ(questions[0], "The shorter archive period deletes 27 of the 100 images of camera C, those saved from "
+                                + localTime(now - 99 * 3600) + " to " + localTime(now - 73 * 3600)
+                                + ".\n\nDelete them?");
+    EXPECT_EQ(settings_.Days[kCamera], 4);
+    EXPECT_EQ(host_.saves, 1);
+    EXPECT_TRUE(dialog_->isVisible());
+
+    answer = true;
+    apply("3");
+    EXPECT_EQ(questions.size(), 2u);
+    EXPECT_EQ(settings_.Days[kCamera], 3);
+    EXPECT_EQ(host_.saves, 2);
+
+    apply("10"); // longer: nothing goes
+    EXPECT_EQ(questions.size(), 2u);
+    EXPECT_EQ(settings_.Days[kCamera], 10);
 }
 
 TEST_F(OptionsDlgTest, CancelAfterAFontChoiceKeepsWhatTheChoiceCommitted)
