@@ -111,10 +111,9 @@ TEST(V4l2DeviceTest, AStuckInputSwitchHoldsUpNoLaterRoute)
     HangingInputDriver driver;
     const int frames = eventfd(0, EFD_CLOEXEC); // stands for the node: never readable
     ASSERT_GE(frames, 0);
+    const auto ioctl = [&](int, unsigned long request, void* arg) { return driver.Ioctl(request, arg); };
     std::unique_ptr<ICaptureDevice> device;
-    ASSERT_EQ(V4l2Device::Adopt(frames, [&](int, unsigned long request, void* arg) { return driver.Ioctl(request, arg); },
-                                device),
-              0);
+    ASSERT_EQ(V4l2Device::Adopt(frames, ioctl, device), 0);
     ASSERT_EQ(device->Start(), 0);
 
     using namespace std::chrono_literals;
