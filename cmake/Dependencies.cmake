@@ -59,3 +59,18 @@ pkg_check_modules(ZLIB QUIET IMPORTED_TARGET zlib)
 if(NOT ZLIB_FOUND)
   message(FATAL_ERROR "Missing dependency zlib: install the Debian package 'zlib1g-dev'.")
 endif()
+
+# The built-in web server: libmicrohttpd (built with GnuTLS), GnuTLS itself for
+# the self-signed certificate, libsodium for password hashes.
+pkg_check_modules(MICROHTTPD QUIET IMPORTED_TARGET libmicrohttpd>=0.9.75)
+if(NOT MICROHTTPD_FOUND)
+  message(FATAL_ERROR "Missing dependency libmicrohttpd 0.9.75 or later: install the Debian package 'libmicrohttpd-dev'.")
+endif()
+pkg_check_modules(GNUTLS QUIET IMPORTED_TARGET gnutls)
+if(NOT GNUTLS_FOUND)
+  message(FATAL_ERROR "Missing dependency GnuTLS: install the Debian package 'libgnutls28-dev'.")
+endif()
+pkg_check_modules(SODIUM QUIET IMPORTED_TARGET libsodium)
+if(NOT SODIUM_FOUND)
+  message(FATAL_ERROR "Missing dependency libsodium: install the Debian package 'libsodium-dev'.")
+endif()

@@ -11,16 +11,19 @@ VISTREL_PACKAGES=(
   cmake ninja-build g++ pkg-config ccache
   qt6-base-dev libjpeg62-turbo-dev libv4l-dev libyuv-dev
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev zlib1g-dev
+  libmicrohttpd-dev libgnutls28-dev libsodium-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core
 )
 # What only the tests use: locales, a fake clock, a desktop with a tray,
-# archive and package tools, and the benchmarks' ffmpeg baseline.
+# archive and package tools, the benchmarks' ffmpeg baseline, and the web
+# server's clients (Python's http.client and ssl).
 VISTREL_TEST_PACKAGES=(
   dpkg-dev fonts-dejavu-extra locales
   libfaketime
   xvfb openbox trayer xdotool x11-utils wmctrl
   unzip ffmpeg
+  python3
 )
 
 vistrel_install_deps() {

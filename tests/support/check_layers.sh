@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Folder dependencies point one way: common <- settings <- capture, pipeline,
-# display, archive <- options, tray, review, resources <- app. Fails when a source
+# display, archive <- options, tray, review, web, resources <- app. Fails when a source
 # folder includes a header of a folder to its right, or of a folder this
 # list does not know yet.
 set -euo pipefail
@@ -8,7 +8,7 @@ src="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../src" && pwd)"
 declare -A layer=(
   [common]=0 [settings]=1
   [capture]=2 [pipeline]=2 [display]=2 [archive]=2
-  [options]=3 [tray]=3 [review]=3 [resources]=3
+  [options]=3 [tray]=3 [review]=3 [web]=3 [resources]=3
   [app]=4
 )
 bad=0
