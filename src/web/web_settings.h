@@ -34,10 +34,6 @@ WebSettings DefaultWebSettings(int instance);
 // keeps its default. Reads only: a missing key is not created.
 WebSettings ReadWebSettings(CRegistryKey& key, int instance);
 
-// Writes every value (used by the dialog and the --web-password command);
-// false when a write failed.
-bool WriteWebSettings(CRegistryKey& key, int instance, const WebSettings& settings);
-
 // True for a numeric IPv4 address in 127.0.0.0/8 or the IPv6 address ::1.
 bool IsLoopbackAddress(const std::string& address);
 

@@ -382,18 +382,19 @@ TEST_F(WebServerTest, OffByDefaultOnLoopbackAndNeverOpenWithoutAPassword)
     EXPECT_EQ(read.port, 8767);
     EXPECT_EQ(read.bind, "127.0.0.1");
     EXPECT_FALSE(read.tls);
-    WebSettings written = read;
-    written.enable = true;
-    written.tls = true;
-    written.bind = "0.0.0.0";
-    written.user = kUser;
-    written.passwordHash = PasswordHash();
-    written.certFile = "/srv/cert.pem";
-    written.keyFile = "/srv/key.pem";
-    ASSERT_TRUE(WriteWebSettings(key, 3, written));
+    key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(key.SetKey(WebKeyPath(3), true));
+    EXPECT_EQ(key.SubKey(), "Software\\Tallow Software\\Vistrel\\Camera3\\Web");
+    key.WriteInt("Enable", 1);
+    key.WriteInt("Tls", 1);
+    key.WriteInt("Port", 70000); // out of range: the default stays
+    key.WriteString("Bind", "0.0.0.0");
+    key.WriteString("PasswordHash", PasswordHash());
+    key.WriteString("KeyFile", "/srv/key.pem");
     CRegistryKey again(store);
     read = ReadWebSettings(again, 3);
     EXPECT_TRUE(read.enable && read.tls);
+    EXPECT_EQ(read.port, 8767);
     EXPECT_EQ(read.bind, "0.0.0.0");
     EXPECT_EQ(read.passwordHash, PasswordHash());
     EXPECT_EQ(read.keyFile, "/srv/key.pem");
