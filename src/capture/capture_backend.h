@@ -131,6 +131,23 @@ public:
     virtual int FrameIntervalMs() const = 0;
     // True once the device failed or disappeared while streaming.
     virtual bool Lost() const = 0;
+
+    // True when a lost device comes back by itself: it keeps trying on its
+    // own thread, and Lost turns false again once frames flow, so the
+    // caller waits instead of restarting the capture. A device for which
+    // this is false stays lost until it is started anew.
+    virtual bool ReconnectsItself() const { return false; }
+    // How often frames are grabbed, so a device that can save work between
+    // grabs (a compressed stream) decodes only what will be used. Any thread.
+    virtual void SetGrabIntervalMs(int) {}
+    // True while the device's frames have another size than the format it
+    // was set to: it delivers nothing until started in `now`. Any thread.
+    virtual bool FormatChanged(CaptureFormat& /*now*/) const { return false; }
+    // The latest frame for a live picture on screen: as LatestFrame, but a
+    // device that hands each frame to one grab only still hands it to the
+    // next grab too, so showing the picture never takes a frame from the
+    // recording.
+    virtual std::unique_ptr<Frame> PreviewFrame() { return LatestFrame(); }
 };
 
 // A source of capture devices, numbered from 0 in enumeration order.

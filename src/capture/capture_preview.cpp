@@ -87,7 +87,7 @@ void CapturePreview::Poll()
     const uint64_t sequence = device_->FrameSequence();
     if (sequence == shownSequence_)
         return;
-    std::unique_ptr<Frame> frame = device_->LatestFrame();
+    std::unique_ptr<Frame> frame = device_->PreviewFrame();
     if (!frame)
         return;
     ++framesFetched_;
