@@ -1,0 +1,78 @@
+#include "capture/network_backend.h"
+
+#include "capture/capture_log.h"
+#include "capture/network_device.h"
+#include "capture/network_input.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
+#include <cerrno>
+
+namespace vistrel {
+
+int ProbeNetworkFormats(const NetworkCamera& camera, std::vector<CaptureFormat>& formats,
+                        std::chrono::milliseconds timeout)
+{
+    using Clock = std::chrono::steady_clock;
+    formats.clear();
+    if (ValidateNetworkCamera(camera) != NetworkCameraError::None)
+        return AVERROR(EINVAL);
+    const Clock::time_point deadline = Clock::now() + timeout;
+    NetworkInput input(nullptr);
+    if (const int rc = input.Open(camera, timeout); rc < 0)
+        return rc;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (const int rc = input.FindStreamInfo(std::max(left, std::chrono::milliseconds(1))); rc < 0)
+        return rc;
+    const int stream = input.VideoStream();
+    if (stream < 0)
+        return AVERROR_STREAM_NOT_FOUND;
+    const AVCodecParameters& parameters = *input.context()->streams[stream]->codecpar;
+    if (parameters.width <= 0 || parameters.height <= 0)
+        return AVERROR_INVALIDDATA;
+    formats.push_back({parameters.width, parameters.height, 24});
+    return 0;
+}
+
+NetworkBackend::NetworkBackend(std::vector<NetworkCamera> cameras)
+    : cameras_(std::move(cameras))
+{
+}
+
+bool NetworkBackend::EnumerateDevices(std::vector<DeviceEntry>& devices)
+{
+    devices.clear();
+    for (const NetworkCamera& camera : cameras_) {
+        DeviceEntry entry(camera.name);
+        entry.link = UrlWithoutUserInfo(camera.url);
+        devices.push_back(std::move(entry));
+    }
+    return !devices.empty();
+}
+
+bool NetworkBackend::DeviceFormats(int number, std::vector<CaptureFormat>& formats)
+{
+    if (number < 0 || number >= int(cameras_.size()))
+        return false;
+    const NetworkCamera& camera = cameras_[size_t(number)];
+    const int rc = ProbeNetworkFormats(camera, formats);
+    if (rc < 0)
+        qCDebug(lcCapture) << "no formats from" << MaskedUrl(camera).c_str() << rc;
+    return rc == 0;
+}
+
+int NetworkBackend::OpenDevice(int number, std::unique_ptr<ICaptureDevice>& device)
+{
+    if (number < 0 || number >= int(cameras_.size()))
+        return -ENODEV;
+    const NetworkCamera& camera = cameras_[size_t(number)];
+    if (ValidateNetworkCamera(camera) != NetworkCameraError::None)
+        return -EINVAL;
+    device = std::make_unique<NetworkDevice>(camera);
+    return 0;
+}
+
+} // namespace vistrel

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "capture/capture_backend.h"
+#include "capture/network_camera.h"
+
+#include <chrono>
+#include <vector>
+
+namespace vistrel {
+
+// How long asking a camera for its formats may take at most.
+inline constexpr std::chrono::milliseconds kNetworkProbeTimeout{5000};
+
+// The formats a camera's stream reports: its picture size at 24 bits, as
+// the setup window lists it ("1920x1080 24 bit"). Connects and reads until
+// the size is known, within `timeout`. 0, or a negative AVERROR code
+// (av_strerror gives its text, which never holds the URL).
+int ProbeNetworkFormats(const NetworkCamera& camera, std::vector<CaptureFormat>& formats,
+                        std::chrono::milliseconds timeout = kNetworkProbeTimeout);
+
+// The configured network cameras, in the order given. Listing and opening
+// never touch the network; asking for formats probes within
+// kNetworkProbeTimeout. Called on the user-interface thread.
+class NetworkBackend : public ICaptureBackend {
+public:
+    explicit NetworkBackend(std::vector<NetworkCamera> cameras);
+
+    // Each camera under its name, identified by its URL without user information.
+    bool EnumerateDevices(std::vector<DeviceEntry>& devices) override;
+    bool DeviceFormats(int number, std::vector<CaptureFormat>& formats) override;
+    // A camera whose configuration is invalid is not opened (-EINVAL).
+    int OpenDevice(int number, std::unique_ptr<ICaptureDevice>& device) override;
+
+    const std::vector<NetworkCamera>& Cameras() const { return cameras_; }
+
+private:
+    std::vector<NetworkCamera> cameras_;
+};
+
+} // namespace vistrel
