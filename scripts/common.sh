@@ -16,14 +16,18 @@ VISTREL_PACKAGES=(
   fonts-dejavu-core
 )
 # What only the tests use: locales, a fake clock, a desktop with a tray,
-# archive and package tools, the benchmarks' ffmpeg baseline, and the web
-# server's clients (Python's http.client and ssl).
+# archive and package tools, the benchmarks' ffmpeg baseline, the web
+# server's clients (Python's http.client and ssl), and the network cameras'
+# stream servers (GStreamer's RTSP server through Debian's python3 with
+# H.264, H.265 and JPEG encoders).
 VISTREL_TEST_PACKAGES=(
   dpkg-dev fonts-dejavu-extra locales
   libfaketime
   xvfb openbox trayer xdotool x11-utils wmctrl
   unzip ffmpeg
   python3
+  python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base
+  gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad
 )
 
 vistrel_install_deps() {
