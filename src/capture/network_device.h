@@ -114,7 +114,7 @@ private:
 
     std::thread thread_;
     std::atomic<bool> stop_{false}; // read by every network wait of the stream thread
-    std::mutex stopMutex_;          // Protects the backoff wait on stopWake_
+    std::mutex stopMutex_;          // Pairs with stopWake_, so a stop ends a backoff wait at once
     std::condition_variable stopWake_;
 
     std::atomic<int> grabIntervalMs_{0}; // 0: not told

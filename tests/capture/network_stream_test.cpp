@@ -137,8 +137,9 @@ TEST(NetworkStreamTest, RtspH264GivesEachFrameToOneGrabAndDecodesOnlyWhatIsGrabb
     EXPECT_FALSE(device.DecodesEveryFrame());
     dropped = device.DroppedUndecoded();
     decoded = device.DecodedPictures();
-    ASSERT_TRUE(waitFor([&] { return device.DroppedUndecoded() >= dropped + 27; }));
-    EXPECT_LE(device.DecodedPictures() - decoded, 5u);
+    ASSERT_TRUE(waitFor([&] { return device.DroppedUndecoded() >= dropped + 27; }, 20s));
+    // Three key frames, and what a threaded decoder still held at the switch.
+    EXPECT_LE(device.DecodedPictures() - decoded, 8u);
     ExpectMovingPictures(device, kQvga, "rtsp h264, key frames only");
 
     // Started in a stored format the stream does not have: nothing is
