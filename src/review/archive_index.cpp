@@ -62,6 +62,15 @@ void SortByKey(std::vector<ArchiveImage>& images)
     }
 }
 
+// The entry's own type, not a link's target's.
+bool IsRegularFile(DIR* dir, const dirent& entry)
+{
+    if (entry.d_type != DT_UNKNOWN)
+        return entry.d_type == DT_REG;
+    struct stat st;
+    return fstatat(dirfd(dir), entry.d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode);
+}
+
 } // namespace
 
 std::optional<ArchiveKey> ParseArchiveName(std::string_view name, std::string_view suffix)
@@ -163,9 +172,10 @@ bool ListArchiveImages(const std::string& folder, std::string_view suffix, std::
         return false;
     size_t count = 0;
     while (const dirent* entry = readdir(dir)) {
-        // Names only, no stat: a folder or link that carries an image's name
-        // is met (and skipped) when its size is read or it is opened.
-        if (const std::optional<ArchiveKey> key = ParseArchiveName(entry->d_name, suffix))
+        // Regular files only, told by the listing itself where it can: a
+        // link, folder or FIFO that carries an image's name is no image.
+        if (const std::optional<ArchiveKey> key = ParseArchiveName(entry->d_name, suffix);
+            key && IsRegularFile(dir, *entry))
             images.push_back(ArchiveImage{*key});
         if ((++count & 0xFFF) == 0) {
             if (listed)
@@ -187,7 +197,7 @@ void ReadImageSizes(int dirFd, std::string_view suffix, std::vector<ArchiveImage
     for (size_t i = first; i < last && i < images.size(); ++i) {
         name = ArchiveImageName(images[i].key, suffix);
         struct stat st;
-        if (fstatat(dirFd, name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode))
+        if (fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
             images[i].bytes = uint32_t(std::min<uint64_t>(uint64_t(st.st_size), ArchiveImage::kUnknownBytes - 1));
     }
 }

@@ -89,15 +89,16 @@ private:
     size_t unknownSizes_ = 0;
 };
 
-// Lists `folder` once: the images whose names end in `suffix`, sorted, with
-// no sizes read. `listed` counts the names as they are read (for progress);
+// Lists `folder` once: the regular files whose names end in `suffix` (links
+// are not followed), sorted, with no sizes read. `listed` counts the names as they are read (for progress);
 // the listing gives up, returning what it has, once `cancel` is set. False
 // when the folder cannot be opened.
 bool ListArchiveImages(const std::string& folder, std::string_view suffix, std::vector<ArchiveImage>& images,
                        const std::atomic<bool>& cancel, std::atomic<size_t>* listed = nullptr);
 
 // Reads the size of images[first..last) from the folder open as `dirFd`; an
-// image whose file has gone keeps kUnknownBytes (its removal is on its way).
+// image whose file has gone, or is no longer a regular file, keeps
+// kUnknownBytes (its removal is on its way).
 void ReadImageSizes(int dirFd, std::string_view suffix, std::vector<ArchiveImage>& images, size_t first,
                     size_t last);
 

@@ -145,13 +145,14 @@ bool ArchiveWatcher::ReadEvents(Changes& changes)
             const std::optional<ArchiveKey> key = ParseArchiveName(event->name, suffix_);
             if (!key)
                 continue;
-            if (event->mask & (IN_DELETE | IN_MOVED_FROM)) {
+            // Whatever the name holds now that is not a regular file (a link
+            // is not followed) is no image.
+            struct stat st;
+            if (!(event->mask & (IN_DELETE | IN_MOVED_FROM))
+                && fstatat(dirFd_, event->name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+                changes[*key] = uint32_t(std::min<uint64_t>(uint64_t(st.st_size), ArchiveImage::kUnknownBytes - 1));
+            else
                 changes[*key] = std::nullopt;
-            } else {
-                struct stat st;
-                if (fstatat(dirFd_, event->name, &st, 0) == 0 && S_ISREG(st.st_mode))
-                    changes[*key] = uint32_t(std::min<uint64_t>(uint64_t(st.st_size), ArchiveImage::kUnknownBytes - 1));
-            }
         }
     }
 }

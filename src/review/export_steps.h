@@ -1,5 +1,6 @@
 #pragma once
 
+#include "review/archive_file.h"
 #include "review/atomic_output.h"
 #include "review/exporter.h"
 
@@ -10,9 +11,8 @@
 // The two writers behind RunExport; they run on the exporting thread.
 namespace vistrel {
 
-// The whole file `name` of the folder open as `dirFd`; false when it is gone,
-// unreadable or not a regular file.
-bool ReadArchiveFile(int dirFd, const std::string& name, std::vector<uint8_t>& data);
+// Counts a file that could not be read into the result as what it is.
+void CountUnread(ArchiveFileStatus status, const std::string& name, ExportResult& result);
 
 ExportResult WriteZip(const ExportJob& job, ExportControl& control, AtomicOutput& output, int dirFd);
 ExportResult WriteMp4(const ExportJob& job, ExportControl& control, AtomicOutput& output, int dirFd);

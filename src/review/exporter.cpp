@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vistrel {
@@ -52,29 +51,28 @@ std::vector<ExportFrame> ExportFramesOf(const ArchiveIndex& index, size_t first,
     return frames;
 }
 
-bool ReadArchiveFile(int dirFd, const std::string& name, std::vector<uint8_t>& data)
+void CountUnread(ArchiveFileStatus status, const std::string& name, ExportResult& result)
 {
-    const int fd = openat(dirFd, name.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (ok) {
-        data.resize(size_t(st.st_size));
-        size_t got = 0;
-        while (got < data.size()) {
-            const ssize_t n = read(fd, data.data() + got, data.size() - got);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            got += size_t(n);
-        }
-        data.resize(got); // a file cut short since fstat: what is there
-        ok = got > 0;
-    }
-    close(fd);
-    return ok;
+    if (status == ArchiveFileStatus::TooLarge)
+        result.oversized.Add(name);
+    else
+        ++result.skipped;
+}
+
+std::vector<std::string> DescribeLeftOut(const ExportResult& result)
+{
+    const auto images = [](size_t n) { return n == 1 ? std::string("1 image is") : std::to_string(n) + " images are"; };
+    std::vector<std::string> lines;
+    if (result.skipped > 0)
+        lines.push_back(std::to_string(result.skipped)
+                        + " images had left the archive (or could not be read) and are missing");
+    if (result.oversized.count > 0)
+        lines.push_back(images(result.oversized.count) + " over " + std::to_string(kMaxArchiveImageBytes >> 20)
+                        + " MiB and left out (the first: " + result.oversized.first + ")");
+    if (result.damaged.count > 0)
+        lines.push_back(images(result.damaged.count) + " damaged or cut short and left out (the first: "
+                        + result.damaged.first + ")");
+    return lines;
 }
 
 ExportResult WriteZip(const ExportJob& job, ExportControl& control, AtomicOutput& output, int dirFd)
@@ -91,8 +89,10 @@ ExportResult WriteZip(const ExportJob& job, ExportControl& control, AtomicOutput
         }
         const ExportFrame& frame = job.frames[i];
         const std::string name = ArchiveImageName(frame.key, job.suffix);
-        if (!ReadArchiveFile(dirFd, name, data)) {
-            ++result.skipped;
+        if (const ArchiveFileStatus read = ReadArchiveFile(dirFd, name, data); read != ArchiveFileStatus::Read) {
+            CountUnread(read, name, result);
+        } else if (data.empty()) {
+            result.damaged.Add(name); // a save cut short before its first byte
         } else if (zip.Add(name, data.data(), data.size(), frame.key.seconds)) {
             kept.push_back(uint32_t(i));
         } else {
@@ -130,9 +130,16 @@ ExportResult RunExport(const ExportJob& job, ExportControl& control)
                                                  : WriteMp4(job, control, *output, dirFd);
         if (result.status == ExportResult::Status::Done && !output->Commit(result.error))
             result.status = ExportResult::Status::Failed;
-        if (result.status == ExportResult::Status::Failed && result.error.empty() && result.written == 0)
-            result.error = "none of the " + std::to_string(job.frames.size())
-                + " images could be read: they have left the archive since it was listed";
+        if (result.status == ExportResult::Status::Failed && result.error.empty() && result.written == 0) {
+            result.error = "none of the " + std::to_string(job.frames.size()) + " images could be read: ";
+            if (result.skipped == job.frames.size()) {
+                result.error += "they have left the archive since it was listed";
+            } else {
+                const std::vector<std::string> leftOut = DescribeLeftOut(result);
+                for (size_t i = 0; i < leftOut.size(); ++i)
+                    result.error += (i > 0 ? "; " : "") + leftOut[i];
+            }
+        }
     }
     close(dirFd);
     return result;

@@ -46,14 +46,32 @@ struct ExportControl {
 };
 
 struct ExportResult {
+    // Images of one kind that were left out, and the first of them by name,
+    // so that the user can find it.
+    struct LeftOut {
+        size_t count = 0;
+        std::string first;
+        void Add(const std::string& name)
+        {
+            if (count++ == 0)
+                first = name;
+        }
+    };
+
     enum class Status { Done, Cancelled, Failed };
     Status status = Status::Failed;
     std::string error;       // why it failed
     size_t written = 0;      // images in the file
     size_t skipped = 0;      // images gone (retention) or unreadable since they were listed
+    LeftOut oversized;       // files over kMaxArchiveImageBytes: never read
+    LeftOut damaged;         // JPEGs cut short or corrupt, or empty files: no garbage frame made of them
     std::string encoder;     // the video encoder used
     std::string note;        // worth telling the user although it worked (a fallback encoder)
 };
+
+// One sentence for each kind of image the export left out ("2 images are
+// damaged or cut short ..."), for the user; none when it left out nothing.
+std::vector<std::string> DescribeLeftOut(const ExportResult& result);
 
 // Writes the job's images to its output: under a temporary name, renamed
 // over the output only when the file is whole. Runs on the caller's thread

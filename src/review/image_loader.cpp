@@ -1,10 +1,15 @@
 #include "review/image_loader.h"
 
+#include "review/archive_file.h"
+
+#include <QBuffer>
 #include <QImageReader>
+
+#include <fcntl.h>
 
 namespace vistrel {
 
-ImageLoader::ImageLoader(std::function<void(uint64_t ticket, QImage image)> loaded)
+ImageLoader::ImageLoader(Loaded loaded)
     : loaded_(std::move(loaded))
     , thread_([this] { Run(); })
 {
@@ -42,10 +47,33 @@ void ImageLoader::Run()
             request = std::move(*pending_);
             pending_.reset();
         }
-        // Archive images are JPEG whatever their content claims.
-        QImageReader reader(QString::fromStdString(request.second), "jpeg");
-        QImage image = reader.read();
-        loaded_(request.first, std::move(image));
+        QImage image;
+        QString whyNot;
+        std::vector<uint8_t> bytes;
+        switch (ReadArchiveFile(AT_FDCWD, request.second, bytes)) {
+        case ArchiveFileStatus::Read: {
+            QByteArray data =
+                QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+            QBuffer buffer(&data);
+            // Archive images are JPEG whatever their content claims.
+            QImageReader reader(&buffer, "jpeg");
+            image = reader.read();
+            whyNot = QStringLiteral("This image is damaged and cannot be shown.");
+            break;
+        }
+        case ArchiveFileStatus::TooLarge:
+            whyNot = QStringLiteral("This file is over %1 MiB: not an image the recorder writes.")
+                         .arg(kMaxArchiveImageBytes >> 20);
+            break;
+        case ArchiveFileStatus::NotAFile:
+            whyNot = QStringLiteral("This is not an image file.");
+            break;
+        case ArchiveFileStatus::Gone:
+        case ArchiveFileStatus::Unreadable:
+            whyNot = QStringLiteral("This image has left the archive.");
+            break;
+        }
+        loaded_(request.first, std::move(image), std::move(whyNot));
     }
 }
 

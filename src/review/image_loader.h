@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QString>
 
 #include <condition_variable>
 #include <cstdint>
@@ -16,11 +17,13 @@ namespace vistrel {
 // JPEG never stalls the window. Only the latest request counts: while one
 // image decodes, newer requests replace each other, which is how playback
 // at 64x drops what it cannot show. Request() may be called from any thread;
-// `loaded` runs on the loader's thread (a null image for a file that has gone
-// or cannot be read) and must only hand the image on.
+// `loaded` runs on the loader's thread and must only hand the image on; for
+// a file that has gone or cannot be shown it gets a null image and the
+// reason, to show in its place.
 class ImageLoader {
 public:
-    explicit ImageLoader(std::function<void(uint64_t ticket, QImage image)> loaded);
+    using Loaded = std::function<void(uint64_t ticket, QImage image, QString whyNot)>;
+    explicit ImageLoader(Loaded loaded);
     ~ImageLoader(); // drops what is pending and joins the thread
     ImageLoader(const ImageLoader&) = delete;
     ImageLoader& operator=(const ImageLoader&) = delete;
@@ -30,7 +33,7 @@ public:
 private:
     void Run();
 
-    const std::function<void(uint64_t, QImage)> loaded_;
+    const Loaded loaded_;
     std::mutex mutex_; // guards pending_ and stop_
     std::condition_variable wake_;
     std::optional<std::pair<uint64_t, std::string>> pending_;

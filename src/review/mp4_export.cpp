@@ -362,10 +362,18 @@ ExportResult WriteMp4(const ExportJob& job, ExportControl& control, AtomicOutput
             return result;
         }
         const ExportFrame& frame = job.frames[i];
-        FramePtr decoded;
-        if (ReadArchiveFile(dirFd, ArchiveImageName(frame.key, job.suffix), bytes))
-            decoded = decoder.Decode(bytes);
-        if (decoded && !open) {
+        const std::string name = ArchiveImageName(frame.key, job.suffix);
+        control.done = i + 1;
+        if (const ArchiveFileStatus read = ReadArchiveFile(dirFd, name, bytes); read != ArchiveFileStatus::Read) {
+            CountUnread(read, name, result);
+            continue;
+        }
+        FramePtr decoded = decoder.Decode(bytes);
+        if (!decoded) {
+            result.damaged.Add(name);
+            continue;
+        }
+        if (!open) {
             // H.264 in 4:2:0 wants even sizes: the odd last row or column goes.
             const int width = decoded->width & ~1;
             const int height = decoded->height & ~1;
@@ -377,8 +385,7 @@ ExportResult WriteMp4(const ExportJob& job, ExportControl& control, AtomicOutput
                 return result;
             open = true;
         }
-        FramePtr picture = decoded ? writer.Convert(std::move(decoded)) : nullptr;
-        control.done = i + 1;
+        FramePtr picture = writer.Convert(std::move(decoded));
         if (!picture) {
             ++result.skipped;
             continue;

@@ -122,9 +122,12 @@ ReviewWindow::ReviewWindow(int camera, ReviewEnvironment environment, QWidget* p
 {
     clock_.start();
     BuildControls();
-    loader_ = std::make_unique<ImageLoader>([this](uint64_t ticket, QImage image) {
+    loader_ = std::make_unique<ImageLoader>([this](uint64_t ticket, QImage image, QString whyNot) {
         QMetaObject::invokeMethod(
-            this, [this, ticket, image = std::move(image)]() mutable { OnImageLoaded(ticket, std::move(image)); },
+            this,
+            [this, ticket, image = std::move(image), whyNot = std::move(whyNot)]() mutable {
+                OnImageLoaded(ticket, std::move(image), std::move(whyNot));
+            },
             Qt::QueuedConnection);
     });
     playTimer_.setInterval(kPlayTickMs);
@@ -442,7 +445,7 @@ void ReviewWindow::RequestCursorImage()
         loader_->Request(++requestedTicket_, folder_ + "/" + ArchiveImageName(*cursorKey_, suffix_));
 }
 
-void ReviewWindow::OnImageLoaded(uint64_t ticket, QImage image)
+void ReviewWindow::OnImageLoaded(uint64_t ticket, QImage image, QString whyNot)
 {
     // An older request may finish after a newer one was made; it is still
     // newer than what is on screen, so playback that cannot keep up shows
@@ -450,7 +453,7 @@ void ReviewWindow::OnImageLoaded(uint64_t ticket, QImage image)
     if (ticket <= shownTicket_)
         return;
     shownTicket_ = ticket;
-    imagePane_->SetImage(std::move(image), QStringLiteral("This image has left the archive."));
+    imagePane_->SetImage(std::move(image), std::move(whyNot));
 }
 
 void ReviewWindow::UpdateTimeLabel()
@@ -749,8 +752,8 @@ void ReviewWindow::OnExportDone(ExportResult result)
     switch (result.status) {
     case ExportResult::Status::Done:
         text = QStringLiteral("Exported %L1 images to %2.").arg(qulonglong(result.written)).arg(exportPath_);
-        if (result.skipped > 0)
-            text += QStringLiteral(" %L1 had left the archive (or could not be read) and are missing.").arg(qulonglong(result.skipped));
+        for (const std::string& leftOut : DescribeLeftOut(result))
+            text += QStringLiteral(" ") + QString::fromStdString(leftOut) + QStringLiteral(".");
         if (!result.note.empty())
             text += QStringLiteral(" ") + QString::fromStdString(result.note) + QStringLiteral(".");
         exportLabel_->setStyleSheet(QString());

@@ -101,7 +101,7 @@ private:
     void BuildControls();
     void StartWatching();
     void OnArchiveChanged();
-    void OnImageLoaded(uint64_t ticket, QImage image);
+    void OnImageLoaded(uint64_t ticket, QImage image, QString whyNot);
     void MoveCursor(std::optional<size_t> image, bool keepInView = true);
     void RequestCursorImage();
     void UpdateTimeLabel();

@@ -69,6 +69,8 @@ protected:
         return {"--instance", "1", "--camera", "A", "--from", At(from), "--to", At(to)};
     }
 
+    std::string ImagePath(uint32_t seconds) const { return archive.file({seconds, 0}); }
+
     QTemporaryDir root{QDir::tempPath() + "/export-command-XXXXXX"};
     test::TempArchive archive{root.path().toStdString() + "/archive"};
     QString locked;
@@ -110,6 +112,42 @@ TEST_F(ExportCommandTest, FailsClearlyAndLeavesNothing)
     ASSERT_EQ(Run(Range(kStart, kStart + 60) << out, &output), 0) << output.toStdString();
     EXPECT_TRUE(output.contains("5 images of camera 1A")) << output.toStdString();
     EXPECT_GT(QFile(out).size(), 0);
+}
+
+TEST_F(ExportCommandTest, LinksFifosAndHugeFilesAreNeitherFollowedNorWaitedOn)
+{
+    // Beside the five images: a FIFO (whose reader would wait for a writer
+    // for ever), links to a file outside and to an image outside, and a
+    // sparse 64 GB file, all named like images of the range.
+    const QString outside = root.path() + "/outside.jpg";
+    ASSERT_TRUE(QFile::copy(QString::fromStdString(ImagePath(kStart)), outside));
+    ASSERT_EQ(mkfifo(ImagePath(kStart + 5).c_str(), 0644), 0);
+    ASSERT_EQ(symlink("/etc/passwd", ImagePath(kStart + 6).c_str()), 0);
+    ASSERT_EQ(symlink(outside.toLocal8Bit().constData(), ImagePath(kStart + 7).c_str()), 0);
+    {
+        QFile sparse(QString::fromStdString(ImagePath(kStart + 8)));
+        ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(sparse.resize(int64_t(64) << 30));
+    }
+
+    for (const char* name : {"/images.zip", "/video.mp4"}) {
+        SCOPED_TRACE(name);
+        const QString out = root.path() + name;
+        QByteArray output;
+        ASSERT_EQ(Run(Range(kStart, kStart + 60) << out, &output), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains("5 images of camera 1A")) << output.toStdString();
+        EXPECT_FALSE(output.contains("left the archive")) << output.toStdString(); // the others are no images
+        EXPECT_TRUE(output.contains("1 image is over 64 MiB and left out (the first: "
+                                    + QByteArray::fromStdString(ArchiveImageName({kStart + 8, 0}, archive.suffix()))))
+            << output.toStdString();
+    }
+    QProcess unzip;
+    unzip.start(QStringLiteral("unzip"), {"-Z1", root.path() + "/images.zip"});
+    ASSERT_TRUE(unzip.waitForFinished(60000));
+    QStringList names;
+    for (uint32_t s = 0; s < 5; ++s)
+        names << QString::fromStdString(ArchiveImageName({kStart + s, 0}, archive.suffix()));
+    EXPECT_EQ(QString::fromLatin1(unzip.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts), names);
 }
 
 } // namespace

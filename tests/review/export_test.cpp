@@ -9,7 +9,10 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <cstdio>
+
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern "C" {
@@ -188,6 +191,28 @@ TEST_F(ExportTest, CancelledOrFailedExportsLeaveNothingBehind)
     EXPECT_EQ(result.status, ExportResult::Status::Failed);
     EXPECT_NE(result.error.find("none of the"), std::string::npos) << result.error;
     EXPECT_TRUE(FilesIn(output).isEmpty()) << FilesIn(output).join(' ').toStdString();
+}
+
+TEST_F(ExportTest, NamesTakenByOtherFilesSinceTheListingAreNeitherFollowedNorWaitedOn)
+{
+    // After the range was listed, images are replaced by a FIFO (a reader
+    // would wait for a writer for ever), a link to an image outside and a
+    // sparse 64 GB file.
+    const std::string outside = out.path().toStdString() + "/outside.jpg";
+    ASSERT_EQ(std::rename(archive.file(keys[1]).c_str(), outside.c_str()), 0);
+    ASSERT_EQ(symlink(outside.c_str(), archive.file(keys[1]).c_str()), 0);
+    archive.Remove(keys[2]);
+    ASSERT_EQ(mkfifo(archive.file(keys[2]).c_str(), 0644), 0);
+    ASSERT_EQ(truncate(archive.file(keys[3]).c_str(), int64_t(64) << 30), 0);
+    for (const ExportFormat format : {ExportFormat::Zip, ExportFormat::Mp4}) {
+        ExportControl control;
+        const ExportResult result = RunExport(Job(format, format == ExportFormat::Zip ? "a.zip" : "a.mp4"), control);
+        ASSERT_EQ(result.status, ExportResult::Status::Done) << result.error;
+        EXPECT_EQ(result.written, keys.size() - 3);
+        EXPECT_EQ(result.skipped, 2u);
+        EXPECT_EQ(result.oversized.count, 1u);
+        EXPECT_EQ(result.oversized.first, ArchiveImageName(keys[3], archive.suffix()));
+    }
 }
 
 TEST(ZipWriterTest, MoreEntriesThanTheClassicFormatCountsStillUnzip)

@@ -9,8 +9,15 @@
 
 #include <QDir>
 #include <QLabel>
+#include <QScopeGuard>
 
+#include <chrono>
+#include <cstdio>
 #include <set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vistrel {
 namespace {
@@ -151,6 +158,46 @@ TEST_F(ReviewWindowTest, AMissingFolderIsWaitedForNotAnError)
     ASSERT_TRUE(QFile::copy(QString::fromStdString(archive.file(keys[0])), QString::fromStdString(image)));
     ASSERT_TRUE(waitFor([&] { return Listed(*window, 1); }));
     EXPECT_EQ(window->cursor(), 0u);
+}
+
+TEST_F(ReviewWindowTest, LinksFifosAndHugeFilesNeitherHangNorCrashIt)
+{
+    // Named like images: a sparse 64 GB file, a link to an image outside the
+    // folder, and, newest of all, a FIFO, whose reader would wait for a
+    // writer for ever (and the window's end with it).
+    QTemporaryDir outside;
+    const QString white = outside.path() + "/white.jpg";
+    ASSERT_TRUE(QImage(64, 48, QImage::Format_RGB888).save(white, "JPG"));
+    const ArchiveKey huge{kStart + 10, 0}, linked{kStart + 3600 + 5, 0}, fifo{kStart + 3600 + 6, 0};
+    {
+        QFile sparse(QString::fromStdString(archive.file(huge)));
+        ASSERT_TRUE(sparse.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(sparse.resize(int64_t(64) << 30));
+    }
+    ASSERT_EQ(symlink(white.toLocal8Bit().constData(), archive.file(linked).c_str()), 0);
+    ASSERT_EQ(mkfifo(archive.file(fifo).c_str(), 0644), 0);
+
+    auto window = Open();
+    // Should a reader wait on the FIFO all the same, a writer lets it go
+    // before the window ends, so that a failure here ends the test.
+    const auto releaseFifo = qScopeGuard([&] {
+        if (const int fd = open(archive.file(fifo).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0)
+            close(fd);
+    });
+    ASSERT_TRUE(waitFor([&] { return window->index()->state() == ArchiveIndex::State::Ready; }));
+    EXPECT_EQ(window->index()->size(), keys.size() + 1); // the huge file is an image, too large to read
+    EXPECT_EQ(window->index()->images().back().key, keys.back());
+    EXPECT_TRUE(waitFor([&] { return Shows(*window, Colour(keys.size() - 1)); }));
+
+    // Everything exported: the huge file is left out and said to be.
+    QTemporaryDir out;
+    window->SetSelection(window->index()->TimeMs(0), window->index()->TimeMs(window->index()->size() - 1) + 1);
+    window->StartExport(ExportFormat::Zip, out.path() + "/all.zip");
+    ASSERT_TRUE(waitFor([&] { return window->lastExport().has_value(); }, std::chrono::seconds(60)));
+    EXPECT_EQ(window->lastExport()->status, ExportResult::Status::Done) << window->lastExport()->error;
+    EXPECT_EQ(window->lastExport()->written, keys.size());
+    EXPECT_TRUE(window->exportLabel()->text().contains("1 image is over 64 MiB"))
+        << window->exportLabel()->text().toStdString();
 }
 
 } // namespace

@@ -237,9 +237,8 @@ int Run(int argc, char** argv)
     case ExportResult::Status::Done:
         if (!result.note.empty())
             std::fprintf(stderr, "vistrel-export: %s\n", result.note.c_str());
-        if (result.skipped > 0)
-            std::fprintf(stderr, "vistrel-export: %zu images had left the archive (or could not be read) and are missing\n",
-                         result.skipped);
+        for (const std::string& leftOut : DescribeLeftOut(result))
+            std::fprintf(stderr, "vistrel-export: %s\n", leftOut.c_str());
         std::printf("%s: %zu images of camera %s from %s to %s\n", options.output.c_str(), result.written,
                     camera.c_str(), FormatLocalTime(job.frames.front().timeMs / 1000).c_str(),
                     FormatLocalTime(job.frames.back().timeMs / 1000).c_str());
