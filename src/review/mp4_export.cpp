@@ -1,13 +1,20 @@
-// The MP4 writer: JPEG images decoded by libavcodec, encoded as H.264 and
+// The MP4 writer: JPEG images decoded by libjpeg-turbo, encoded as H.264 and
 // muxed by libavformat, each image at its own presentation time.
 #include "review/export_steps.h"
 
 #include "review/review_log.h"
 
 #include <algorithm>
+#include <csetjmp>
 #include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+
+#include <jpeglib.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -23,6 +30,12 @@ namespace {
 constexpr AVRational kMillisecond = {1, 1000};
 constexpr int kKeyframeEvery = 50; // frames: players seek to keyframes
 constexpr int64_t kLoneFrameMs = 1000;
+// The recorder's JPEGs carry well under a kilobyte of headers before the
+// compressed picture; this leaves room for others' metadata.
+constexpr size_t kHeaderBytes = 16 * 1024;
+// A header claiming more pixels than any camera gives is a damaged file, not
+// a reason to allocate gigabytes.
+constexpr int64_t kMaxPixels = 8192 * 8192;
 
 struct CodecFree {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
@@ -55,8 +68,8 @@ std::string AvError(int code)
     return text;
 }
 
-// The libraries' own messages (a damaged JPEG, encoder statistics) go to
-// the developer log, not to the user's terminal.
+// The libraries' own messages (encoder statistics) go to the developer log,
+// not to the user's terminal.
 void LibraryLog(void* object, int level, const char* format, va_list args)
 {
     if (level > AV_LOG_WARNING || !lcReview().isDebugEnabled())
@@ -73,55 +86,143 @@ void RouteLibraryLog()
     std::call_once(once, [] { av_log_set_callback(LibraryLog); });
 }
 
-// Libraries report formats by their old full-range names.
-AVPixelFormat PlainFormat(AVPixelFormat format, bool& fullRange)
-{
-    switch (format) {
-    case AV_PIX_FMT_YUVJ420P: fullRange = true; return AV_PIX_FMT_YUV420P;
-    case AV_PIX_FMT_YUVJ422P: fullRange = true; return AV_PIX_FMT_YUV422P;
-    case AV_PIX_FMT_YUVJ444P: fullRange = true; return AV_PIX_FMT_YUV444P;
-    case AV_PIX_FMT_YUVJ440P: fullRange = true; return AV_PIX_FMT_YUV440P;
-    case AV_PIX_FMT_YUVJ411P: fullRange = true; return AV_PIX_FMT_YUV411P;
-    default: return format;
-    }
-}
+struct Size {
+    int width = 0;
+    int height = 0;
+    friend auto operator<=>(const Size&, const Size&) = default;
+};
 
-class JpegDecoder {
+// Decodes with libjpeg-turbo, the library that wrote the images: it tells
+// damaged compressed data (a scan that ends early, or leaves bytes over)
+// that would otherwise decode to a garbage picture.
+class JpegReader {
 public:
-    bool Open(std::string& error)
+    JpegReader()
     {
-        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
-        context_.reset(codec ? avcodec_alloc_context3(codec) : nullptr);
-        packet_.reset(av_packet_alloc());
-        if (!context_ || !packet_) {
-            error = "this libavcodec cannot decode JPEG";
-            return false;
+        info_.err = jpeg_std_error(&failure_.manager);
+        failure_.manager.error_exit = Fail;
+        failure_.manager.emit_message = Warn;
+        jpeg_create_decompress(&info_);
+    }
+    ~JpegReader() { jpeg_destroy_decompress(&info_); }
+    JpegReader(const JpegReader&) = delete;
+    JpegReader& operator=(const JpegReader&) = delete;
+
+    // The picture size its header gives (from the first bytes of a file).
+    std::optional<Size> ReadSize(const std::vector<uint8_t>& bytes)
+    {
+        if (setjmp(failure_.jump)) {
+            jpeg_abort_decompress(&info_);
+            return std::nullopt;
         }
-        const int status = avcodec_open2(context_.get(), codec, nullptr);
-        if (status < 0) {
-            error = "cannot open the JPEG decoder: " + AvError(status);
-            return false;
-        }
-        return true;
+        jpeg_mem_src(&info_, bytes.data(), static_cast<unsigned long>(bytes.size()));
+        jpeg_read_header(&info_, TRUE);
+        const Size size{int(info_.image_width), int(info_.image_height)};
+        jpeg_abort_decompress(&info_);
+        if (int64_t(size.width) * size.height > kMaxPixels)
+            return std::nullopt;
+        return size;
     }
 
-    // The picture of one JPEG file, or null when it cannot be decoded.
-    FramePtr Decode(std::vector<uint8_t>& bytes)
+    // The picture of a whole file, or null when the file is damaged (cut
+    // short, corrupt, or claiming more than kMaxPixels). The recorder's own
+    // 4:2:0 images come as their full-range YUV planes, untouched; others
+    // as RGB.
+    FramePtr Decode(const std::vector<uint8_t>& bytes)
     {
-        packet_->data = bytes.data();
-        packet_->size = int(bytes.size());
         FramePtr frame(av_frame_alloc());
-        if (!frame || avcodec_send_packet(context_.get(), packet_.get()) < 0)
+        if (!frame)
             return nullptr;
-        if (avcodec_receive_frame(context_.get(), frame.get()) < 0)
+        if (setjmp(failure_.jump)) {
+            jpeg_abort_decompress(&info_);
             return nullptr;
+        }
+        jpeg_mem_src(&info_, bytes.data(), static_cast<unsigned long>(bytes.size()));
+        jpeg_read_header(&info_, TRUE);
+        if (int64_t(info_.image_width) * info_.image_height > kMaxPixels)
+            Fail(reinterpret_cast<j_common_ptr>(&info_));
+        const jpeg_component_info* c = info_.comp_info;
+        const bool planes = info_.jpeg_color_space == JCS_YCbCr && info_.num_components == 3 && c[0].h_samp_factor == 2
+            && c[0].v_samp_factor == 2 && c[1].h_samp_factor == 1 && c[1].v_samp_factor == 1
+            && c[2].h_samp_factor == 1 && c[2].v_samp_factor == 1;
+        info_.raw_data_out = planes ? TRUE : FALSE;
+        info_.out_color_space = planes ? JCS_YCbCr : JCS_RGB;
+        jpeg_start_decompress(&info_);
+        // Raw planes come in whole blocks of 16 rows and columns: room for them.
+        frame->format = planes ? AV_PIX_FMT_YUV420P : AV_PIX_FMT_RGB24;
+        frame->width = planes ? FFALIGN(int(info_.output_width), 16) : int(info_.output_width);
+        frame->height = planes ? FFALIGN(int(info_.output_height), 16) : int(info_.output_height);
+        frame->color_range = AVCOL_RANGE_JPEG;
+        if (av_frame_get_buffer(frame.get(), 0) < 0)
+            Fail(reinterpret_cast<j_common_ptr>(&info_));
+        frame->width = int(info_.output_width);
+        frame->height = int(info_.output_height);
+        if (planes) {
+            JSAMPROW luma[16], blue[8], red[8];
+            JSAMPARRAY strips[3] = {luma, blue, red};
+            while (info_.output_scanline < info_.output_height) {
+                const ptrdiff_t at = info_.output_scanline;
+                for (int i = 0; i < 16; ++i)
+                    luma[i] = frame->data[0] + (at + i) * frame->linesize[0];
+                for (int i = 0; i < 8; ++i) {
+                    blue[i] = frame->data[1] + (at / 2 + i) * frame->linesize[1];
+                    red[i] = frame->data[2] + (at / 2 + i) * frame->linesize[2];
+                }
+                jpeg_read_raw_data(&info_, strips, 16);
+            }
+        } else {
+            while (info_.output_scanline < info_.output_height) {
+                JSAMPROW row = frame->data[0] + ptrdiff_t(info_.output_scanline) * frame->linesize[0];
+                jpeg_read_scanlines(&info_, &row, 1);
+            }
+        }
+        jpeg_finish_decompress(&info_);
         return frame;
     }
 
 private:
-    CodecPtr context_;
-    PacketPtr packet_;
+    struct Failure {
+        jpeg_error_mgr manager;
+        std::jmp_buf jump;
+    };
+    [[noreturn]] static void Fail(j_common_ptr info) { std::longjmp(reinterpret_cast<Failure*>(info->err)->jump, 1); }
+    // Every warning is of damaged data: the picture is refused whole.
+    static void Warn(j_common_ptr info, int level)
+    {
+        if (level < 0)
+            Fail(info);
+    }
+
+    Failure failure_;
+    jpeg_decompress_struct info_;
 };
+
+// The size most images of the job have (ties: the largest), read from their
+// headers; none when no header could be read. Gives up when cancelled.
+std::optional<Size> CommonSize(const ExportJob& job, const ExportControl& control, int dirFd)
+{
+    std::map<Size, size_t> counts;
+    JpegReader reader;
+    std::vector<uint8_t> head;
+    for (const ExportFrame& frame : job.frames) {
+        if (control.cancel)
+            return std::nullopt;
+        if (ReadArchiveFile(dirFd, ArchiveImageName(frame.key, job.suffix), head, kHeaderBytes)
+            == ArchiveFileStatus::Read)
+            if (const std::optional<Size> size = reader.ReadSize(head))
+                ++counts[*size];
+    }
+    std::optional<Size> common;
+    size_t most = 0;
+    for (const auto& [size, count] : counts) {
+        const auto area = [](Size s) { return int64_t(s.width) * s.height; };
+        if (count > most || (count == most && area(size) >= area(*common))) {
+            common = size;
+            most = count;
+        }
+    }
+    return common;
+}
 
 // The encoder, the MP4 muxer and the conversion to the encoder's pictures.
 class VideoWriter {
@@ -164,19 +265,30 @@ public:
         return true;
     }
 
-    // A decoded image as the encoder's picture: scaled to the video's size
-    // (the camera's format may have changed within the range) and converted.
+    // A decoded image as the encoder's picture, converted. One of the video's
+    // size (give or take the odd row or column) fills it; another (the
+    // camera's format changed within the range) is scaled into it keeping
+    // its shape, between black bars.
     FramePtr Convert(FramePtr decoded)
     {
-        bool fullRange = decoded->color_range == AVCOL_RANGE_JPEG;
-        const AVPixelFormat format = PlainFormat(AVPixelFormat(decoded->format), fullRange);
+        const bool fullRange = decoded->color_range == AVCOL_RANGE_JPEG;
+        const auto format = AVPixelFormat(decoded->format);
         if (format == AV_PIX_FMT_YUV420P && decoded->width == width_ && decoded->height == height_
-            && fullRange == fullRange_) {
-            decoded->format = AV_PIX_FMT_YUV420P; // the same planes under their plain name
-            decoded->color_range = encoder_->color_range;
+            && fullRange == fullRange_)
             return decoded;
+        const AVFrame& source = *decoded;
+        int x = 0, y = 0, width = width_, height = height_;
+        if ((source.width & ~1) != width_ || (source.height & ~1) != height_) {
+            // Even sizes and offsets keep the half-size colour planes aligned.
+            const auto even = [](int64_t v, int most) { return int(std::clamp<int64_t>(v & ~1, 2, most)); };
+            if (int64_t(source.width) * height_ >= int64_t(source.height) * width_)
+                height = even((int64_t(source.height) * width_ * 2 + source.width) / (2 * source.width), height_);
+            else
+                width = even((int64_t(source.width) * height_ * 2 + source.height) / (2 * source.height), width_);
+            x = ((width_ - width) / 2) & ~1;
+            y = ((height_ - height) / 2) & ~1;
         }
-        scaler_.reset(sws_getCachedContext(scaler_.release(), decoded->width, decoded->height, format, width_, height_,
+        scaler_.reset(sws_getCachedContext(scaler_.release(), source.width, source.height, format, width, height,
                                            AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr));
         FramePtr picture(av_frame_alloc());
         if (!scaler_ || !picture)
@@ -190,8 +302,15 @@ public:
         picture->color_range = encoder_->color_range;
         if (av_frame_get_buffer(picture.get(), 0) < 0)
             return nullptr;
-        sws_scale(scaler_.get(), decoded->data, decoded->linesize, 0, decoded->height, picture->data,
-                  picture->linesize);
+        if (width != width_ || height != height_) {
+            std::memset(picture->data[0], fullRange_ ? 0 : 16, size_t(picture->linesize[0]) * size_t(height_));
+            std::memset(picture->data[1], 128, size_t(picture->linesize[1]) * size_t(height_ / 2));
+            std::memset(picture->data[2], 128, size_t(picture->linesize[2]) * size_t(height_ / 2));
+        }
+        uint8_t* const target[4] = {picture->data[0] + y * picture->linesize[0] + x,
+                                    picture->data[1] + y / 2 * picture->linesize[1] + x / 2,
+                                    picture->data[2] + y / 2 * picture->linesize[2] + x / 2, nullptr};
+        sws_scale(scaler_.get(), source.data, source.linesize, 0, source.height, target, picture->linesize);
         return picture;
     }
 
@@ -340,14 +459,15 @@ ExportResult WriteMp4(const ExportJob& job, ExportControl& control, AtomicOutput
 {
     RouteLibraryLog();
     ExportResult result;
-    JpegDecoder decoder;
-    if (!decoder.Open(result.error))
-        return result;
+    JpegReader reader;
 
     // The file name goes to libavformat as a file: URL, so no name is ever
     // taken for another protocol; it opens (and for the index at the front,
     // reopens) the temporary file itself.
     const std::string url = "file:" + output.temporaryPath();
+    // The size most images have, so that one odd image (a test shot, the
+    // camera's format changed for a moment) never sets the video's size.
+    const std::optional<Size> common = CommonSize(job, control, dirFd);
     VideoWriter writer;
     bool open = false;
     std::vector<uint8_t> bytes;
@@ -368,20 +488,16 @@ ExportResult WriteMp4(const ExportJob& job, ExportControl& control, AtomicOutput
             CountUnread(read, name, result);
             continue;
         }
-        FramePtr decoded = decoder.Decode(bytes);
+        FramePtr decoded = reader.Decode(bytes);
         if (!decoded) {
             result.damaged.Add(name);
             continue;
         }
         if (!open) {
-            // H.264 in 4:2:0 wants even sizes: the odd last row or column goes.
-            const int width = decoded->width & ~1;
-            const int height = decoded->height & ~1;
-            if (width < 2 || height < 2) {
-                result.error = "the images are too small for a video";
-                return result;
-            }
-            if (!writer.Open(url, output.path(), width, height, result))
+            // H.264 in 4:2:0 wants even sizes: the odd last row or column
+            // goes, and a picture of one pixel is scaled up to two.
+            const Size size = common.value_or(Size{decoded->width, decoded->height});
+            if (!writer.Open(url, output.path(), std::max(size.width & ~1, 2), std::max(size.height & ~1, 2), result))
                 return result;
             open = true;
         }

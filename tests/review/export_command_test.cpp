@@ -8,7 +8,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
+
+#include <functional>
+#include <tuple>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,6 +71,28 @@ protected:
     QStringList Range(uint32_t from, uint32_t to) const
     {
         return {"--instance", "1", "--camera", "A", "--from", At(from), "--to", At(to)};
+    }
+
+    // What ffprobe finds in a video: "<width>x<height> <frames>".
+    static std::string Probe(const QString& video)
+    {
+        QProcess probe;
+        probe.start(QStringLiteral("ffprobe"), {"-v", "error", "-count_frames", "-show_entries",
+                                                "stream=width,height,nb_read_frames", "-of", "csv=p=0:s=x", video});
+        if (!probe.waitForFinished(60000))
+            return {};
+        const QStringList fields = QString::fromLatin1(probe.readAllStandardOutput()).trimmed().split('x');
+        return fields.size() == 3 ? QStringLiteral("%1x%2 %3").arg(fields[0], fields[1], fields[2]).toStdString() : "";
+    }
+
+    // Frame `n` of a video as ffmpeg decodes it.
+    QImage FrameOf(const QString& video, int n) const
+    {
+        const QString png = root.path() + QStringLiteral("/frame%1.png").arg(n);
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"), {"-v", "error", "-y", "-i", video, "-vf",
+                                                QStringLiteral("select=eq(n\\,%1)").arg(n), "-frames:v", "1", png});
+        return ffmpeg.waitForFinished(60000) ? QImage(png) : QImage();
     }
 
     std::string ImagePath(uint32_t seconds) const { return archive.file({seconds, 0}); }
@@ -148,6 +174,64 @@ TEST_F(ExportCommandTest, LinksFifosAndHugeFilesAreNeitherFollowedNorWaitedOn)
     for (uint32_t s = 0; s < 5; ++s)
         names << QString::fromStdString(ArchiveImageName({kStart + s, 0}, archive.suffix()));
     EXPECT_EQ(QString::fromLatin1(unzip.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts), names);
+}
+
+bool Near(QColor seen, QColor expected)
+{
+    return std::abs(seen.red() - expected.red()) < 40 && std::abs(seen.green() - expected.green()) < 40
+        && std::abs(seen.blue() - expected.blue()) < 40;
+}
+
+TEST_F(ExportCommandTest, VideoTakesTheSizeMostImagesHaveAndLeavesOutDamagedOnes)
+{
+    // A first image of one pixel, three of 8 x 8 and as many of 320 x 180
+    // (the larger wins the tie), one of which is corrupt, and two of 160 x
+    // 120, one cut short.
+    constexpr uint32_t kAt = kStart + 100;
+    struct Image {
+        QColor colour;
+        QSize size;
+    };
+    const Image images[] = {
+        {Qt::white, {1, 1}},      {Qt::red, {8, 8}},        {Qt::red, {8, 8}},       {Qt::red, {8, 8}},
+        {Qt::green, {320, 180}},  {Qt::green, {320, 180}},  {Qt::green, {320, 180}}, // the last one corrupt
+        {Qt::blue, {160, 120}},   {Qt::blue, {160, 120}},                            // the last one cut short
+    };
+    for (uint32_t i = 0; i < std::size(images); ++i)
+        archive.Add({kAt + i, 0}, images[i].colour, images[i].size);
+    const auto rewrite = [this](uint32_t seconds, const std::function<void(QByteArray&)>& damage) {
+        QFile file(QString::fromStdString(ImagePath(seconds)));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        QByteArray bytes = file.readAll();
+        damage(bytes);
+        ASSERT_TRUE(file.resize(0));
+        ASSERT_TRUE(file.seek(0));
+        ASSERT_EQ(file.write(bytes), bytes.size());
+    };
+    rewrite(kAt + 6, [](QByteArray& bytes) {
+        for (qsizetype i = bytes.size() / 2; i < bytes.size() / 2 + 40; ++i)
+            bytes[i] = char(i * 37);
+    });
+    rewrite(kAt + 8, [](QByteArray& bytes) { bytes.truncate(bytes.size() / 2); });
+
+    const QString out = root.path() + "/mixed.mp4";
+    QByteArray output;
+    ASSERT_EQ(Run(Range(kAt, kAt + 60) << out, &output), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("2 images are damaged or cut short and left out (the first: "
+                                + QByteArray::fromStdString(ArchiveImageName({kAt + 6, 0}, archive.suffix()))))
+        << output.toStdString();
+    EXPECT_EQ(Probe(out), "320x180 7");
+    // Images of another shape keep it, between black bars: frame 1 is 8 x 8
+    // (bars 70 wide), frame 6 is 160 x 120 (bars 40 wide).
+    for (const auto& [frame, colour, bar] : {std::tuple{1, QColor(Qt::red), 70}, std::tuple{6, QColor(Qt::blue), 40}}) {
+        SCOPED_TRACE(frame);
+        const QImage image = FrameOf(out, frame);
+        ASSERT_EQ(image.size(), QSize(320, 180));
+        for (const auto& [x, expected] : {std::pair{bar / 2, QColor(Qt::black)}, std::pair{160, colour},
+                                          std::pair{320 - bar / 2, QColor(Qt::black)}})
+            EXPECT_TRUE(Near(image.pixelColor(x, 90), expected))
+                << "at x " << x << ": " << image.pixelColor(x, 90).name().toStdString();
+    }
 }
 
 } // namespace
