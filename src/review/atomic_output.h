@@ -8,11 +8,14 @@ namespace vistrel {
 // A file written under a hidden temporary name in its final folder and
 // renamed over its final path only once it is complete and on disk, so a
 // reader never sees half a file and a failed or cancelled export leaves
-// nothing behind. Belongs to the one thread that writes it.
+// nothing behind. The temporary is locked while it is written, so what a
+// killed export left is told from one in progress and removed by the next
+// export to the same path. Belongs to the one thread that writes it.
 class AtomicOutput {
 public:
-    // The temporary file, made now (so an unwritable folder shows at once).
-    // Null with `error` set when it cannot be made, or the path is a folder.
+    // The temporary file, made now (so an unwritable folder shows at once),
+    // once earlier exports' leftovers of the same path are removed. Null
+    // with `error` set when it cannot be made, or the path is a folder.
     static std::unique_ptr<AtomicOutput> Create(const std::string& path, std::string& error);
     ~AtomicOutput(); // removes the temporary file unless committed
     AtomicOutput(const AtomicOutput&) = delete;

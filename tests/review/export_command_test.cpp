@@ -1,6 +1,7 @@
 #include "review/timeline.h"
 #include "settings/registry_key.h"
 #include "settings/settings_io.h"
+#include "support/temp_env.h"
 
 #include "archive_fixture.h"
 
@@ -11,7 +12,10 @@
 #include <QImage>
 #include <QProcess>
 
+#include <algorithm>
+#include <csignal>
 #include <functional>
+#include <memory>
 #include <tuple>
 
 #include <sys/stat.h>
@@ -71,6 +75,27 @@ protected:
     QStringList Range(uint32_t from, uint32_t to) const
     {
         return {"--instance", "1", "--camera", "A", "--from", At(from), "--to", At(to)};
+    }
+
+    // The tool started, for a test that signals it while it runs.
+    static std::unique_ptr<QProcess> Start(const QStringList& arguments)
+    {
+        auto process = std::make_unique<QProcess>();
+        process->start(QStringLiteral(VISTREL_EXPORT_TOOL), arguments);
+        return process->waitForStarted() ? std::move(process) : nullptr;
+    }
+    // Sends a signal to the tool while it runs (never to a whole group).
+    static bool Signal(const QProcess& process, int signal)
+    {
+        const auto pid = pid_t(process.processId());
+        return pid > 0 && kill(pid, signal) == 0;
+    }
+    // Exit status once it ends (-1 when it did not end normally).
+    static int Finish(QProcess& process)
+    {
+        if (!process.waitForFinished(120000))
+            return -1;
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
     }
 
     // What ffprobe finds in a video: "<width>x<height> <frames>".
@@ -174,6 +199,62 @@ TEST_F(ExportCommandTest, LinksFifosAndHugeFilesAreNeitherFollowedNorWaitedOn)
     for (uint32_t s = 0; s < 5; ++s)
         names << QString::fromStdString(ArchiveImageName({kStart + s, 0}, archive.suffix()));
     EXPECT_EQ(QString::fromLatin1(unzip.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts), names);
+}
+
+TEST_F(ExportCommandTest, EveryStopSignalLeavesNothingBehindAndLeftoversGo)
+{
+    // 1500 images (links of one) make an export that runs long enough to be
+    // signalled while its temporary file exists.
+    constexpr uint32_t kLong = kStart + 1000;
+    archive.Add({kLong, 0}, Qt::darkCyan, QSize(640, 480));
+    for (uint32_t s = 1; s < 1500; ++s)
+        ASSERT_EQ(link(ImagePath(kLong).c_str(), ImagePath(kLong + s).c_str()), 0);
+    const QString folder = root.path() + "/exports";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString out = folder + "/clip.mp4";
+    const auto files = [&] { return QDir(folder).entryList(QDir::Files | QDir::Hidden).join(' ').toStdString(); };
+    const auto temporaries = [&] { return QDir(folder).entryList({".clip.mp4.*.part"}, QDir::Files | QDir::Hidden); };
+    // Started, once it has made a temporary file other than `earlier`.
+    const auto startLong = [&](const QString& earlier = {}) {
+        std::unique_ptr<QProcess> process = Start(Range(kLong, kLong + 1500) << out);
+        const bool writing = process && test::waitFor([&] {
+            const QStringList now = temporaries();
+            return std::any_of(now.begin(), now.end(), [&](const QString& name) { return name != earlier; });
+        }, std::chrono::seconds(60));
+        return writing ? std::move(process) : nullptr;
+    };
+
+    for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2, SIGRTMIN}) {
+        SCOPED_TRACE(signal);
+        std::unique_ptr<QProcess> process = startLong();
+        ASSERT_TRUE(process);
+        ASSERT_TRUE(Signal(*process, signal));
+        EXPECT_EQ(Finish(*process), 130) << process->readAllStandardError().toStdString();
+        EXPECT_EQ(files(), "");
+    }
+
+    // SIGKILL leaves its temporary file. The next export to the same file
+    // removes it, but no export removes that of one still running (here
+    // stopped).
+    std::unique_ptr<QProcess> killed = startLong();
+    ASSERT_TRUE(killed);
+    ASSERT_TRUE(Signal(*killed, SIGKILL));
+    EXPECT_EQ(Finish(*killed), -1);
+    const QStringList left = temporaries();
+    ASSERT_EQ(left.size(), 1);
+    std::unique_ptr<QProcess> running = startLong(left[0]);
+    ASSERT_TRUE(running);
+    ASSERT_TRUE(Signal(*running, SIGSTOP));
+    const QStringList writing = temporaries();
+    EXPECT_FALSE(writing.contains(left[0]));
+    QByteArray output;
+    EXPECT_EQ(Run(Range(kStart, kStart + 60) << out, &output), 0) << output.toStdString();
+    EXPECT_EQ(files(), writing.join(' ').toStdString() + " clip.mp4");
+    ASSERT_TRUE(Signal(*running, SIGTERM));
+    ASSERT_TRUE(Signal(*running, SIGCONT));
+    EXPECT_EQ(Finish(*running), 130);
+    EXPECT_EQ(files(), "clip.mp4");
+    EXPECT_EQ(Probe(out), "64x48 5");
 }
 
 bool Near(QColor seen, QColor expected)

@@ -2,7 +2,7 @@
 // MP4 video or a ZIP of the JPEGs, for headless machines and scripts.
 // Exit status 0 only when the output file is whole; 1 for anything that
 // stopped the export (nothing is left behind then), 2 for a wrong command
-// line, 130 when interrupted.
+// line, 130 when interrupted (by any signal that would otherwise end it).
 #include "review/archive_index.h"
 #include "review/exporter.h"
 #include "review/timeline.h"
@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +34,8 @@ namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
+// How long a cancelled export may take to stop and remove its temporary file.
+constexpr auto kStopWait = std::chrono::seconds(10);
 
 constexpr const char* kUsage =
     "usage: vistrel-export --instance N --camera A --from \"YYYY-MM-DD HH:MM[:SS]\" --to \"YYYY-MM-DD HH:MM[:SS]\"\n"
@@ -148,6 +151,20 @@ std::string StoredArchiveFolder(int instance, int camera)
     return key.ReadString("ArchivePath", fallback);
 }
 
+// The signals whose default action ends the process, but for those a fault
+// of the process itself raises (a crash stays a crash) and SIGKILL.
+sigset_t StopSignals()
+{
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const int s : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2, SIGPOLL, SIGPROF,
+                        SIGVTALRM, SIGXCPU, SIGXFSZ, SIGSTKFLT, SIGPWR})
+        sigaddset(&signals, s);
+    for (int s = SIGRTMIN; s <= SIGRTMAX; ++s)
+        sigaddset(&signals, s);
+    return signals;
+}
+
 std::string Shown(const LocalTime& t)
 {
     char text[32];
@@ -203,12 +220,11 @@ int Run(int argc, char** argv)
     job.format = *format;
     const size_t total = job.frames.size();
 
-    // SIGINT and SIGTERM cancel the export (its temporary file goes) instead
-    // of leaving half a file: they are taken here, not by a handler.
-    sigset_t stops;
-    sigemptyset(&stops);
-    sigaddset(&stops, SIGINT);
-    sigaddset(&stops, SIGTERM);
+    // Every signal that would end the process cancels the export instead (its
+    // temporary file goes), so no half file is left: they are taken here,
+    // not by a handler. SIGKILL cannot be; the next export to the same
+    // output removes what it leaves.
+    const sigset_t stops = StopSignals();
     pthread_sigmask(SIG_BLOCK, &stops, nullptr);
 
     ExportControl control;
@@ -220,11 +236,19 @@ int Run(int argc, char** argv)
     });
     const bool showProgress = isatty(STDERR_FILENO) == 1;
     bool interrupted = false;
+    std::chrono::steady_clock::time_point giveUp;
     while (!finished) {
         const timespec wait{0, 200 * 1000 * 1000};
-        if (sigtimedwait(&stops, nullptr, &wait) > 0) {
+        if (sigtimedwait(&stops, nullptr, &wait) > 0 && !interrupted) {
             interrupted = true;
             control.cancel = true;
+            giveUp = std::chrono::steady_clock::now() + kStopWait;
+        }
+        if (interrupted && !finished && std::chrono::steady_clock::now() >= giveUp) {
+            // Stuck in the file system: the process goes without it.
+            Fail("interrupted: the export did not stop in time; the next export to \"" + options.output
+                 + "\" removes its temporary file");
+            std::_Exit(kExitInterrupted);
         }
         if (showProgress)
             std::fprintf(stderr, "\rvistrel-export: %zu of %zu images", control.done.load(), total);
