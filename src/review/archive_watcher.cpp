@@ -21,12 +21,14 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr int kMissingRetryMs = 2000;  // a missing folder is looked for again
+constexpr int kIdentityCheckMs = 2000; // the path is checked to still name the folder watched
 constexpr int kRelistMs = 5000;        // without inotify the folder is listed again
 constexpr int kGatherMs = 200;         // a burst of changes makes one snapshot
 constexpr size_t kSizeChunk = 256;        // sizes read between two looks at a stop
 
-constexpr uint32_t kWatchMask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM | IN_DELETE_SELF
-    | IN_MOVE_SELF | IN_ONLYDIR;
+// IN_CREATE for images linked in (a hard link is never written or moved).
+constexpr uint32_t kWatchMask = IN_CREATE | IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_MOVED_FROM
+    | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
 int RemainingMs(Clock::time_point deadline)
 {
@@ -91,6 +93,9 @@ bool ArchiveWatcher::OpenFolder()
     dirFd_ = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd_ < 0)
         return false;
+    struct stat st;
+    if (fstat(dirFd_, &st) == 0)
+        opened_ = {true, uint64_t(st.st_dev), uint64_t(st.st_ino)};
     if (inotifyFd_ >= 0) {
         watch_ = inotify_add_watch(inotifyFd_, path.c_str(), kWatchMask);
         if (watch_ < 0)
@@ -108,6 +113,7 @@ void ArchiveWatcher::CloseFolder()
     if (dirFd_ >= 0)
         close(dirFd_);
     dirFd_ = -1;
+    opened_ = {};
 }
 
 ArchiveWatcher::Wake ArchiveWatcher::Wait(int timeoutMs)
@@ -210,11 +216,16 @@ void ArchiveWatcher::Follow()
     Publish(std::move(sized), ArchiveIndex::State::Ready);
 
     while (true) {
-        const Wake wake = Wait(watch_ >= 0 ? -1 : kRelistMs);
+        const Wake wake = Wait(watch_ >= 0 ? kIdentityCheckMs : kRelistMs);
         if (wake == Wake::Stop)
             return;
+        // Events tell nothing when the path is made to name another folder
+        // (a link pointed elsewhere, a folder moved in its place): the
+        // path's identity is compared, as the archive thread does.
+        if (wake == Wake::Timeout && (watch_ < 0 || IdentifyFolder(folder_) != opened_))
+            return; // time to list again
         if (wake == Wake::Timeout)
-            return; // no inotify: time to list again
+            continue;
         Changes changes;
         if (!ReadEvents(changes))
             return;

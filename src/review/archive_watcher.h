@@ -1,5 +1,6 @@
 #pragma once
 
+#include "archive/archive_folder.h"
 #include "review/archive_index.h"
 
 #include <atomic>
@@ -16,11 +17,12 @@ namespace vistrel {
 
 // Lists one camera's archive folder once and then follows it: images the
 // recorder adds, images retention (or a person) deletes, the folder itself
-// vanishing and coming back. Sizes are read after the names, so the names
-// alone open the timeline. Runs its own thread, started by the constructor
-// and joined by the destructor; Snapshot() and namesListed() may be called
-// from any thread, and `changed` is called on the watcher's thread after
-// every new snapshot, so it must only hand the news on.
+// vanishing and coming back, its path made to name another folder. Sizes
+// are read after the names, so the names alone open the timeline. Runs its
+// own thread, started by the constructor and joined by the destructor;
+// Snapshot() and namesListed() may be called from any thread, and `changed`
+// is called on the watcher's thread after every new snapshot, so it must
+// only hand the news on.
 class ArchiveWatcher {
 public:
     ArchiveWatcher(std::string folder, std::string suffix, std::function<void()> changed);
@@ -60,6 +62,7 @@ private:
     int inotifyFd_ = -1; // -1: no inotify; the folder is listed again now and then
     int watch_ = -1;
     int dirFd_ = -1;
+    FolderId opened_; // the folder dirFd_ holds open
     std::shared_ptr<const ArchiveIndex> current_; // the watcher thread's own reference
 
     mutable std::mutex snapshotMutex_; // guards snapshot_

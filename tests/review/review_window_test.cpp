@@ -200,5 +200,33 @@ TEST_F(ReviewWindowTest, LinksFifosAndHugeFilesNeitherHangNorCrashIt)
         << window->exportLabel()->text().toStdString();
 }
 
+TEST_F(ReviewWindowTest, FollowsItsPathToAnotherFolderAndImagesLinkedIn)
+{
+    // The archive path is a link; images are hard-linked in, and then the
+    // link is pointed at another folder.
+    QTemporaryDir root;
+    const std::string path = root.path().toStdString() + "/current";
+    ASSERT_EQ(symlink(archive.path().c_str(), path.c_str()), 0);
+    settings.ArchivePath[0] = path;
+    test::TempArchive other(root.path().toStdString() + "/other");
+    const std::vector<ArchiveKey> otherKeys = {{kStart + 7200, 0}, {kStart + 7201, 0}};
+    for (const ArchiveKey& key : otherKeys)
+        other.Add(key, Qt::white);
+
+    auto window = Open();
+    ASSERT_TRUE(waitFor([&] { return Listed(*window, keys.size()); }));
+    const ArchiveKey linked{kStart + 3600 + 20, 0};
+    ASSERT_EQ(link(archive.file(keys[0]).c_str(), archive.file(linked).c_str()), 0);
+    ASSERT_TRUE(waitFor([&] { return Listed(*window, keys.size() + 1); }));
+    EXPECT_EQ(window->index()->images().back().key, linked);
+
+    const std::string repointed = path + ".new";
+    ASSERT_EQ(symlink(other.path().c_str(), repointed.c_str()), 0);
+    ASSERT_EQ(std::rename(repointed.c_str(), path.c_str()), 0);
+    ASSERT_TRUE(waitFor([&] { return Listed(*window, otherKeys.size()); }));
+    EXPECT_EQ(window->index()->images().front().key, otherKeys[0]);
+    EXPECT_TRUE(waitFor([&] { return Shows(*window, Qt::white); }));
+}
+
 } // namespace
 } // namespace vistrel
