@@ -11,8 +11,11 @@
 #   read-only-settings the settings keys made read-only while recording
 #   clock-back-small the wall clock stepped back by less than the retention
 #   clock-back-large the wall clock stepped back an hour, far more than it
+#   full-disk-static the static file on a filesystem with neither room nor
+#                    inodes left (a small tmpfs), then enlarged
 # Every run passes when the recorder keeps running and keeps processing
-# frames (its static file keeps being rewritten), no partial JPEG exists
+# frames (its static file keeps being rewritten, or, where it cannot be,
+# stays the last good picture), no partial JPEG exists
 # under a final name, the static file stays whole, archiving resumes by
 # itself once the fault is gone (the recorder makes a missing folder again),
 # a saving failure is said once on standard error when it starts and once
@@ -22,7 +25,7 @@
 # error and makes the exit status 1. Exit 77 means skipped.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-NAME="${1:?usage: faults.sh full-disk|read-only|deleted-folder|missing-folder|outside-removal|garbled-settings|read-only-settings|clock-back-small|clock-back-large}"
+NAME="${1:?usage: faults.sh full-disk|read-only|deleted-folder|missing-folder|outside-removal|garbled-settings|read-only-settings|clock-back-small|clock-back-large|full-disk-static}"
 
 source "$here/lib/recorder.sh"
 recorder_binary
@@ -120,12 +123,15 @@ at_least_gone() { # count names...
 
 # Lines of the recorder's standard error that match.
 log_lines() { grep -c -- "$1" "$SANDBOX/recorder.log" 2>/dev/null || true; }
+logged() { [ "$(log_lines "$1")" -gt 0 ]; }
 
-# Saving into the archive failed, and worked again: each said exactly once.
-said_once_each() { # what
-  local failing again
-  failing="$(log_lines 'camera A is not recording: ')"
-  again="$(log_lines 'camera A is recording again')"
+# Saving into the archive (or, with "static", the static file) failed, and
+# worked again: each said exactly once.
+said_once_each() { # what [static]
+  local failing again starts='is not recording: ' ends='is recording again'
+  if [ "${2:-}" = static ]; then starts='cannot update its static file: ' ends='updates its static file again'; fi
+  failing="$(log_lines "camera A $starts")"
+  again="$(log_lines "camera A $ends")"
   [ "$failing" -eq 1 ] || fail "$1: the saving failure was said $failing times on standard error, not once"
   [ "$again" -eq 1 ] || fail "$1: the end of the saving failure was said $again times on standard error, not once"
 }
@@ -407,6 +413,40 @@ clock-back-small|clock-back-large)
   [ "$(gone_count "${after_step[@]}")" -eq 0 ] || fail "retention deleted images saved after the step"
   still_processing "after the clock step"
   finish yes
+  ;;
+full-disk-static)
+  statics="$HOME/Cameras/static"
+  STATIC="$statics/Cam1A.jpg"
+  mkdir -p "$statics"
+  if ! mount -t tmpfs -o size=64k,nr_inodes=16,mode=0755 tmpfs "$statics" 2>/dev/null; then
+    echo "SKIPPED: mounting a tmpfs is not allowed here (needs root and mount rights)"
+    exit 77
+  fi
+  MOUNTED="$statics"
+  seed_recorder A 100 1 "$statics"
+  # The last good picture (a small whole JPEG) with neither a page nor an
+  # inode left beside it: no temporary can be made, and a new picture
+  # written over it would not fit.
+  printf '\xff\xd8\xff\xd9' >"$STATIC"
+  cp "$STATIC" "$SANDBOX/last-good.jpg"
+  cat /dev/zero >"$statics/filler.bin" 2>/dev/null || true
+  i=0
+  while touch "$statics/inode$i" 2>/dev/null; do i=$((i + 1)); done
+  start_recorder
+  recorder_ready || true
+  step "static file on a filesystem with no room left"
+  WAIT_LIMIT=30 wait_until archive_at_least 3 || fail "no archive images after start"
+  WAIT_LIMIT=10 wait_until logged 'camera A cannot update its static file: ' || fail "the static file's failure was not said"
+  # Ten more frames, each a save of the static file that cannot be made.
+  before="$(archive_count A)"
+  WAIT_LIMIT=20 wait_until archive_above $((before + 10)) || fail "the recorder stopped saving archive images"
+  cmp -s "$STATIC" "$SANDBOX/last-good.jpg" || fail "the last good static picture was overwritten on a full filesystem"
+  jpeg_whole "$STATIC" || fail "the static file is not a whole JPEG on a full filesystem"
+  step "enlarging the filesystem"
+  mount -o remount,size=8m,nr_inodes=1024 "$statics"
+  still_processing "after the filesystem was enlarged"
+  finish yes
+  said_once_each "full disk under the static file" static
   ;;
 *)
   echo "unknown fault run: $NAME" >&2

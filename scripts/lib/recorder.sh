@@ -81,9 +81,10 @@ camera_key() { printf 'Software\\Tallow Software\\Vistrel\\Camera1\\MuxedCam%s' 
 
 # Seeds instance 1: the test-pattern device at 320x240 24 bit, capture on,
 # cameras $1 (letters, e.g. ABCD) multiplexed at $2 ms when more than one,
-# overlay, static saving and archiving on, retention $3 minutes.
+# overlay, static saving and archiving on, retention $3 minutes, static
+# files in folder $4 (default $HOME/Cameras).
 seed_recorder() {
-  local letters="$1" speed="$2" minutes="$3"
+  local letters="$1" speed="$2" minutes="$3" statics="${4:-$HOME/Cameras}"
   local mux=0; [ ${#letters} -gt 1 ] && mux=1
   local view=1; [ ${#letters} -gt 1 ] && view=4
   reg_write_key "$SETTINGS_KEY" \
@@ -103,7 +104,7 @@ seed_recorder() {
       "\"EnableOverlay\"=$(reg_le32 1)" \
       "\"EnableStaticSave\"=$(reg_le32 1)" \
       "\"EnableArchving\"=$(reg_le32 1)" \
-      "\"StaticPathFile\"=\"$HOME/Cameras/Cam1$letter.jpg\"" \
+      "\"StaticPathFile\"=\"$statics/Cam1$letter.jpg\"" \
       "\"ArchivePath\"=\"$HOME/Cameras/Camera1$letter/\"" \
       "\"Days\"=$(reg_le32 0)" \
       "\"Hours\"=$(reg_le32 0)" \

@@ -204,21 +204,63 @@ bool TakeOver(int fd, const struct stat& old)
     return (fresh.st_mode & 07777) == (old.st_mode & 07777) || ::fchmod(fd, old.st_mode & 07777) == 0;
 }
 
+// The largest file written over in place: its old bytes are held meanwhile.
+constexpr off_t kMaxInPlaceBytes = 64 << 20;
+
+// Reads `size` bytes from the start of `fd`.
+bool ReadAllAt(int fd, uint8_t* data, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, data + done, size - done, off_t(done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            if (got == 0)
+                errno = EIO; // it shrank meanwhile
+            return false;
+        }
+        done += size_t(got);
+    }
+    return true;
+}
+
 // Overwrites the existing file itself, as a plain fopen would: links, owner,
-// group and mode stay, but a failure part way leaves it partly written. The
-// size is cut only after the new content is in, so a smaller image never
-// needs a block the old one did not have.
+// group and mode stay. It is never left cut short: room for the new bytes is
+// taken first, so a full disk leaves it untouched, and a write that fails
+// part way all the same puts the old bytes back (their blocks are still the
+// file's). The size is cut only after the new content is in.
 bool WriteInPlace(const std::string& path, const uint8_t* data, size_t size)
 {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
-    bool ok = WriteAll(fd, data, size) && ::ftruncate(fd, off_t(size)) == 0;
-    const int error = errno;
-    if (::close(fd) != 0 && ok)
+    const auto fail = [fd](int error) {
+        ::close(fd);
+        errno = error;
         return false;
-    errno = error;
-    return ok;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return fail(errno);
+    if (!S_ISREG(st.st_mode))
+        return fail(EINVAL);
+    if (st.st_size > kMaxInPlaceBytes)
+        return fail(EFBIG);
+    std::vector<uint8_t> old;
+    if (!Grow(old, size_t(st.st_size)))
+        return fail(ENOMEM);
+    if (!ReadAllAt(fd, old.data(), old.size()))
+        return fail(errno);
+    if (size > old.size() && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(size)) != 0 && errno != EOPNOTSUPP)
+        return fail(errno);
+
+    if (WriteAll(fd, data, size) && ::ftruncate(fd, off_t(size)) == 0)
+        return ::close(fd) == 0;
+    const int error = errno;
+    if (::lseek(fd, 0, SEEK_SET) != 0 || !WriteAll(fd, old.data(), old.size()) || ::ftruncate(fd, st.st_size) != 0)
+        qCDebug(lcPipeline) << "could not put back the old content of" << path.c_str() << std::strerror(errno);
+    return fail(error);
 }
 
 // A path that is a symbolic link is written where the link points, as
@@ -376,7 +418,7 @@ bool SaveJpeg(const Frame& image, const std::string& path, int quality)
 // and the close both succeeded, so a failed save never leaves a truncated
 // static file or a half-written archive image behind. A file with other hard
 // links, or one whose owner, group or mode a new file could not keep, or one
-// in a folder that refuses the temporary, is written in place instead.
+// in a folder that refuses us the temporary, is written in place instead.
 bool WriteFileAtomically(const std::string& requestedPath, const uint8_t* data, size_t size)
 {
     if (!data && size != 0) {
@@ -394,7 +436,9 @@ bool WriteFileAtomically(const std::string& requestedPath, const uint8_t* data, 
     if (fd < 0) {
         const int error = errno;
         qCDebug(lcPipeline) << "cannot create a temporary file for" << path.c_str() << std::strerror(error);
-        if (replacing && error != ENOENT && error != ENOTDIR)
+        // Only a folder that refuses new files to us; on a full disk (or any
+        // other fault) the old file is kept as it is.
+        if (replacing && (error == EACCES || error == EPERM))
             return WriteInPlace(path, data, size);
         errno = error;
         return false;

@@ -33,9 +33,10 @@ bool EncodeJpeg(const Frame& image, int quality, std::vector<uint8_t>& out);
 // left behind and an existing file keeps its old content. A path that is a
 // symbolic link is written where the link points. A file that is replaced
 // keeps its owner, group and mode; where a new file could not keep them, where
-// the file has other hard links, or where the folder refuses a temporary
-// file, the file is written in place (a failure part way then leaves it
-// partly written). False on failure, with errno telling why.
+// the file has other hard links, or where the folder refuses us a temporary
+// file (permissions, not a full disk), the file is written in place, and a
+// failure part way puts its old bytes back. False on failure, with errno
+// telling why.
 bool WriteFileAtomically(const std::string& path, const uint8_t* data, size_t size);
 
 // Removes the temporaries of `path` that another run left behind (a save cut

@@ -48,6 +48,22 @@ std::vector<std::string> FolderEntries(const std::string& folder)
     return names;
 }
 
+// A write under a file-size limit fails part way, as one on a disk that fills up does.
+bool WriteAtomicallyWithin(size_t limitBytes, const std::string& path, const std::vector<uint8_t>& data)
+{
+    struct rlimit saved {};
+    if (::getrlimit(RLIMIT_FSIZE, &saved) != 0)
+        return true; // reads as a write that did not fail
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = limitBytes;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    const bool written = WriteFileAtomically(path, data.data(), data.size());
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    return written;
+}
+
 struct Decoded {
     int width = 0;
     int height = 0;
@@ -518,20 +534,17 @@ TEST_F(JpegTest, FailedWritesKeepTheOldFileAndLeaveNothingBehind)
     const std::vector<uint8_t> data(64 * 1024, 0x22);
 
     // The disk fills up part way: the file-size limit makes write() fail after 4 KB.
-    {
-        struct rlimit saved {};
-        ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        struct rlimit small = saved;
-        small.rlim_cur = 4096;
-        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-        const bool written = WriteFileAtomically(path, data.data(), data.size());
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-        EXPECT_FALSE(written);
-    }
+    EXPECT_FALSE(WriteAtomicallyWithin(4096, path, data));
     EXPECT_EQ(ReadBytes(path), old);
     EXPECT_EQ(FolderEntries(Folder()), std::vector<std::string> { "Cam1A.jpg" });
+
+    // A file with another hard link is written in place: a write that fails
+    // part way puts the old bytes back, under both names.
+    fs::create_hard_link(path, Path("web.jpg"));
+    EXPECT_FALSE(WriteAtomicallyWithin(8192, path, data));
+    EXPECT_EQ(ReadBytes(path), old);
+    EXPECT_TRUE(fs::equivalent(path, Path("web.jpg")));
+    fs::remove(Path("web.jpg"));
 
     // The name is a folder: the rename fails and the folder stays as it was.
     fs::create_directory(Path("taken.jpg"));
@@ -562,10 +575,15 @@ TEST_F(JpegPermissions, AFolderThatRefusesATemporaryGetsItsFileWrittenInPlace)
     const bool replaced = SaveJpeg(*MakeFrame(30, 10, 24, Pattern), path, 90);
     const bool created = SaveJpeg(*MakeFrame(30, 10, 24, Pattern), Path("new.jpg"), 90);
     const int error = errno;
+    // The disk fills up part way through: the last good picture is put back.
+    const auto good = ReadBytes(path);
+    const bool overfilled = WriteAtomicallyWithin(good.size() + 100, path, std::vector<uint8_t>(64 * 1024, 0x22));
     ASSERT_EQ(::chmod(Folder().c_str(), 0755), 0);
     EXPECT_TRUE(replaced);
     EXPECT_FALSE(created) << "a new file needs the folder";
     EXPECT_EQ(error, EACCES);
+    EXPECT_FALSE(overfilled);
+    ASSERT_EQ(ReadBytes(path), good);
     Decoded image;
     ASSERT_TRUE(Decode(path, image));
     EXPECT_EQ(image.width, 30);
