@@ -13,6 +13,8 @@
 #   clock-back-large the wall clock stepped back an hour, far more than it
 #   full-disk-static the static file on a filesystem with neither room nor
 #                    inodes left (a small tmpfs), then enlarged
+#   clock-1970       a clock that starts at 1970 (a board without a
+#                    real-time clock): times of fewer than ten digits
 # Every run passes when the recorder keeps running and keeps processing
 # frames (its static file keeps being rewritten, or, where it cannot be,
 # stays the last good picture), no partial JPEG exists
@@ -25,7 +27,7 @@
 # error and makes the exit status 1. Exit 77 means skipped.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-NAME="${1:?usage: faults.sh full-disk|read-only|deleted-folder|missing-folder|outside-removal|garbled-settings|read-only-settings|clock-back-small|clock-back-large|full-disk-static}"
+NAME="${1:?usage: faults.sh full-disk|read-only|deleted-folder|missing-folder|outside-removal|garbled-settings|read-only-settings|clock-back-small|clock-back-large|full-disk-static|clock-1970}"
 
 source "$here/lib/recorder.sh"
 recorder_binary
@@ -167,6 +169,20 @@ kept_aside_once() { # letters...
     [ "$(log_lines "MuxedCam$letter/values.reg could not be read")" -eq 1 ] ||
       fail "camera $letter: keeping its key file aside was not said exactly once on standard error"
   done
+}
+
+# Runs the recorder on a fake wall clock whose offset from the real one is
+# read from the file $1 at every look; the monotonic clock stays real.
+fake_clock() { # offset-file
+  local lib="" candidate
+  for candidate in /usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1 /usr/lib/*/faketime/libfaketimeMT.so.1; do
+    [ -e "$candidate" ] && { lib="$candidate"; break; }
+  done
+  if [ -z "$lib" ]; then
+    echo "SKIPPED: libfaketime is not installed (Debian package libfaketime)"
+    exit 77
+  fi
+  RECORDER_PREFIX=(env LD_PRELOAD="$lib" FAKETIME_TIMESTAMP_FILE="$1" FAKETIME_NO_CACHE=1 DONT_FAKE_MONOTONIC=1 FAKETIME_DONT_FAKE_MONOTONIC=1)
 }
 
 finish() { # check-counters: yes|no
@@ -363,14 +379,8 @@ read-only-settings)
   [ "$(log_lines 'settings not saved')" -eq "$said" ] || fail "a save to writable keys was said to fail"
   ;;
 clock-back-small|clock-back-large)
-  lib=""
-  for candidate in /usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1 /usr/lib/*/faketime/libfaketimeMT.so.1; do
-    [ -e "$candidate" ] && { lib="$candidate"; break; }
-  done
-  if [ -z "$lib" ]; then
-    echo "SKIPPED: libfaketime is not installed (Debian package libfaketime)"
-    exit 77
-  fi
+  offset_file="$SANDBOX/faketime"
+  fake_clock "$offset_file"
   # Small: back 60 s with two minutes kept, so the images from before the
   # step are still the newest footage. Large: back an hour with one minute kept.
   if [ "$NAME" = clock-back-small ]; then minutes=2 back=60; else minutes=1 back=3600; fi
@@ -379,9 +389,7 @@ clock-back-small|clock-back-large)
   # Older images, thirty short of the retention: the recorder starts deleting
   # within a few seconds, once it has saved thirty of its own.
   prefill_archive $((kept - 30)) 5000
-  offset_file="$SANDBOX/faketime"
   echo "+0" >"$offset_file"
-  RECORDER_PREFIX=(env LD_PRELOAD="$lib" FAKETIME_TIMESTAMP_FILE="$offset_file" FAKETIME_NO_CACHE=1 DONT_FAKE_MONOTONIC=1 FAKETIME_DONT_FAKE_MONOTONIC=1)
   start_recorder
   recorder_ready || true
   started_recording || true
@@ -447,6 +455,46 @@ full-disk-static)
   still_processing "after the filesystem was enlarged"
   finish yes
   said_once_each "full disk under the static file" static
+  ;;
+clock-1970)
+  # A board without a real-time clock, a day and 13600 s after its clock
+  # started at 1970: times of six digits, and the images of the seconds
+  # before with five.
+  start=100000
+  offset_file="$SANDBOX/faketime"
+  fake_clock "$offset_file"
+  echo "$((start - $(date +%s)))" >"$offset_file"
+  seed_recorder A 200 1 # 300 images kept
+  old=()
+  for ((i = 0; i < 285; i++)); do
+    old+=("$((start - 285 + i))0-Cam1A.jpg")
+    printf '\xff\xd8\xff\xd9' >"$ARCHIVE/${old[i]}"
+  done
+  # Names of seven digits and more: the recorder's own.
+  own_names() { ls "$ARCHIVE" | awk '/-Cam1A\.jpg$/ && index($0, "-") > 7'; }
+  own_at_least() { [ "$(own_names | wc -l)" -ge "$1" ]; }
+  start_recorder
+  recorder_ready || true
+  step "recording on a clock at 1970"
+  WAIT_LIMIT=30 wait_until own_at_least 10 || fail "the recorder saved no images on a clock at 1970"
+  # The order of deletion is settled when the folder is listed: at start.
+  step "recorder restarted with its own images in the folder"
+  stop_recorder_cleanly
+  mapfile -t own < <(own_names)
+  start_recorder
+  recorder_ready || true
+  WAIT_LIMIT=30 wait_until at_least_gone 20 "${old[@]}" "${own[@]}" || fail "fewer than 20 images deleted"
+  [ "$(gone_count "${own[@]}")" -eq 0 ] || fail "the recorder's own images were deleted before older ones"
+  # Oldest first: what is left of the older images is their newest part.
+  mapfile -t present < <(ls "$ARCHIVE")
+  declare -A here=()
+  for name in "${present[@]}"; do here["$name"]=1; done
+  seen=""
+  for name in "${old[@]}"; do
+    if [ -n "${here[$name]:-}" ]; then seen=1; elif [ -n "$seen" ]; then fail "$name deleted before older images"; break; fi
+  done
+  still_processing "on a clock at 1970"
+  finish yes
   ;;
 *)
   echo "unknown fault run: $NAME" >&2

@@ -2,6 +2,7 @@
 
 #include "common/temporary_name.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <tuple>
 
@@ -11,27 +12,6 @@
 
 namespace vistrel {
 
-ArchiveStamp ArchiveNameStamp(std::string_view name)
-{
-    constexpr size_t kTimeDigits = 10;
-    size_t digits = 0;
-    while (digits < name.size() && name[digits] >= '0' && name[digits] <= '9')
-        ++digits;
-    if (digits <= kTimeDigits)
-        return 0; // no collision number behind ten time digits
-    uint64_t time = 0;
-    for (size_t i = 0; i < kTimeDigits; ++i)
-        time = time * 10 + uint64_t(name[i] - '0');
-    // Save times are unsigned 32-bit; a larger value is a pre-2001 time
-    // followed by a collision number of two digits or more.
-    if (time > UINT32_MAX)
-        return 0;
-    uint64_t number = 0;
-    for (size_t i = kTimeDigits; i < digits && number < UINT32_MAX; ++i)
-        number = number * 10 + uint64_t(name[i] - '0');
-    return MakeArchiveStamp(uint32_t(time), number);
-}
-
 DeletionOrder::DeletionOrder(std::time_t now, int64_t periodSeconds)
     : farAhead_(uint64_t(std::max<int64_t>(int64_t(now) + std::max<int64_t>(periodSeconds, 0), 0)))
 {
@@ -39,9 +19,9 @@ DeletionOrder::DeletionOrder(std::time_t now, int64_t periodSeconds)
 
 int DeletionOrder::Rank(ArchiveStamp key) const
 {
-    if ((key >> 32) > farAhead_)
-        return 0;
-    return key == 0 ? 1 : 2;
+    if (!key.Valid())
+        return 1;
+    return key.Time() > farAhead_ ? 0 : 2;
 }
 
 bool DeletionOrder::Before(ArchiveStamp a, std::string_view nameA, ArchiveStamp b, std::string_view nameB) const
@@ -79,7 +59,7 @@ bool ArchiveFolderReader::Next(ArchiveEntry& entry)
         if (!image && !(temporary && token != TemporaryToken()))
             continue;
         entry.name.assign(name);
-        entry.key = image ? ArchiveNameStamp(name) : 0;
+        entry.key = image ? ArchiveNameStamp(name) : ArchiveStamp();
         entry.bytes = 0;
         if (temporary) {
             entry.kind = ArchiveEntry::Kind::Leftover;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/instance_settings.h" // ArchiveStamp, ArchiveSuffix
+#include "settings/archive_name.h"
 
 #include <cstdint>
 #include <ctime>
@@ -17,11 +17,6 @@ inline bool MatchesArchivePattern(std::string_view name, std::string_view suffix
 {
     return name.ends_with(suffix);
 }
-
-// The key of an archive name: its ten-digit save time and the collision
-// number behind it. 0 for a name that carries no such time (one from before
-// 2001, whose time and number cannot be told apart, or one of another form).
-ArchiveStamp ArchiveNameStamp(std::string_view name);
 
 // Oldest first, by the time in the name. Only a name saved more than the
 // whole retention period after now (while the clock ran far ahead) counts as
@@ -49,7 +44,7 @@ struct ArchiveEntry {
     std::string name;
     Kind kind = Kind::Image;
     int64_t bytes = 0; // a link's target's size; 0 for folders, or when sizes are not read
-    ArchiveStamp key = 0;
+    ArchiveStamp key;
 };
 
 // Reads a camera's archive folder one entry at a time, so that a caller can

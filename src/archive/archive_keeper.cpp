@@ -161,9 +161,9 @@ ArchiveKeeper::Pass ArchiveKeeper::CountArchives()
 bool ArchiveKeeper::HeldLater(int camera, ArchiveStamp key, ArchiveStamp heldThrough) const
 {
     const ArchiveStamp lastSaved = settings_.ArchiveLastSavedStamp[camera].load();
-    if (key == 0 || key > lastSaved)
+    if (!key.Valid() || key > lastSaved)
         return false;
-    if (heldThrough != 0)
+    if (heldThrough.Valid())
         return key > heldThrough;
     return key >= settings_.ArchiveFirstSavedStamp[camera].load();
 }
@@ -181,7 +181,7 @@ ArchiveKeeper::Listing ArchiveKeeper::ListFolder(int camera, Purpose purpose, si
     // thread's own subtractions settled.
     int32_t countAtStart = 0;
     int64_t bytesAtStart = 0;
-    ArchiveStamp countThrough = 0, bytesThrough = 0;
+    ArchiveStamp countThrough, bytesThrough;
     if (TimedLock lock(settings_.ArchiveCountLock[camera], lockWait_); lock) {
         settings_.ArchiveCount[camera] -= pendingCount_[camera];
         pendingCount_[camera] = 0;
@@ -275,7 +275,7 @@ ArchiveKeeper::Listing ArchiveKeeper::ListFolder(int camera, Purpose purpose, si
     else
         stored = false;
     // Once the image thread has saved, the size it set is the newest.
-    if (settings_.ArchiveFirstSavedStamp[camera].load() == 0) {
+    if (!settings_.ArchiveFirstSavedStamp[camera].load().Valid()) {
         if (TimedLock lock(settings_.LastImageBytesLock[camera], lockWait_); lock)
             settings_.LastImageBytes[camera] = sawImage ? uint32_t(newest.bytes) : 0;
         else

@@ -21,7 +21,7 @@ public:
     struct Image {
         std::string stem; // the name without the camera's suffix: short enough to need no allocation
         int64_t bytes = 0;
-        ArchiveStamp key = 0;
+        ArchiveStamp key;
     };
 
     // Starts collecting a listing; what is kept now stays until Finish.

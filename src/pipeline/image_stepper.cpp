@@ -34,9 +34,9 @@ std::string Format(const char* format, Args... args)
     return text;
 }
 
-std::string ArchiveName(const std::string& folder, uint32_t time, int number, int instance, int camera)
+std::string ArchiveName(const std::string& folder, uint32_t time, uint32_t number, int instance, int camera)
 {
-    return folder + "/" + std::to_string(time) + std::to_string(number) + ArchiveSuffix(instance, camera);
+    return folder + "/" + ArchiveFileName(time, number, instance, camera);
 }
 
 // Any directory entry counts, a dangling link included.
@@ -277,15 +277,15 @@ void ImageStepper::WriteArchiveImage(int k)
 {
     const Camera& camera = cameras_[size_t(k)];
     const uint32_t time = clock_.unixTime();
-    int number = 0;
+    uint32_t number = 0;
     std::string name = ArchiveName(camera.archivePath, time, number, instanceNumber_, k);
     while (NameTaken(name))
         name = ArchiveName(camera.archivePath, time, ++number, instanceNumber_, k);
 
     // Published before the file appears, so that a count pass that sees it
     // knows it is this thread's to count.
-    const ArchiveStamp key = MakeArchiveStamp(time, uint64_t(number));
-    ArchiveStamp none = 0;
+    const ArchiveStamp key(time, number);
+    ArchiveStamp none;
     settings_.ArchiveFirstSavedStamp[size_t(k)].compare_exchange_strong(none, key);
     settings_.ArchiveLastSavedStamp[size_t(k)].store(key);
 

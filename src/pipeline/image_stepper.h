@@ -90,7 +90,7 @@ private:
         int64_t bytes = 0;
         int32_t count = 0;
         std::optional<uint32_t> lastImageBytes;
-        ArchiveStamp key = 0;
+        ArchiveStamp key;
     };
 
     void ProcessFrame(int camera, std::unique_ptr<Frame> frame);

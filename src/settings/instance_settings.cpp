@@ -37,9 +37,4 @@ OverlaySettings InstanceSettings::Overlay(int camera) const
     return overlay;
 }
 
-std::string ArchiveSuffix(int instance, int camera)
-{
-    return "-Cam" + std::to_string(instance) + CameraLetter(camera) + ".jpg";
-}
-
 } // namespace vistrel

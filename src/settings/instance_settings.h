@@ -3,6 +3,7 @@
 #include "common/logfont.h"
 #include "common/recorder_display.h"
 #include "common/timed_lock.h"
+#include "settings/archive_name.h" // ArchiveStamp, and ArchiveSuffix for those who name images
 
 #include <array>
 #include <atomic>
@@ -10,14 +11,6 @@
 #include <string>
 
 namespace vistrel {
-
-// An archive image's place in time: the save time and collision number of its
-// name as one number, the time in the upper 32 bits. 0 stands for none.
-using ArchiveStamp = uint64_t;
-inline ArchiveStamp MakeArchiveStamp(uint32_t time, uint64_t number)
-{
-    return (ArchiveStamp(time) << 32) | (number < 0xFFFFFFFFu ? number : 0xFFFFFFFFu);
-}
 
 // Every setting of the running process and the per-camera archive counters.
 // One instance for the whole process (Instance()), reachable from every thread.
@@ -39,7 +32,7 @@ struct InstanceSettings {
     std::array<uint32_t, kCameraCount> LastImageBytes{};
 
     // Which of the image thread's own archive images each counter holds: the
-    // key of the last image it added there (0: none yet), under that
+    // key of the last image it added there (none yet: not Valid()), under that
     // counter's lock. With the keys of its first and last image of this run,
     // set before each file appears and read without a lock, a count pass that
     // lists the folder while images are saved counts every file exactly once.
@@ -105,10 +98,5 @@ inline char CameraLetter(int camera) { return char('A' + camera); }
 // as this by both workers, so pacing and retention agree.
 inline constexpr int32_t kMinFrameIntervalMs = 100;
 inline int32_t FrameIntervalMs(int32_t storedMs) { return storedMs < kMinFrameIntervalMs ? kMinFrameIntervalMs : storedMs; }
-
-// "-Cam%d%c.jpg": the end of every archive image name of one camera of one
-// instance. The image thread names images with it and the archive thread
-// deletes only names that end with it.
-std::string ArchiveSuffix(int instance, int camera);
 
 } // namespace vistrel

@@ -64,8 +64,8 @@ protected:
     // unless `counted` is false (their lock was busy; CountSaved follows).
     std::string SaveAsImageThread(int camera, uint32_t time, bool counted = true)
     {
-        const ArchiveStamp key = MakeArchiveStamp(time, 0);
-        ArchiveStamp none = 0;
+        const ArchiveStamp key(time, 0);
+        ArchiveStamp none;
         settings.ArchiveFirstSavedStamp[camera].compare_exchange_strong(none, key);
         settings.ArchiveLastSavedStamp[camera].store(key);
         const std::string name = std::to_string(time) + "0" + ArchiveSuffix(1, camera);
@@ -79,12 +79,12 @@ protected:
         {
             TimedLock lock(settings.ArchiveBytesLock[camera]);
             settings.ArchiveBytes[camera] += 4;
-            settings.ArchiveBytesLastStamp[camera] = MakeArchiveStamp(time, 0);
+            settings.ArchiveBytesLastStamp[camera] = ArchiveStamp(time, 0);
         }
         {
             TimedLock lock(settings.ArchiveCountLock[camera]);
             settings.ArchiveCount[camera] += 1;
-            settings.ArchiveCountLastStamp[camera] = MakeArchiveStamp(time, 0);
+            settings.ArchiveCountLastStamp[camera] = ArchiveStamp(time, 0);
         }
         TimedLock lock(settings.LastImageBytesLock[camera]);
         settings.LastImageBytes[camera] = 4;
@@ -606,8 +606,9 @@ TEST(DeletionOrder, OldestByTheTimeInTheNameAndFarAheadFirst)
     EXPECT_EQ(names, (std::vector<std::string>{
                          "17000036010-Cam1A.jpg", // saved more than the hour kept after now: far ahead
                          "17000050000-Cam1A.jpg",
-                         "-Cam1A.jpg", "1700000-Cam1A.jpg", // no ten-digit time: older than all others
+                         "-Cam1A.jpg", // no time: older than all others
                          "99999999910-Cam1A.jpg", // past 32 bits: a pre-2001 time and a collision number of 10
+                         "1700000-Cam1A.jpg", // second 170000 of a clock that started at 1970
                          "16999999990-Cam1A.jpg", "17000000000-Cam1A.jpg", "17000000001-Cam1A.jpg",
                          "17000000009-Cam1A.jpg", "170000000010-Cam1A.jpg", // collision numbers count as numbers
                          "17000010001-Cam1A.jpg", // after now, within the hour: newest

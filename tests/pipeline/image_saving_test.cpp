@@ -149,7 +149,7 @@ TEST_F(ImageSavingTest, ACounterUpdateThatFoundItsLockBusyIsAppliedAtTheNextTick
 
     stepper.Tick();
     EXPECT_EQ(settings.ArchiveCount[0], 1);
-    EXPECT_EQ(settings.ArchiveCountLastStamp[0], MakeArchiveStamp(kUnixTime, 0));
+    EXPECT_EQ(settings.ArchiveCountLastStamp[0], ArchiveStamp(kUnixTime, 0));
     EXPECT_EQ(display.panes[0].saves().size(), 1u);
 }
 
