@@ -13,6 +13,8 @@
 #   clock-back-large the wall clock stepped back an hour, far more than it
 #   full-disk-static the static file on a filesystem with neither room nor
 #                    inodes left (a small tmpfs), then enlarged
+#   stray-entries    folders and links named like images, and the newest
+#                    images a power cut left empty or torn
 #   clock-1970       a clock that starts at 1970 (a board without a
 #                    real-time clock): times of fewer than ten digits
 # Every run passes when the recorder keeps running and keeps processing
@@ -27,7 +29,7 @@
 # error and makes the exit status 1. Exit 77 means skipped.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-NAME="${1:?usage: faults.sh full-disk|read-only|deleted-folder|missing-folder|outside-removal|garbled-settings|read-only-settings|clock-back-small|clock-back-large|full-disk-static|clock-1970}"
+NAME="${1:?usage: faults.sh full-disk|read-only|deleted-folder|missing-folder|outside-removal|garbled-settings|read-only-settings|clock-back-small|clock-back-large|full-disk-static|stray-entries|clock-1970}"
 
 source "$here/lib/recorder.sh"
 recorder_binary
@@ -455,6 +457,44 @@ full-disk-static)
   still_processing "after the filesystem was enlarged"
   finish yes
   said_once_each "full disk under the static file" static
+  ;;
+stray-entries)
+  seed_one # 600 images kept
+  now="$(date +%s)"
+  # 600 folders and links named like images, older than any image: no
+  # images, so they neither count toward the 600 nor are ever deleted. The
+  # links point to files outside the folder (made in one go by cp -s, which
+  # names each link as its target) and to /etc/passwd.
+  strays=()
+  for ((i = 0; i < 600; i++)); do strays+=("$((now - 9000 + i))0-Cam1A.jpg"); done
+  (cd "$ARCHIVE" && mkdir -- "${strays[@]:0:300}")
+  mkdir "$SANDBOX/outside"
+  for name in "${strays[@]:300:295}"; do printf '\xff\xd8\xff\xd9' >"$SANDBOX/outside/$name"; done
+  cp -s "$SANDBOX/outside/"* "$ARCHIVE/"
+  for name in "${strays[@]:595}"; do ln -s /etc/passwd "$ARCHIVE/$name"; done
+  # Twenty whole images, then what a power cut left of the three newest:
+  # renamed into place with no data, with the size but not the data, cut short.
+  whole=()
+  for ((i = 0; i < 20; i++)); do
+    whole+=("$((now - 100 + i))0-Cam1A.jpg")
+    printf '\xff\xd8\xff\xd9' >"$ARCHIVE/${whole[i]}"
+  done
+  torn=("$((now - 10))0-Cam1A.jpg" "$((now - 9))0-Cam1A.jpg" "$((now - 8))0-Cam1A.jpg")
+  : >"$ARCHIVE/${torn[0]}"
+  head -c 6000 /dev/zero >"$ARCHIVE/${torn[1]}"
+  { printf '\xff\xd8\xff\xe0'; head -c 5000 /dev/zero | tr '\0' 'U'; } >"$ARCHIVE/${torn[2]}"
+  start_recorder
+  recorder_ready || true
+  step "torn images removed at start; folders and links left alone"
+  WAIT_LIMIT=20 wait_until at_least_gone 3 "${torn[@]}" || fail "images a power cut left torn are still there"
+  WAIT_LIMIT=30 wait_until archive_at_least 60 || fail "the archive does not grow: $(archive_count A) images"
+  [ "$(gone_count "${whole[@]}")" -eq 0 ] || fail "whole images were deleted with the archive below its retention"
+  left=0
+  for name in "${strays[@]}"; do [ -e "$ARCHIVE/$name" ] || [ -L "$ARCHIVE/$name" ] && left=$((left + 1)); done
+  [ "$left" -eq 600 ] || fail "$((600 - left)) of the folders and links named like images went"
+  [ "$(ls "$SANDBOX/outside" | wc -l)" -eq 295 ] || fail "targets of links were deleted"
+  still_processing "among folders and links"
+  finish yes
   ;;
 clock-1970)
   # A board without a real-time clock, a day and 13600 s after its clock

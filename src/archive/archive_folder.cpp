@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <tuple>
 
 #include <fcntl.h>
@@ -54,36 +55,27 @@ bool ArchiveFolderReader::Next(ArchiveEntry& entry)
         const std::string_view name(e->d_name);
         const bool image = MatchesArchivePattern(name, suffix_);
         std::string_view token;
-        const bool temporary = !image && name.starts_with('.')
-            && MatchesArchivePattern(TemporaryTarget(name, &token), suffix_);
-        if (!image && !(temporary && token != TemporaryToken()))
+        const bool leftover = !image && name.starts_with('.')
+            && MatchesArchivePattern(TemporaryTarget(name, &token), suffix_) && token != TemporaryToken();
+        if (!image && !leftover)
             continue;
+        // Regular files only: a folder or link so named is no image of ours.
+        int64_t bytes = 0;
+        if (sizes_ || e->d_type == DT_UNKNOWN) {
+            struct stat st;
+            if (::fstatat(::dirfd(dir_), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
+                continue; // gone since the listing, or not a file
+            bytes = st.st_size;
+        } else if (e->d_type != DT_REG) {
+            continue;
+        }
         entry.name.assign(name);
         entry.key = image ? ArchiveNameStamp(name) : ArchiveStamp();
-        entry.bytes = 0;
-        if (temporary) {
+        entry.bytes = sizes_ ? bytes : 0;
+        if (leftover)
             entry.kind = ArchiveEntry::Kind::Leftover;
-            return true;
-        }
-        if (!sizes_ && (e->d_type == DT_REG || e->d_type == DT_DIR)) {
-            entry.kind = e->d_type == DT_REG ? ArchiveEntry::Kind::Image : ArchiveEntry::Kind::Other;
-            return true;
-        }
-        struct stat st;
-        if (::fstatat(::dirfd(dir_), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue; // gone since the listing
-        if (!sizes_) {
-            entry.kind = S_ISREG(st.st_mode) ? ArchiveEntry::Kind::Image : ArchiveEntry::Kind::Other;
-        } else if (S_ISREG(st.st_mode)) {
-            entry.kind = st.st_size > 0 ? ArchiveEntry::Kind::Image : ArchiveEntry::Kind::Empty;
-            entry.bytes = st.st_size;
-        } else {
-            entry.kind = ArchiveEntry::Kind::Other;
-            // A link counts with what it points to, as the folder's listing shows it.
-            struct stat target;
-            if (S_ISLNK(st.st_mode) && ::fstatat(::dirfd(dir_), e->d_name, &target, 0) == 0 && S_ISREG(target.st_mode))
-                entry.bytes = target.st_size;
-        }
+        else
+            entry.kind = sizes_ && bytes == 0 ? ArchiveEntry::Kind::Empty : ArchiveEntry::Kind::Image;
         return true;
     }
     return false;
@@ -92,6 +84,25 @@ bool ArchiveFolderReader::Next(ArchiveEntry& entry)
 bool ArchiveFolderReader::Remove(const ArchiveEntry& entry)
 {
     return dir_ && ::unlinkat(::dirfd(dir_), entry.name.c_str(), 0) == 0;
+}
+
+bool ArchiveFolderReader::Torn(const ArchiveEntry& entry)
+{
+    if (!dir_)
+        return false;
+    // Never blocks on a FIFO nor follows a link that took the name since.
+    const int fd = ::openat(::dirfd(dir_), entry.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool torn = false;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        uint8_t end[2] = {};
+        torn = st.st_size < 2
+            || (::pread(fd, end, 2, st.st_size - 2) == 2 && (end[0] != 0xFF || end[1] != 0xD9));
+    }
+    ::close(fd);
+    return torn;
 }
 
 FolderId IdentifyFolder(const std::string& folder)

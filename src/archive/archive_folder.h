@@ -32,18 +32,18 @@ private:
     uint64_t farAhead_; // save times above it were taken on a clock far ahead
 };
 
-// One folder entry whose name matches a camera's archive pattern, or is a
-// temporary of such a name.
+// One regular file whose name matches a camera's archive pattern, or is a
+// temporary of such a name. Folders, links and devices so named are none:
+// they are neither counted nor deleted, and links are never followed.
 struct ArchiveEntry {
     enum class Kind {
         Image,    // a regular file with content
         Empty,    // a regular file of no size: never a whole image
-        Other,    // a folder, link or device: counted, never deleted
         Leftover, // a temporary an earlier run left (see common/temporary_name.h)
     };
     std::string name;
     Kind kind = Kind::Image;
-    int64_t bytes = 0; // a link's target's size; 0 for folders, or when sizes are not read
+    int64_t bytes = 0; // 0 when sizes are not read
     ArchiveStamp key;
 };
 
@@ -64,6 +64,11 @@ public:
     bool Next(ArchiveEntry& entry);
     // Removes an entry this reader returned (a leftover or an empty image).
     bool Remove(const ArchiveEntry& entry);
+    // True when an image this reader returned lacks the end-of-image marker
+    // (an empty one included): what a power cut leaves of an image renamed
+    // into place before its data reached the disk. Reads its last two bytes
+    // only; a file that cannot be read is not called torn.
+    bool Torn(const ArchiveEntry& entry);
 
 private:
     DIR* dir_ = nullptr;
@@ -85,7 +90,7 @@ FolderId IdentifyFolder(const std::string& folder);
 enum class DeleteResult {
     Deleted,
     Vanished, // nothing of that name any more
-    NotAFile, // a folder, link or device: never deleted
+    NotAFile, // a folder, link or device took its name: never deleted
     Failed,   // this file only (busy, protected): worth another try later
     FolderRefused, // read-only or no write permission: no image there can go now
 };

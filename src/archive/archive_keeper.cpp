@@ -38,6 +38,20 @@ bool SameFolderOtherCase(const std::string& before, const std::string& after)
     return std::filesystem::equivalent(before.empty() ? "/" : before, after.empty() ? "/" : after, error) && !error;
 }
 
+// Keeps `entry` among the newest `capacity` images of a listing, newest first.
+void KeepNewest(std::vector<ArchiveEntry>& newest, const ArchiveEntry& entry, const DeletionOrder& order,
+                size_t capacity)
+{
+    const auto newer = [&order](const ArchiveEntry& a, const ArchiveEntry& b) {
+        return order.Before(b.key, b.name, a.key, a.name);
+    };
+    if (newest.size() == capacity && !newer(entry, newest.back()))
+        return;
+    newest.insert(std::upper_bound(newest.begin(), newest.end(), entry, newer), entry);
+    if (newest.size() > capacity)
+        newest.pop_back();
+}
+
 template <typename... Args>
 std::string Format(const char* format, Args... args)
 {
@@ -160,12 +174,15 @@ ArchiveKeeper::Pass ArchiveKeeper::CountArchives()
 // (after the first of this run while it held none) up to the last saved.
 bool ArchiveKeeper::HeldLater(int camera, ArchiveStamp key, ArchiveStamp heldThrough) const
 {
-    const ArchiveStamp lastSaved = settings_.ArchiveLastSavedStamp[camera].load();
-    if (!key.Valid() || key > lastSaved)
+    if (!SavedThisRun(camera, key))
         return false;
-    if (heldThrough.Valid())
-        return key > heldThrough;
-    return key >= settings_.ArchiveFirstSavedStamp[camera].load();
+    return !heldThrough.Valid() || key > heldThrough;
+}
+
+bool ArchiveKeeper::SavedThisRun(int camera, ArchiveStamp key) const
+{
+    const ArchiveStamp first = settings_.ArchiveFirstSavedStamp[camera].load();
+    return key.Valid() && first.Valid() && key >= first && key <= settings_.ArchiveLastSavedStamp[camera].load();
 }
 
 size_t ArchiveKeeper::NamesToHold(int32_t count, int32_t surplus)
@@ -209,8 +226,8 @@ ArchiveKeeper::Listing ArchiveKeeper::ListFolder(int camera, Purpose purpose, si
     ArchiveFolderReader reader(archivePath_[camera], suffix_[camera], sizes);
     int32_t count = 0, countLater = 0;
     int64_t bytes = 0, bytesLater = 0;
-    ArchiveEntry entry, newest;
-    bool sawImage = false;
+    ArchiveEntry entry;
+    std::vector<ArchiveEntry> newest; // but this run's own, newest first
     while (reader.Next(entry)) {
         switch (entry.kind) {
         case ArchiveEntry::Kind::Leftover:
@@ -219,20 +236,14 @@ ArchiveKeeper::Listing ArchiveKeeper::ListFolder(int camera, Purpose purpose, si
             if (!reader.Remove(entry))
                 qCDebug(lcArchive) << "could not remove" << entry.name.c_str();
             break;
-        case ArchiveEntry::Kind::Other:
-            ++count;
-            bytes += entry.bytes;
-            break;
         case ArchiveEntry::Kind::Image:
             ++count;
             bytes += entry.bytes;
             countLater += HeldLater(camera, entry.key, countThrough) ? 1 : 0;
             bytesLater += HeldLater(camera, entry.key, bytesThrough) ? entry.bytes : 0;
             oldest.Offer(entry, suffix_[camera].size());
-            if (!sawImage || order.Before(newest.key, newest.name, entry.key, entry.name)) {
-                newest = entry;
-                sawImage = true;
-            }
+            if (!SavedThisRun(camera, entry.key))
+                KeepNewest(newest, entry, order, kNewestChecked);
             break;
         }
         if (purpose == Purpose::Count) {
@@ -247,6 +258,22 @@ ArchiveKeeper::Listing ArchiveKeeper::ListFolder(int camera, Purpose purpose, si
         }
     }
     oldest.Finish();
+    if (purpose == Purpose::Count) {
+        // A count pass comes at start, when the newest images may be what a
+        // power cut left of them.
+        std::vector<ArchiveEntry> whole;
+        for (ArchiveEntry& image : newest) {
+            if (!reader.Torn(image) || !reader.Remove(image)) {
+                whole.push_back(std::move(image));
+                continue;
+            }
+            qCDebug(lcArchive) << "removed the torn image" << image.name.c_str();
+            --count;
+            bytes -= image.bytes;
+            oldest.Forget(std::string_view(image.name).substr(0, image.name.size() - suffix_[camera].size()));
+        }
+        newest.swap(whole);
+    }
     fresh_[camera] = true;
     listedFolder_[camera] = folder;
     listedFolderMade_[camera] = folderMade;
@@ -277,7 +304,7 @@ ArchiveKeeper::Listing ArchiveKeeper::ListFolder(int camera, Purpose purpose, si
     // Once the image thread has saved, the size it set is the newest.
     if (!settings_.ArchiveFirstSavedStamp[camera].load().Valid()) {
         if (TimedLock lock(settings_.LastImageBytesLock[camera], lockWait_); lock)
-            settings_.LastImageBytes[camera] = sawImage ? uint32_t(newest.bytes) : 0;
+            settings_.LastImageBytes[camera] = newest.empty() ? 0 : uint32_t(newest.front().bytes);
         else
             stored = false;
     }
@@ -422,8 +449,8 @@ ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bo
     // other image in it would cost a look at each one, five times a second.
     while (!quitRequested_ && remaining > 0 && !folderRefused) {
         if (oldest.Empty()) {
-            // Listed again only when the last listing's names all went:
-            // folders and links alone are never deleted.
+            // Listed again only when some of the last listing's names went:
+            // images that would not go wait for the next tick.
             if (listed && !deletedSinceListing)
                 break;
             const Listing listing
@@ -464,7 +491,9 @@ ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bo
             SubtractDeleted(camera, bytes);
             break;
         case DeleteResult::Vanished:
-            // Removed behind our back: it leaves the count all the same, and
+        case DeleteResult::NotAFile:
+            // Removed behind our back (a folder or link may have taken its
+            // name, never to be deleted): it leaves the count all the same, and
             // the folder is listed again, sizes and all, for others that went
             // with it (and for its size, when the name came without one).
             --remaining;
@@ -481,8 +510,6 @@ ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bo
             qCDebug(lcArchive) << "could not delete" << name.c_str();
             failed.push_back(std::move(image));
             break;
-        case DeleteResult::NotAFile:
-            break; // a folder or link took its name: counted, never deleted
         }
 
         dispatch_();

@@ -88,6 +88,11 @@ public:
     // images one by one), a folder is listed again this often, or after ten
     // times as long as its last listing took where that is longer.
     static constexpr std::chrono::seconds kSettleEvery{2};
+    // A count pass looks at the ends of this many of the newest images (but
+    // this run's own, which were whole when renamed into place): after a
+    // power cut, images renamed into place before their data reached the
+    // disk are empty or torn, and are removed.
+    static constexpr size_t kNewestChecked = 10;
 
 private:
     enum class Listing { Stored, Quit, Restart, Skipped };
@@ -106,6 +111,7 @@ private:
     static size_t NamesToHold(int32_t count, int32_t surplus);
     Listing ListFolder(int camera, Purpose purpose, size_t names);
     bool HeldLater(int camera, ArchiveStamp key, ArchiveStamp heldThrough) const;
+    bool SavedThisRun(int camera, ArchiveStamp key) const;
     bool RelistDue(int camera) const;
     bool ReadCounters(int camera, Counters& counters);
     void ShowArchive(int camera, const Counters& counters);

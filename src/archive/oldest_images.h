@@ -69,6 +69,11 @@ public:
     }
     // Tried first again: deletions that failed.
     void PutBack(Image image) { kept_.push_back(std::move(image)); }
+    // An image of the finished listing that went another way.
+    void Forget(std::string_view stem)
+    {
+        std::erase_if(kept_, [stem](const Image& image) { return image.stem == stem; });
+    }
 
 private:
     // Stems compare as the names do: all of one camera end in the same suffix.

@@ -38,14 +38,16 @@ protected:
         return root_.path().toStdString() + "/Camera1" + CameraLetter(camera);
     }
 
-    // Writes archive images of `camera` one second apart, as the image thread names them.
-    std::vector<std::string> AddImages(int camera, int count, uint32_t firstTime = kPast, size_t bytes = 1,
+    // Writes archive images of `camera` one second apart, as the image thread
+    // names them, each of `bytes` bytes (two at least) ending as a JPEG does.
+    std::vector<std::string> AddImages(int camera, int count, uint32_t firstTime = kPast, size_t bytes = 2,
                                        int instance = 1)
     {
         std::vector<std::string> names;
+        const std::string content = std::string(std::max<size_t>(bytes, 2) - 2, 'x') + "\xff\xd9";
         for (int k = 0; k < count; ++k) {
             const std::string name = std::to_string(firstTime + k) + "0" + ArchiveSuffix(instance, camera);
-            std::ofstream(Folder(camera) + "/" + name) << std::string(bytes, 'x');
+            std::ofstream(Folder(camera) + "/" + name, std::ios::binary) << content;
             names.push_back(name);
         }
         return names;
@@ -480,22 +482,61 @@ TEST_F(ArchiveKeeperPermissions, AFolderThatRefusesDeletionsEndsThePassAfterOneT
                                                                              {Fault::ArchiveDelete, ""}}));
 }
 
-TEST_F(ArchiveKeeperTest, ASubfolderNamedLikeAnImageIsCountedButNeverDeleted)
+// Were they counted, enough of them would have every new image deleted at once.
+TEST_F(ArchiveKeeperTest, FoldersAndLinksNamedLikeImagesAreNeitherCountedNorDeleted)
 {
     settings.Minutes[0] = 0;
     AddImages(0, 2, kPast + 10, 7);
     const std::string folderName = std::to_string(kPast) + "0" + ArchiveSuffix(1, 0);
+    const std::string linkName = std::to_string(kPast + 1) + "0" + ArchiveSuffix(1, 0);
+    const std::string danglingName = std::to_string(kPast + 2) + "0" + ArchiveSuffix(1, 0);
     fs::create_directory(Folder(0) + "/" + folderName);
     std::ofstream(Folder(0) + "/" + folderName + "/inside.jpg") << "keep";
+    std::ofstream(Folder(1) + "/outside.jpg") << "elsewhere";
+    fs::create_symlink(Folder(1) + "/outside.jpg", Folder(0) + "/" + linkName);
+    fs::create_symlink(Folder(1) + "/gone.jpg", Folder(0) + "/" + danglingName);
     Start();
-    EXPECT_EQ(settings.ArchiveCount[0], 3);
+    EXPECT_EQ(settings.ArchiveCount[0], 2);
     EXPECT_EQ(settings.ArchiveBytes[0], 14);
 
     for (int tick = 0; tick < 3; ++tick)
         ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
-    EXPECT_EQ(Listing(0), std::vector<std::string>{folderName});
+    EXPECT_EQ(Listing(0), (std::vector<std::string>{folderName, linkName, danglingName}));
     EXPECT_TRUE(fs::exists(Folder(0) + "/" + folderName + "/inside.jpg"));
-    EXPECT_EQ(settings.ArchiveCount[0], 1);
+    EXPECT_TRUE(fs::exists(Folder(1) + "/outside.jpg"));
+    EXPECT_EQ(settings.ArchiveCount[0], 0);
+    EXPECT_EQ(settings.ArchiveBytes[0], 0);
+}
+
+// After a power cut the newest images may have been renamed into place before
+// their data reached the disk: the count pass reads the ends of the newest
+// ten, removes those that are torn and counts them out.
+TEST_F(ArchiveKeeperTest, TheCountPassRemovesTheNewestImagesAPowerCutLeftTorn)
+{
+    const std::string whole = "\xff\xd8 whole \xff\xd9";
+    const auto write = [this](uint32_t time, const std::string& content) {
+        const std::string name = std::to_string(time) + "0" + ArchiveSuffix(1, 0);
+        std::ofstream(Folder(0) + "/" + name, std::ios::binary) << content;
+        return name;
+    };
+    std::vector<std::string> kept = {write(kPast, "\xff\xd8 cut short, but older than the newest ten")};
+    for (uint32_t k = 1; k <= 12; ++k)
+        kept.push_back(write(kPast + k, whole));
+    const std::string newest = whole + " and more\xff\xd9";
+    kept.push_back(write(kPast + 30, newest));
+    write(kPast + 20, std::string(6000, '\0')); // the size, not the data
+    write(kPast + 21, "\xff\xd8 cut short");
+    write(kPast + 22, "");
+    Start();
+
+    std::sort(kept.begin(), kept.end());
+    EXPECT_EQ(Listing(0), kept);
+    int64_t bytes = 0;
+    for (const std::string& name : kept)
+        bytes += int64_t(fs::file_size(Folder(0) + "/" + name));
+    EXPECT_EQ(settings.ArchiveCount[0], int32_t(kept.size()));
+    EXPECT_EQ(settings.ArchiveBytes[0], bytes);
+    EXPECT_EQ(settings.LastImageBytes[0], newest.size()) << "the newest whole image";
 }
 
 TEST_F(ArchiveKeeperTest, OnlyThisInstancesImagesOfThisCameraAreDeletedAndWhatACrashLeftIsRemoved)
@@ -516,7 +557,7 @@ TEST_F(ArchiveKeeperTest, OnlyThisInstancesImagesOfThisCameraAreDeletedAndWhatAC
     std::ofstream(Folder(0) + "/.16000000020-Cam1A.jpg.tmp-Ab12Cd") << "x";
     std::ofstream(Folder(0) + "/16000000030-Cam1A.jpg");
     Start();
-    EXPECT_EQ(settings.ArchiveCount[0], 4);
+    EXPECT_EQ(settings.ArchiveCount[0], 3);
     ASSERT_EQ(keeper.PruneArchives(), ArchiveKeeper::Pass::Done);
 
     auto expected = foreign;

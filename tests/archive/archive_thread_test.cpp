@@ -21,7 +21,7 @@ void AddImages(const std::string& folder, int count)
 {
     fs::create_directories(folder);
     for (int k = 0; k < count; ++k)
-        std::ofstream(folder + "/" + std::to_string(1600000000 + k) + "0" + ArchiveSuffix(1, 0)) << "jpeg";
+        std::ofstream(folder + "/" + std::to_string(1600000000 + k) + "0" + ArchiveSuffix(1, 0)) << "jpeg\xff\xd9";
 }
 
 bool IsEmpty(const std::string& folder)
