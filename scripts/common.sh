@@ -12,14 +12,16 @@ VISTREL_PACKAGES=(
   qt6-base-dev libjpeg62-turbo-dev libv4l-dev libyuv-dev
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev zlib1g-dev
   libmicrohttpd-dev libgnutls28-dev libsodium-dev
+  libsqlite3-dev libmosquitto-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-dejavu-core
 )
 # What only the tests use: locales, a fake clock, a desktop with a tray,
 # archive and package tools, the benchmarks' ffmpeg baseline, the web
-# server's clients (Python's http.client and ssl), and the network cameras'
+# server's clients (Python's http.client and ssl), the network cameras'
 # stream servers (GStreamer's RTSP server through Debian's python3 with
-# H.264, H.265 and JPEG encoders).
+# H.264, H.265 and JPEG encoders), and a real MQTT broker and session bus for
+# the events.
 VISTREL_TEST_PACKAGES=(
   dpkg-dev fonts-dejavu-extra locales
   libfaketime
@@ -28,6 +30,7 @@ VISTREL_TEST_PACKAGES=(
   python3
   python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad
+  mosquitto mosquitto-clients dbus-daemon
 )
 
 vistrel_install_deps() {
