@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Folder dependencies point one way: common <- settings <- capture, pipeline,
-# display, archive <- options, tray, review, web, resources <- app. Fails when a source
+# display, archive, events <- options, tray, review, web, resources <- app. Fails when a source
 # folder includes a header of a folder to its right, or of a folder this
 # list does not know yet.
 set -euo pipefail
 src="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../src" && pwd)"
 declare -A layer=(
   [common]=0 [settings]=1
-  [capture]=2 [pipeline]=2 [display]=2 [archive]=2
+  [capture]=2 [pipeline]=2 [display]=2 [archive]=2 [events]=2
   [options]=3 [tray]=3 [review]=3 [web]=3 [resources]=3
   [app]=4
 )
