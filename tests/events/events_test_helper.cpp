@@ -1,4 +1,8 @@
 // A child process for the event tests, in one of these modes:
+//   args OUT ARG...        a hook: writes its arguments to OUT, each ended by a
+//                          zero byte, and to OUT.proc its pid, what its
+//                          standard input is and which descriptors it holds
+//   fail                   a hook that fails (status 3)
 //   log-burst LOG          writes events to the log without end, saying on
 //                          standard output "I <id>" once an insert is
 //                          committed and "E <id>" once its end is
@@ -6,10 +10,43 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <string_view>
 
+#include <dirent.h>
+#include <unistd.h>
+
 namespace {
+
+int Args(int argc, char** argv)
+{
+    const std::string out = argv[2];
+    std::ofstream file(out, std::ios::binary);
+    for (int i = 3; i < argc; ++i)
+        file << argv[i] << '\0';
+    std::ofstream proc(out + ".proc");
+    char stdinPath[256] = {};
+    const ssize_t length = readlink("/proc/self/fd/0", stdinPath, sizeof stdinPath - 1);
+    proc << "pid " << getpid() << "\nstdin " << std::string(stdinPath, size_t(length > 0 ? length : 0)) << "\nfds";
+    DIR* dir = opendir("/proc/self/fd");
+    while (dirent* entry = dir ? readdir(dir) : nullptr) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == ".." || std::atoi(name.c_str()) == dirfd(dir))
+            continue;
+        // The two files this program opened itself are not inherited.
+        char target[512] = {};
+        const ssize_t n = readlink(("/proc/self/fd/" + name).c_str(), target, sizeof target - 1);
+        const std::string_view path(target, size_t(n > 0 ? n : 0));
+        if (path == out || path == out + ".proc")
+            continue;
+        proc << ' ' << name;
+    }
+    if (dir)
+        closedir(dir);
+    proc << '\n';
+    return proc && file ? 0 : 1;
+}
 
 int LogBurst(const char* path)
 {
@@ -42,6 +79,10 @@ int LogBurst(const char* path)
 int main(int argc, char** argv)
 {
     const std::string_view mode = argc > 1 ? argv[1] : "";
+    if (mode == "args" && argc >= 3)
+        return Args(argc, argv);
+    if (mode == "fail")
+        return 3;
     if (mode == "log-burst" && argc == 3)
         return LogBurst(argv[2]);
     std::fprintf(stderr, "events_test_helper: unknown mode\n");
