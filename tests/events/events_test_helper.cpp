@@ -6,13 +6,18 @@
 //   log-burst LOG          writes events to the log without end, saying on
 //                          standard output "I <id>" once an insert is
 //                          committed and "E <id>" once its end is
+//   mqtt HOST PORT PREFIX  publishes as instance 2 with camera A, says "ready"
+//                          once connected, then waits to be killed
 #include "events/event_log.h"
+#include "events/mqtt_publisher.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include <dirent.h>
 #include <unistd.h>
@@ -74,6 +79,24 @@ int LogBurst(const char* path)
     }
 }
 
+int Mqtt(char** argv)
+{
+    vistrel::MqttOptions options;
+    options.host = argv[2];
+    options.port = std::atoi(argv[3]);
+    options.prefix = argv[4];
+    options.hostName = "helper";
+    options.instance = 2;
+    options.cameras = "A";
+    static vistrel::MqttPublisher publisher(options); // never destroyed: this process is killed
+    while (!publisher.connected())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::printf("ready\n");
+    std::fflush(stdout);
+    while (true)
+        pause();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -85,6 +108,8 @@ int main(int argc, char** argv)
         return 3;
     if (mode == "log-burst" && argc == 3)
         return LogBurst(argv[2]);
+    if (mode == "mqtt" && argc == 5)
+        return Mqtt(argv);
     std::fprintf(stderr, "events_test_helper: unknown mode\n");
     return 2;
 }
