@@ -33,11 +33,11 @@ ExpiringImages CountExpiringImages(const std::string& folder, std::string_view s
             continue;
         ++result.listed;
         const ArchiveStamp stamp = ArchiveNameStamp(name);
-        const int64_t saved = int64_t(stamp >> 32);
-        if (stamp != 0 && saved >= cutoff && saved <= farAhead)
+        const int64_t saved = stamp.Time();
+        if (stamp.Valid() && saved >= cutoff && saved <= farAhead)
             continue;
         ++result.expiring;
-        if (stamp != 0 && saved < cutoff) {
+        if (stamp.Valid() && saved < cutoff) {
             result.oldest = result.oldest == 0 ? std::time_t(saved) : std::min(result.oldest, std::time_t(saved));
             result.newest = std::max(result.newest, std::time_t(saved));
         }
