@@ -1,7 +1,7 @@
 #include "archive/archive_keeper.h"
 
 #include "archive/archive_folder.h"
-#include "archive/archive_format.h"
+#include "common/text_format.h"
 
 #include <QLoggingCategory>
 

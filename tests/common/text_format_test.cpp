@@ -1,4 +1,4 @@
-#include "archive/archive_format.h"
+#include "common/text_format.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,27 @@
-#include "archive/archive_format.h"
+#include "common/text_format.h"
 
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 
 namespace vistrel {
+
+std::string StringPrintf(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string text;
+    if (length > 0) {
+        text.resize(size_t(length));
+        std::vsnprintf(text.data(), text.size() + 1, format, args);
+    }
+    va_end(args);
+    return text;
+}
 
 std::string FormatSize(double bytes)
 {
@@ -28,9 +46,7 @@ std::string FormatSize(double bytes)
     if (value < 0)
         value = 0;
 
-    char text[64];
-    std::snprintf(text, sizeof text, "%.2f %s", value, unit);
-    return text;
+    return StringPrintf("%.2f %s", value, unit);
 }
 
 std::string FormatDuration(int32_t intervalMs, int32_t images)
@@ -47,9 +63,7 @@ std::string FormatDuration(int32_t intervalMs, int32_t images)
     const double hr = std::floor(hours) - 24 * std::floor(days);
     const double day = std::floor(days);
 
-    char text[128];
-    std::snprintf(text, sizeof text, "%.0fdays %.0fhr %.0fmin %.0fsec", day, hr, min, sec);
-    return text;
+    return StringPrintf("%.0fdays %.0fhr %.0fmin %.0fsec", day, hr, min, sec);
 }
 
 } // namespace vistrel
