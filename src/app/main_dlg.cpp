@@ -5,6 +5,7 @@
 #include "common/commands.h"
 #include "common/control_id.h"
 #include "app/manual.h"
+#include "app/pane_layout.h"
 #include "settings/settings_io.h"
 #include "app/setup_window.h"
 #include "app/stderr_reporter.h"
@@ -31,7 +32,6 @@
 #include <QScreen>
 #include <QShortcut>
 
-#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -39,16 +39,7 @@ namespace vistrel {
 
 namespace {
 
-// The frame assumed where the window system reports none (offscreen, or
-// before the window is first shown): the fixed dialog border and caption
-// the window sizes were made for.
-const QMargins kNominalFrame(3, 22, 3, 3);
-// Room kept right of and below the lowest control when the window's frame
-// leaves less than the layout needs.
-constexpr int kClientMargin = 5;
 constexpr int kExitTimerMs = 100;
-// How long after a layout the window's reported place is kept on the screen.
-constexpr int kPlaceCheckMs = 2000;
 
 } // namespace
 
@@ -58,6 +49,7 @@ CMainDlg::CMainDlg(MainDlgEnvironment environment)
     , env_(std::move(environment))
     , settings_(env_.settings ? *env_.settings : InstanceSettings::Instance())
     , registry_(env_.registry ? *env_.registry : CThreadRegistry::Instance())
+    , placement_(*this, [this] { CycleView(); }, [this] { LayoutPanes(0, 0); })
 {
     if (env_.reporter) {
         reporter_ = env_.reporter;
@@ -76,6 +68,11 @@ CMainDlg::CMainDlg(MainDlgEnvironment environment)
     setWindowIcon(ApplicationIcon());
     CreateMenu();
     CreateControls();
+    display_ = std::make_unique<WorkerDisplay>(controls_);
+    connect(display_.get(), &WorkerDisplay::trayToolTipChanged, this, [this](const QString& toolTip) {
+        if (tray_)
+            tray_->SetToolTip(toolTip);
+    });
 
     exitTimer_.setInterval(kExitTimerMs);
     connect(&exitTimer_, &QTimer::timeout, this, &CMainDlg::OnExitTimer);
@@ -139,10 +136,11 @@ void CMainDlg::CreateMenu()
 
 void CMainDlg::CreateControls()
 {
-    client_ = new QWidget(this);
-    setCentralWidget(client_);
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
     for (int camera = 0; camera < kCameraCount; ++camera) {
-        auto* pane = new CPictureBoxEx(client_);
+        CameraControls& controls = controls_[camera];
+        auto* pane = new CPictureBoxEx(client);
         pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         SetControlId(pane, kPaneIdBase + camera);
         connect(pane, &CPictureBoxEx::doubleClicked, this, [this, camera](Qt::KeyboardModifiers modifiers) {
@@ -151,42 +149,27 @@ void CMainDlg::CreateControls()
             else
                 OpenCameraOptions(camera);
         });
-        panes_[camera] = pane;
+        controls.pane = pane;
 
-        auto* frameRate = new CElidingLabel(client_);
+        auto* frameRate = new CElidingLabel(client);
         frameRate->setAlignment(Qt::AlignCenter);
         frameRate->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         SetControlId(frameRate, kFrameRateLabelIdBase + camera);
-        frameRateLabels_[camera] = frameRate;
+        controls.frameRateLabel = frameRate;
 
-        auto* motion = new CLabelProgressCtrl(client_);
+        auto* motion = new CLabelProgressCtrl(client);
         SetControlId(motion, kMotionMeterIdBase + camera);
-        motionMeters_[camera] = motion;
+        controls.motionMeter = motion;
 
-        auto* forecast = new CElidingLabel(client_);
+        auto* forecast = new CElidingLabel(client);
         forecast->setAlignment(Qt::AlignCenter);
         SetControlId(forecast, kForecastLabelIdBase + camera);
-        forecastLabels_[camera] = forecast;
+        controls.forecastLabel = forecast;
 
-        auto* archive = new CLabelProgressCtrl(client_);
+        auto* archive = new CLabelProgressCtrl(client);
         SetControlId(archive, kArchiveMeterIdBase + camera);
-        archiveMeters_[camera] = archive;
+        controls.archiveMeter = archive;
     }
-}
-
-QWidget* CMainDlg::control(int id) const
-{
-    return FindControl(*client_, id);
-}
-
-CLabelProgressCtrl* CMainDlg::meter(int camera, Meter which) const
-{
-    return which == Meter::Motion ? motionMeters_[camera] : archiveMeters_[camera];
-}
-
-QLabel* CMainDlg::label(int camera, Label which) const
-{
-    return which == Label::FrameRate ? frameRateLabels_[camera] : forecastLabels_[camera];
 }
 
 bool CMainDlg::OnInitDialog()
@@ -210,7 +193,7 @@ bool CMainDlg::OnInitDialog()
     }
     instanceLock_ = std::move(result.lock);
     instanceNumber_ = instanceLock_->number();
-    faults_.SetInstance(instanceNumber_);
+    display_->SetInstance(instanceNumber_);
     {
         TimedLock lock(settings_.SettingsLock);
         if (lock)
@@ -223,14 +206,14 @@ bool CMainDlg::OnInitDialog()
 
 void CMainDlg::PrepareMeters()
 {
-    for (int camera = 0; camera < kCameraCount; ++camera) {
-        for (CLabelProgressCtrl* meter : {motionMeters_[camera], archiveMeters_[camera]}) {
+    for (const CameraControls& controls : controls_) {
+        for (CLabelProgressCtrl* meter : {controls.motionMeter, controls.archiveMeter}) {
             meter->SetStaticEdge(true);
             meter->SetShowText(true);
             meter->SetWindowText(QStringLiteral(" "));
         }
-        motionMeters_[camera]->SetRange(0, 128);
-        archiveMeters_[camera]->SetRange(0, 100);
+        controls.motionMeter->SetRange(0, 128);
+        controls.archiveMeter->SetRange(0, 100);
     }
 }
 
@@ -239,7 +222,7 @@ void CMainDlg::StartUp()
     hidden_ = IsStartHidden(env_.arguments);
     PrepareMeters();
 
-    archiveThread_ = workers_->CreateArchiveThread(*this, settings_, registry_);
+    archiveThread_ = workers_->CreateArchiveThread(*display_, settings_, registry_);
 
     // The setup window is made before the image thread, which takes it as its
     // video source; both stay idle until the settings are loaded.
@@ -252,7 +235,7 @@ void CMainDlg::StartUp()
         setupWindow_->move(frame.topLeft());
     }
 
-    imageThread_ = workers_->CreateImageThread(*this, *setupWindow_, settings_, registry_);
+    imageThread_ = workers_->CreateImageThread(*display_, *setupWindow_, settings_, registry_);
     setupWindow_->SetThreadIds(ImageThreadId(), ArchiveThreadId());
 
     LoadSettings();
@@ -264,7 +247,7 @@ void CMainDlg::StartUp()
             toolTip = QString::asprintf("Vistrel %d", settings_.InstanceNumber);
     }
     if (!tray_) {
-        tray_ = std::make_unique<CSystemTray>(*this, env_.trayAvailable);
+        tray_ = std::make_unique<CSystemTray>(*this, env_.trayAvailable, this);
         tray_->ShowInTray(toolTip, windowIcon(), kTrayIconId);
     }
     if (hidden_ && !tray_->isIconShown()) {
@@ -312,20 +295,14 @@ void CMainDlg::SaveSettings()
     std::optional<bool> videoOn;
     if (setupWindow_)
         videoOn = setupWindow_->Video().IsRunning();
-    const SaveStatus status = SaveInstanceSettings(settings_, key_, camView_, videoOn);
-    ++saveCount_;
-    const bool wasFailing = lastSaveFailed_;
+    const SaveStatus status = env_.saveSettings ? env_.saveSettings(settings_, key_, camView_, videoOn)
+                                                : SaveInstanceSettings(settings_, key_, camView_, videoOn);
     lastSaveFailed_ = !status.ok();
     for (const KeptAsideFile& kept : status.keptAside)
         std::fprintf(stderr, "Vistrel %d: settings file %s could not be read (%s); kept as %s\n", instanceNumber_,
                      kept.file.c_str(), kept.reason.c_str(), kept.keptAs.c_str());
-    if (const std::optional<std::string> line = faults_.SetSettingsFault(SaveFailureText(status)))
-        std::fprintf(stderr, "%s\n", line->c_str());
     std::fflush(stderr);
-    if (wasFailing || lastSaveFailed_) {
-        for (int camera = 0; camera < kCameraCount; ++camera)
-            QueueFlush(updates_.SetFaultChanged(camera));
-    }
+    display_->SetSettingsFault(SaveFailureText(status));
 }
 
 void CMainDlg::OnCommand(int commandId)
@@ -408,14 +385,15 @@ void CMainDlg::LayoutPanes(int view, uint32_t frameSize)
     for (int camera = 0; camera < kCameraCount; ++camera) {
         const bool shown = camera < layout.cameraCount;
         const CameraRects& rects = layout.cameras[camera];
-        const std::pair<QWidget*, QRect> controls[] = {
-            {panes_[camera], rects.pane},
-            {frameRateLabels_[camera], rects.frameRateLabel},
-            {motionMeters_[camera], rects.motionMeter},
-            {forecastLabels_[camera], rects.forecastLabel},
-            {archiveMeters_[camera], rects.archiveMeter},
+        const CameraControls& controls = controls_[camera];
+        const std::pair<QWidget*, QRect> placed[] = {
+            {controls.pane, rects.pane},
+            {controls.frameRateLabel, rects.frameRateLabel},
+            {controls.motionMeter, rects.motionMeter},
+            {controls.forecastLabel, rects.forecastLabel},
+            {controls.archiveMeter, rects.archiveMeter},
         };
-        for (const auto& [widget, rect] : controls) {
+        for (const auto& [widget, rect] : placed) {
             widget->setVisible(shown);
             if (shown) {
                 widget->setGeometry(rect);
@@ -425,78 +403,8 @@ void CMainDlg::LayoutPanes(int view, uint32_t frameSize)
         }
     }
 
-    // The layout's sizes are outer sizes: take the frame the window system
-    // reports (or the nominal one) and the menu bar off to get the client.
-    layoutWindowSize_ = layout.windowSize;
-    const QMargins frame = FrameMargins();
-    const int clientWidth = std::max(layout.windowSize.width() - frame.left() - frame.right(),
-                                     extent.right() + 1 + kClientMargin);
-    int menuHeight = 0;
-    if (!menuBar()->isNativeMenuBar()) {
-        menuHeight = menuBar()->heightForWidth(clientWidth);
-        if (menuHeight < 0)
-            menuHeight = menuBar()->sizeHint().height();
-    }
-    const int clientHeight = std::max(layout.windowSize.height() - frame.top() - frame.bottom() - menuHeight,
-                                      extent.bottom() + 1 + kClientMargin);
-    // The layout fixes the size: no dragging the border. The smallest size
-    // is one pixel narrower only because window managers drop the maximise
-    // button of a window whose smallest and largest sizes match, and that
-    // button steps through the views; any other size is undone at once.
-    laidOutSize_ = QSize(clientWidth, clientHeight + menuHeight);
-    setMaximumSize(laidOutSize_);
-    setMinimumSize(laidOutSize_ - QSize(1, 0));
-    resize(laidOutSize_);
-    KeepOnScreen(QSize(laidOutSize_.width() + frame.left() + frame.right(),
-                       laidOutSize_.height() + frame.top() + frame.bottom()));
-    // The window manager answers later, and may put the window back where
-    // it was (after an unmaximise): the place is checked again as it reports.
-    placeCheckUntil_.setRemainingTime(kPlaceCheckMs);
+    placement_.FitToLayout(layout.windowSize, extent);
     update();
-}
-
-void CMainDlg::CheckPlaceReported()
-{
-    const bool normal = !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
-    if (normal && !placeCheckUntil_.hasExpired() && size() == laidOutSize_)
-        KeepOnScreen(frameGeometry().size());
-}
-
-void CMainDlg::moveEvent(QMoveEvent* event)
-{
-    QMainWindow::moveEvent(event);
-    CheckPlaceReported();
-}
-
-QMargins CMainDlg::FrameMargins() const
-{
-    const QRect outer = frameGeometry();
-    const QRect inner = geometry();
-    const QMargins margins(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-                           outer.bottom() - inner.bottom());
-    return margins.isNull() ? kNominalFrame : margins;
-}
-
-void CMainDlg::KeepOnScreen(const QSize& outerSize)
-{
-    if (!isVisible())
-        return;
-    QScreen* current = screen();
-    if (!current)
-        return;
-    const QRect available = current->availableGeometry();
-    // The size just asked for, not the one the window system reports yet:
-    // a window that grows must be moved by its new size.
-    const QRect frame(frameGeometry().topLeft(), outerSize);
-    QPoint topLeft = frame.topLeft();
-    if (frame.right() > available.right())
-        topLeft.rx() -= frame.right() - available.right();
-    if (frame.bottom() > available.bottom())
-        topLeft.ry() -= frame.bottom() - available.bottom();
-    topLeft.rx() = std::max(topLeft.x(), available.left());
-    topLeft.ry() = std::max(topLeft.y(), available.top());
-    if (topLeft != frame.topLeft())
-        move(topLeft);
 }
 
 void CMainDlg::CycleView()
@@ -557,8 +465,14 @@ void CMainDlg::OpenReview(int camera)
 
 void CMainDlg::CloseReviews()
 {
-    for (const QPointer<ReviewWindow>& window : reviewWindows_)
-        delete window.data();
+    for (const QPointer<ReviewWindow>& window : reviewWindows_) {
+        if (!window || !window->close())
+            continue;
+        // Closing deletes it (WA_DeleteOnClose), and so cancels its export;
+        // that happens now rather than at the next turn of the event loop,
+        // because the export reads the settings this window was given.
+        QCoreApplication::sendPostedEvents(window, QEvent::DeferredDelete);
+    }
     reviewWindows_.clear();
 }
 
@@ -579,8 +493,10 @@ void CMainDlg::OpenManual()
     QWidget* modal = QApplication::activeModalWidget();
     QWidget* owner = modal ? modal : this;
     if (!manualWindow_ || manualWindow_->parentWidget() != owner) {
-        delete manualWindow_.data();
+        if (manualWindow_)
+            manualWindow_->close();
         manualWindow_ = new CManualWindow(path, owner);
+        manualWindow_->setAttribute(Qt::WA_DeleteOnClose);
     }
     manualWindow_->show();
     manualWindow_->raise();
@@ -694,90 +610,6 @@ const QMenuBar* CMainDlg::TrayMenuBar() const
     return menuBar();
 }
 
-ICameraPane& CMainDlg::Pane(int camera)
-{
-    return *panes_[std::clamp(camera, 0, kCameraCount - 1)];
-}
-
-void CMainDlg::SetMeterRange(int camera, Meter meter, int lower, int upper)
-{
-    QueueFlush(updates_.SetMeterRange(camera, meter, lower, upper));
-}
-
-void CMainDlg::SetMeterPos(int camera, Meter meter, int pos)
-{
-    QueueFlush(updates_.SetMeterPos(camera, meter, pos));
-}
-
-void CMainDlg::SetMeterText(int camera, Meter meter, const std::string& text)
-{
-    QueueFlush(updates_.SetMeterText(camera, meter, text));
-}
-
-void CMainDlg::SetMeterBarColour(int camera, Meter meter, uint32_t colour)
-{
-    QueueFlush(updates_.SetMeterBarColour(camera, meter, colour));
-}
-
-void CMainDlg::SetLabelText(int camera, Label label, const std::string& text)
-{
-    QueueFlush(updates_.SetLabelText(camera, label, text));
-}
-
-void CMainDlg::SetFault(int camera, Fault fault, const std::string& reason)
-{
-    // Said at once, on the worker's thread: a failure over before the next
-    // flush is still told.
-    if (const std::optional<std::string> line = faults_.Set(camera, fault, reason)) {
-        std::fprintf(stderr, "%s\n", line->c_str());
-        std::fflush(stderr);
-    }
-    QueueFlush(updates_.SetFaultChanged(camera));
-}
-
-// Called on the worker's thread: the first change since the last flush queues
-// one flush to the user-interface thread, later ones ride along with it.
-void CMainDlg::QueueFlush(bool firstSinceFlush)
-{
-    if (firstSinceFlush)
-        QMetaObject::invokeMethod(this, &CMainDlg::FlushDisplayUpdates, Qt::QueuedConnection);
-}
-
-void CMainDlg::FlushDisplayUpdates()
-{
-    DisplayUpdateQueue::Pending pending = updates_.Take();
-    bool faultsChanged = false;
-    for (int camera = 0; camera < kCameraCount; ++camera) {
-        for (Meter which : {Meter::Motion, Meter::Archive}) {
-            const DisplayUpdateQueue::MeterUpdate& update = pending.meters[camera][int(which)];
-            CLabelProgressCtrl* ctrl = meter(camera, which);
-            if (update.range)
-                ctrl->SetRange32(update.range->first, update.range->second);
-            if (update.barColour)
-                ctrl->SetBarColour(*update.barColour);
-            if (update.text)
-                ctrl->SetWindowText(QString::fromStdString(*update.text));
-            if (update.pos)
-                ctrl->SetPos(*update.pos);
-        }
-        for (Label which : {Label::FrameRate, Label::Forecast}) {
-            if (const auto& text = pending.labels[camera][int(which)])
-                label(camera, which)->setText(QString::fromStdString(*text));
-        }
-        if (pending.faults[camera]) {
-            // Red while the camera's footage is not kept, the reasons on hover.
-            const bool failing = faults_.Failing(camera);
-            CLabelProgressCtrl* archive = meter(camera, Meter::Archive);
-            archive->SetBarColour(failing ? Rgb(255, 0, 0) : CLabelProgressCtrl::kDefaultColour);
-            archive->SetBkColour(failing ? Rgb(255, 200, 200) : CLabelProgressCtrl::kDefaultColour);
-            archive->setToolTip(QString::fromStdString(faults_.MeterToolTip(camera)));
-            faultsChanged = true;
-        }
-    }
-    if (faultsChanged && tray_)
-        tray_->SetToolTip(QString::fromStdString(faults_.TrayToolTip()));
-}
-
 void CMainDlg::setVisible(bool visible)
 {
     // Started with -m: everything works, but the window stays invisible
@@ -785,64 +617,6 @@ void CMainDlg::setVisible(bool visible)
     if (visible && hidden_)
         return;
     QMainWindow::setVisible(visible);
-}
-
-void CMainDlg::changeEvent(QEvent* event)
-{
-    // The maximise button never maximises: it moves on to the next view.
-    // The platform may report a state again after we changed it back (an
-    // echo of the request); acting only if the window is still maximised
-    // when the queued step runs makes one request one step.
-    if (event->type() == QEvent::WindowStateChange && (windowState() & Qt::WindowMaximized) && !viewCyclePending_) {
-        viewCyclePending_ = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                viewCyclePending_ = false;
-                if (!(windowState() & Qt::WindowMaximized))
-                    return;
-                // The window manager moved the window to maximise it: it goes
-                // back where the user had it, and the next view grows from there.
-                const QRect normal = normalGeometry();
-                setWindowState(windowState() & ~Qt::WindowMaximized);
-                if (normal.isValid())
-                    setGeometry(normal);
-                CycleView();
-            },
-            Qt::QueuedConnection);
-    }
-    QMainWindow::changeEvent(event);
-}
-
-void CMainDlg::resizeEvent(QResizeEvent* event)
-{
-    QMainWindow::resizeEvent(event);
-    CheckPlaceReported();
-    // A size the layout did not choose (a window manager's resize) is undone.
-    const bool normal = !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
-    if (normal && laidOutSize_.isValid() && size() != laidOutSize_ && !sizeRestorePending_) {
-        sizeRestorePending_ = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                sizeRestorePending_ = false;
-                if (!(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen))
-                    && size() != laidOutSize_)
-                    resize(laidOutSize_);
-            },
-            Qt::QueuedConnection);
-    }
-}
-
-void CMainDlg::showEvent(QShowEvent* event)
-{
-    QMainWindow::showEvent(event);
-    // The first layout ran before the window had a frame; once shown, the
-    // window system may report one, and the outer size can then be exact.
-    if (!shownOnce_) {
-        shownOnce_ = true;
-        QMetaObject::invokeMethod(this, [this] { LayoutPanes(0, 0); }, Qt::QueuedConnection);
-    }
 }
 
 void CMainDlg::closeEvent(QCloseEvent* event)

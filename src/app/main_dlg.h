@@ -1,39 +1,36 @@
 #pragma once
 
-#include "app/display_updates.h"
 #include "app/instance_lock.h"
 #include "app/manual.h"
-#include "app/pane_layout.h"
-#include "app/recording_faults.h"
+#include "app/window_placement.h"
+#include "app/worker_display.h"
 #include "settings/instance_settings.h"
 #include "settings/registry_key.h"
+#include "settings/registry_store.h"
 #include "common/message_reporter.h"
-#include "common/recorder_display.h"
 #include "common/thread_registry.h"
 #include "common/worker_thread.h"
 #include "options/dialog_host.h"
 #include "tray/system_tray.h"
 
-#include <QDeadlineTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QTimer>
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 class QAction;
-class QLabel;
 class QUrl;
 
 namespace vistrel {
 
-class CLabelProgressCtrl;
 class CModelessDlg;
-class CPictureBoxEx;
 class ICaptureBackend;
 class IWorkerFactory;
 class ReviewWindow;
@@ -51,14 +48,17 @@ struct MainDlgEnvironment {
     std::function<bool(const QUrl&)> openUrl; // OpenWithDesktop; false: the program's own manual window
     std::function<void()> quit;             // QCoreApplication::quit
     std::function<std::unique_ptr<ICaptureBackend>()> captureBackend; // V4L2 and the test pattern
+    // SaveInstanceSettings
+    std::function<SaveStatus(InstanceSettings&, CRegistryKey&, int32_t camView, std::optional<bool> videoOn)>
+        saveSettings;
 };
 
 // The main window: eight camera panes with their meters and labels in views
-// of 1, 4, 6 or 8 cameras, the menus, start-up and the exit sequence. It owns
-// the two workers, the Video Device Setup window and the tray icon. Lives on
-// the user-interface thread; the workers reach it only through
-// IRecorderDisplay, whose updates are queued to this thread and never block.
-class CMainDlg : public QMainWindow, public IRecorderDisplay, public IDialogHost, public ITrayTarget {
+// of 1, 4, 6 or 8 cameras, the menus and their commands, start-up and the
+// exit sequence. It owns the two workers, the display they write to, the
+// Video Device Setup window and the tray icon. Lives on the user-interface
+// thread; the workers reach its controls only through the WorkerDisplay.
+class CMainDlg : public QMainWindow, public IDialogHost, public ITrayTarget {
     Q_OBJECT
 public:
     explicit CMainDlg(MainDlgEnvironment environment = {});
@@ -93,58 +93,23 @@ public:
     IMessageReporter& Reporter() override;
     void OpenManual() override;
 
-    // IRecorderDisplay, called from the worker threads.
-    ICameraPane& Pane(int camera) override;
-    void SetMeterRange(int camera, Meter meter, int lower, int upper) override;
-    void SetMeterPos(int camera, Meter meter, int pos) override;
-    void SetMeterText(int camera, Meter meter, const std::string& text) override;
-    void SetMeterBarColour(int camera, Meter meter, uint32_t colour) override;
-    void SetLabelText(int camera, Label label, const std::string& text) override;
-    void SetFault(int camera, Fault fault, const std::string& reason) override;
-
     // ITrayTarget
     const QMenuBar* TrayMenuBar() const override;
 
-    int instanceNumber() const { return instanceNumber_; }
-    int camView() const { return camView_; }
-    bool hiddenFlag() const { return hidden_; }
     bool exitStarted() const { return exitStarted_; }
     // The exit sequence has saved and asked the event loop to end.
     bool exitFinished() const { return exitFinished_; }
-    // After the exit sequence: a worker outlived its wait and still uses this window.
+    // After the exit sequence: a worker outlived its wait and still writes
+    // to this window's display.
     bool workerHung() const;
-    // Saves done so far; the exit sequence adds exactly one.
-    int settingsSaveCount() const { return saveCount_; }
     // The exit sequence's save failed: the process ends with status 1.
     bool finalSaveFailed() const { return finalSaveFailed_; }
-    // The area below the menu bar, in whose coordinates the controls lie.
-    QWidget* clientArea() const { return client_; }
-    // The control with that id (panes 1017.., labels 1025.. and 1060..,
-    // meters 1033.. and 1052..), or null.
-    QWidget* control(int id) const;
-    CPictureBoxEx* pane(int camera) const { return panes_[camera]; }
-    CLabelProgressCtrl* meter(int camera, Meter meter) const;
-    QLabel* label(int camera, Label label) const;
-    CModelessDlg* setupWindow() const { return setupWindow_.get(); }
-    // The program's own manual window, once the desktop could not show the manual.
-    CManualWindow* manualWindow() const { return manualWindow_.data(); }
-    CSystemTray* tray() const { return tray_.get(); }
-    // The open review windows (closed ones are null).
-    const std::vector<QPointer<ReviewWindow>>& reviewWindows() const { return reviewWindows_; }
-    CWorkerThread* archiveThread() const { return archiveThread_.get(); }
-    CWorkerThread* imageThread() const { return imageThread_.get(); }
-    // The outer size the last layout asked for, frame and menu bar included.
-    QSize layoutWindowSize() const { return layoutWindowSize_; }
 
     void setVisible(bool visible) override;
 
 protected:
-    void changeEvent(QEvent* event) override;
-    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void moveEvent(QMoveEvent* event) override;
 
 private:
     void CreateMenu();
@@ -163,13 +128,6 @@ private:
     void OnExitTimer();
     // Closes open popups, message boxes and dialogs; true when any was open.
     bool CloseModalWindows();
-    void QueueFlush(bool firstSinceFlush);
-    void FlushDisplayUpdates();
-    // Moves the window so that a frame of `outerSize` at its place lies on its screen.
-    void KeepOnScreen(const QSize& outerSize);
-    // Shortly after a layout, keeps the place the window system reports on the screen.
-    void CheckPlaceReported();
-    QMargins FrameMargins() const;
 
     MainDlgEnvironment env_;
     InstanceSettings& settings_;
@@ -187,21 +145,11 @@ private:
     int singleWidth_ = 0;  // frame width + 2; 0 until a frame size is known
     int singleHeight_ = 0; // frame height + 2
     int rotationA_ = 0;    // camera A's rotation as last read
-    QSize layoutWindowSize_;
-    QSize laidOutSize_; // the window's size as the last layout set it
-    bool sizeRestorePending_ = false;
-    QDeadlineTimer placeCheckUntil_{0}; // until then reported places are kept on the screen
     std::vector<QAction*> viewActions_; // "&1 Camera" .. "&8 Cameras", checked by the view shown
+    WindowPlacement placement_;
 
-    QWidget* client_ = nullptr;
-    std::array<CPictureBoxEx*, kCameraCount> panes_{};
-    std::array<QLabel*, kCameraCount> frameRateLabels_{};
-    std::array<QLabel*, kCameraCount> forecastLabels_{};
-    std::array<CLabelProgressCtrl*, kCameraCount> motionMeters_{};
-    std::array<CLabelProgressCtrl*, kCameraCount> archiveMeters_{};
-
-    DisplayUpdateQueue updates_;
-    RecordingFaults faults_;
+    std::array<CameraControls, kCameraCount> controls_{}; // children of the client area
+    std::unique_ptr<WorkerDisplay> display_; // outlives the workers that write to it
 
     std::unique_ptr<CModelessDlg> setupWindow_;
     std::unique_ptr<CWorkerThread> archiveThread_;
@@ -215,11 +163,8 @@ private:
     QTimer exitTimer_; // timer 5: the last steps of the exit sequence
     bool exitStarted_ = false;
     bool exitFinished_ = false;
-    int saveCount_ = 0;
     bool lastSaveFailed_ = false;
     bool finalSaveFailed_ = false;
-    bool viewCyclePending_ = false;
-    bool shownOnce_ = false;
 };
 
 } // namespace vistrel

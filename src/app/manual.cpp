@@ -80,20 +80,20 @@ QString ManualHtml(const QByteArray& mhtml)
 
 CManualWindow::CManualWindow(const QString& path, QWidget* parent)
     : QWidget(parent, Qt::Window)
-    , browser_(new QTextBrowser(this))
 {
     setWindowTitle(QStringLiteral("Vistrel Manual"));
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(browser_);
-    browser_->setOpenExternalLinks(true);
+    auto* browser = new QTextBrowser(this);
+    layout->addWidget(browser);
+    browser->setOpenExternalLinks(true);
 
     QFile file(path);
     const QString html = file.open(QIODevice::ReadOnly) ? ManualHtml(file.readAll()) : QString();
     if (html.isEmpty())
-        browser_->setPlainText(QStringLiteral("The manual %1 cannot be read.").arg(path));
+        browser->setPlainText(QStringLiteral("The manual %1 cannot be read.").arg(path));
     else
-        browser_->setHtml(html);
+        browser->setHtml(html);
     resize(720, 640);
 }
 

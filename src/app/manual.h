@@ -6,8 +6,6 @@
 
 #include <functional>
 
-class QTextBrowser;
-
 namespace vistrel {
 
 // The manual, "<program name>.mht", named after the program as it is
@@ -32,10 +30,6 @@ class CManualWindow : public QWidget {
     Q_OBJECT
 public:
     explicit CManualWindow(const QString& path, QWidget* parent = nullptr);
-    QTextBrowser* browser() const { return browser_; }
-
-private:
-    QTextBrowser* browser_;
 };
 
 } // namespace vistrel

@@ -382,31 +382,6 @@ void CModelessDlg::SetStatus(const QString& text)
     ui_->statusLine->setText(text);
 }
 
-QString CModelessDlg::statusText() const
-{
-    return ui_->statusLine->text();
-}
-
-QComboBox* CModelessDlg::deviceList() const
-{
-    return ui_->deviceList;
-}
-
-QComboBox* CModelessDlg::formatList() const
-{
-    return ui_->formatList;
-}
-
-QComboBox* CModelessDlg::inputList() const
-{
-    return ui_->inputList;
-}
-
-QComboBox* CModelessDlg::standardList() const
-{
-    return ui_->standardList;
-}
-
 bool CModelessDlg::IsRunning()
 {
     return video_->IsRunning();

@@ -16,8 +16,6 @@
 #include <optional>
 #include <string>
 
-class QComboBox;
-class QLabel;
 class QTimer;
 
 namespace Ui {
@@ -79,14 +77,6 @@ public:
     int SelectInput(int input) override;
     void SetInputListEnabled(bool enabled) override;
     int InputListSelection() override;
-
-    QString statusText() const;
-    QComboBox* deviceList() const;
-    QComboBox* formatList() const;
-    QComboBox* inputList() const;
-    // The "Standard:" list, shown only while the running device has analog inputs.
-    QComboBox* standardList() const;
-    CapturePreview* preview() const { return preview_; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -1,14 +1,7 @@
 #include "app/main_dlg.h"
 
 #include "app/camera_app.h"
-#include "common/commands.h"
-#include "settings/settings_io.h"
-#include "app/setup_window.h"
-#include "common/label_progress_ctrl.h"
-#include "display/picture_box.h"
-#include "review/review_window.h"
-#include "support/temp_env.h"
-#include "test_doubles.h"
+#include "main_window_fixture.h"
 #include "tray/tray_menu.h"
 
 #include <gtest/gtest.h>
@@ -39,28 +32,8 @@ uint32_t FrameSize(int width, int height)
     return uint32_t(width) | (uint32_t(height) << 16);
 }
 
-class MainDlgTest : public testing::Test {
+class MainDlgTest : public test::MainWindowTest {
 protected:
-    void SetUp() override { qputenv("VISTREL_NO_V4L2", "1"); }
-
-    std::unique_ptr<CMainDlg> makeWindow(std::vector<std::string> arguments = {}, bool trayAvailable = false,
-                                         CThreadRegistry* workerRegistry = nullptr)
-    {
-        MainDlgEnvironment e;
-        e.settings = &settings;
-        e.registry = workerRegistry ? workerRegistry : &registry;
-        e.reporter = &reporter;
-        e.workers = &workers;
-        e.arguments = std::move(arguments);
-        e.trayAvailable = [trayAvailable] { return trayAvailable; };
-        e.openUrl = [this](const QUrl& url) {
-            opened.push_back(url);
-            return desktopOpens;
-        };
-        e.quit = [this] { ++quits; };
-        return std::make_unique<CMainDlg>(std::move(e));
-    }
-
     // The values stored in the process key of instance n, or of one camera.
     int32_t storedInt(const char* name, int camera = -1, int instance = 1)
     {
@@ -77,15 +50,6 @@ protected:
         key.SetKey(ProcessKeyPath(1), true);
         key.WriteInt(name, value);
     }
-
-    test::TempEnvironment env; // first: every test has its own store, home and locks
-    InstanceSettings settings;
-    CThreadRegistry registry;
-    test::RecordingReporter reporter;
-    test::FakeWorkerFactory workers;
-    std::vector<QUrl> opened;
-    bool desktopOpens = true; // the desktop has a viewer for the manual
-    int quits = 0;
 };
 
 TEST_F(MainDlgTest, StartUpTakesTheLowestFreeNumberAndPreparesEverything)
@@ -98,23 +62,25 @@ TEST_F(MainDlgTest, StartUpTakesTheLowestFreeNumberAndPreparesEverything)
 
     auto window = makeWindow({}, true);
     ASSERT_TRUE(window->OnInitDialog());
-    EXPECT_EQ(window->instanceNumber(), 2);
+    // Number 2 is the window's now: the next process gets 4.
+    EXPECT_EQ(InstanceLock::Acquire(locks).lock->number(), 4);
     EXPECT_EQ(window->windowTitle(), "Vistrel 2   ");
     {
         TimedLock lock(settings.SettingsLock);
         EXPECT_EQ(settings.InstanceNumber, 2);
     }
-    ASSERT_NE(window->tray(), nullptr);
-    EXPECT_EQ(window->tray()->toolTip(), "Vistrel 2");
-    EXPECT_EQ(window->tray()->iconId(), kTrayIconId);
+    CSystemTray* tray = window->findChild<CSystemTray*>();
+    ASSERT_NE(tray, nullptr);
+    EXPECT_EQ(tray->toolTip(), "Vistrel 2");
+    EXPECT_EQ(tray->iconId(), kTrayIconId);
 
-    ASSERT_NE(window->setupWindow(), nullptr);
-    EXPECT_FALSE(window->setupWindow()->isVisible());
+    ASSERT_NE(test::SetupWindow(), nullptr);
+    EXPECT_FALSE(test::SetupWindow()->isVisible());
     EXPECT_TRUE(test::waitFor([&] { return workers.log.Contains("archive start") && workers.log.Contains("image start"); }));
 
     for (int camera = 0; camera < kCameraCount; ++camera) {
-        CLabelProgressCtrl* motion = window->meter(camera, Meter::Motion);
-        CLabelProgressCtrl* archive = window->meter(camera, Meter::Archive);
+        CLabelProgressCtrl* motion = test::MeterOf(*window, camera, Meter::Motion);
+        CLabelProgressCtrl* archive = test::MeterOf(*window, camera, Meter::Archive);
         int lower = -1, upper = -1;
         motion->GetRange(lower, upper);
         EXPECT_EQ(std::make_pair(lower, upper), std::make_pair(0, 128));
@@ -137,12 +103,12 @@ TEST_F(MainDlgTest, WithAllHundredNumbersTakenNothingStartsAndNothingIsSaved)
 
     auto window = makeWindow();
     EXPECT_FALSE(window->OnInitDialog());
-    ASSERT_EQ(reporter.messages.size(), 1u);
-    EXPECT_EQ(reporter.messages[0].text, "You already have 100 instances of this programming running!");
+    ASSERT_EQ(reporter.messages().size(), 1u);
+    EXPECT_EQ(reporter.messages()[0].text, "You already have 100 instances of this programming running!");
     EXPECT_EQ(workers.created, 0);
     EXPECT_EQ(quits, 1);
-    EXPECT_EQ(window->setupWindow(), nullptr);
-    EXPECT_EQ(window->tray(), nullptr);
+    EXPECT_EQ(test::SetupWindow(), nullptr);
+    EXPECT_EQ(window->findChild<CSystemTray*>(), nullptr);
     window->show();
     EXPECT_FALSE(window->isVisible());
     window.reset();
@@ -158,7 +124,10 @@ TEST_F(MainDlgTest, StartedWithMTheWindowStaysHiddenUntilRestore)
     window->show();
     EXPECT_FALSE(window->isVisible());
     window->OnCommand(kTrayRestoreCommand);
-    EXPECT_FALSE(window->hiddenFlag());
+    EXPECT_TRUE(window->isVisible());
+    // The hidden flag is gone: the window shows again after a hide.
+    window->hide();
+    window->show();
     EXPECT_TRUE(window->isVisible());
 }
 
@@ -169,22 +138,25 @@ TEST_F(MainDlgTest, StartedWithMWithoutANotificationAreaTheWindowStartsMinimised
     window->show();
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->isMinimized());
-    EXPECT_FALSE(window->hiddenFlag());
+    // No hidden flag was kept: the window shows again after a hide.
+    window->hide();
+    window->show();
+    EXPECT_TRUE(window->isVisible());
 }
 
 TEST_F(MainDlgTest, EveryControlIsFoundByItsId)
 {
     auto window = makeWindow();
     for (int camera = 0; camera < kCameraCount; ++camera) {
-        EXPECT_EQ(window->control(kPaneIdBase + camera), window->pane(camera));
-        EXPECT_EQ(window->control(kFrameRateLabelIdBase + camera), window->label(camera, Label::FrameRate));
-        EXPECT_EQ(window->control(kForecastLabelIdBase + camera), window->label(camera, Label::Forecast));
-        EXPECT_EQ(window->control(kMotionMeterIdBase + camera), window->meter(camera, Meter::Motion));
-        EXPECT_EQ(window->control(kArchiveMeterIdBase + camera), window->meter(camera, Meter::Archive));
+        EXPECT_NE(test::PaneOf(*window, camera), nullptr) << camera;
+        EXPECT_NE(test::LabelOf(*window, camera, Label::FrameRate), nullptr) << camera;
+        EXPECT_NE(test::LabelOf(*window, camera, Label::Forecast), nullptr) << camera;
+        EXPECT_NE(test::MeterOf(*window, camera, Meter::Motion), nullptr) << camera;
+        EXPECT_NE(test::MeterOf(*window, camera, Meter::Archive), nullptr) << camera;
     }
-    EXPECT_EQ(window->label(0, Label::FrameRate)->alignment(), Qt::AlignCenter);
-    EXPECT_EQ(window->label(0, Label::FrameRate)->frameShadow(), QFrame::Sunken);
-    EXPECT_EQ(window->label(0, Label::Forecast)->alignment(), Qt::AlignCenter);
+    EXPECT_EQ(test::LabelOf(*window, 0, Label::FrameRate)->alignment(), Qt::AlignCenter);
+    EXPECT_EQ(test::LabelOf(*window, 0, Label::FrameRate)->frameShadow(), QFrame::Sunken);
+    EXPECT_EQ(test::LabelOf(*window, 0, Label::Forecast)->alignment(), Qt::AlignCenter);
 }
 
 TEST_F(MainDlgTest, MenuCarriesItsTextsAndCommandIds)
@@ -210,51 +182,54 @@ TEST_F(MainDlgTest, PanesFollowTheFrameSizeRotationAndView)
     auto window = makeWindow();
     ASSERT_TRUE(window->OnInitDialog());
     window->show();
+    const auto pane = [&](int camera) { return test::PaneOf(*window, camera); };
+    const auto control = [&](int id) { return FindControl(*window, id); };
+    const auto outerSizeIs = [&](QSize size) {
+        return test::waitFor([&] { return window->frameGeometry().size() == size; });
+    };
 
-    EXPECT_EQ(window->pane(0)->geometry(), QRect(10, 10, 322, 242));
-    EXPECT_EQ(window->layoutWindowSize(), QSize(348, 388));
+    EXPECT_EQ(pane(0)->geometry(), QRect(10, 10, 322, 242));
     // The offscreen platform reports a frame once the window is shown.
-    EXPECT_TRUE(test::waitFor([&] { return window->frameGeometry().size() == QSize(348, 388); }))
+    EXPECT_TRUE(outerSizeIs(QSize(348, 388)))
         << window->frameGeometry().width() << "x" << window->frameGeometry().height();
-    EXPECT_TRUE(window->pane(1)->isHidden());
-    EXPECT_TRUE(window->meter(1, Meter::Archive)->isHidden());
+    EXPECT_TRUE(pane(1)->isHidden());
+    EXPECT_TRUE(test::MeterOf(*window, 1, Meter::Archive)->isHidden());
 
     window->OnRelayout(1, FrameSize(640, 480));
-    EXPECT_EQ(window->pane(0)->size(), QSize(642, 482));
-    EXPECT_EQ(window->control(1052)->geometry(), QRect(10, 552, 642, 16));
-    EXPECT_EQ(window->layoutWindowSize(), QSize(668, 628));
+    EXPECT_EQ(pane(0)->size(), QSize(642, 482));
+    EXPECT_EQ(control(1052)->geometry(), QRect(10, 552, 642, 16));
+    EXPECT_TRUE(outerSizeIs(QSize(668, 628)));
     QApplication::processEvents();
-    EXPECT_TRUE(window->clientArea()->rect().contains(window->control(1052)->geometry()));
+    EXPECT_TRUE(window->centralWidget()->rect().contains(control(1052)->geometry()));
 
     {
         TimedLock lock(settings.SettingsLock);
         settings.Rotation[0] = "90";
     }
     window->LayoutPanes(0, 0);
-    EXPECT_EQ(window->pane(0)->size(), QSize(482, 642));
-    EXPECT_EQ(window->layoutWindowSize(), QSize(508, 788));
+    EXPECT_EQ(pane(0)->size(), QSize(482, 642));
+    EXPECT_TRUE(outerSizeIs(QSize(508, 788)));
     {
         TimedLock lock(settings.SettingsLock);
         settings.Rotation[0] = "0";
     }
 
     window->OnRelayout(1, FrameSize(1023, 480));
-    EXPECT_EQ(window->pane(0)->size(), QSize(322, 242));
+    EXPECT_EQ(pane(0)->size(), QSize(322, 242));
 
     window->OnCommand(kView8Command);
-    EXPECT_EQ(window->camView(), 8);
-    EXPECT_EQ(window->control(1022)->geometry(), QRect(242, 271, 228, 185));
-    EXPECT_EQ(window->control(1057)->geometry().topLeft(), QPoint(242, 512));
+    EXPECT_EQ(test::CheckedView(*window), "&8 Cameras");
+    EXPECT_EQ(control(1022)->geometry(), QRect(242, 271, 228, 185));
+    EXPECT_EQ(control(1057)->geometry().topLeft(), QPoint(242, 512));
     for (int camera = 0; camera < kCameraCount; ++camera)
-        EXPECT_FALSE(window->pane(camera)->isHidden());
+        EXPECT_FALSE(pane(camera)->isHidden());
     QApplication::processEvents();
-    EXPECT_TRUE(window->clientArea()->rect().contains(window->control(1059)->geometry()));
+    EXPECT_TRUE(window->centralWidget()->rect().contains(control(1059)->geometry()));
 
     window->OnCommand(kView4Command);
-    EXPECT_TRUE(window->pane(3)->isVisible());
-    EXPECT_TRUE(window->pane(4)->isHidden());
-    EXPECT_EQ(window->layoutWindowSize(), QSize(665, 710));
-    EXPECT_TRUE(test::waitFor([&] { return window->frameGeometry().size() == QSize(665, 710); }));
+    EXPECT_TRUE(pane(3)->isVisible());
+    EXPECT_TRUE(pane(4)->isHidden());
+    EXPECT_TRUE(outerSizeIs(QSize(665, 710)));
 }
 
 // The View menu marks the view shown, and a window that grows with a view
@@ -283,15 +258,19 @@ TEST_F(MainDlgTest, ViewsAreMarkedInTheMenuAndTheGrownWindowStaysOnTheScreen)
     };
     EXPECT_EQ(checked(), QStringList{"&1 Camera"});
 
-    const std::pair<int, const char*> steps[] = {
-        {kView4Command, "&4 Cameras"}, {kView8Command, "&8 Cameras"}, {kView6Command, "&6 Cameras"}};
-    for (const auto& [command, text] : steps) {
+    const struct {
+        int command;
+        const char* text;
+        QSize outerSize;
+    } steps[] = {{kView4Command, "&4 Cameras", {665, 710}},
+                 {kView8Command, "&8 Cameras", {948, 592}},
+                 {kView6Command, "&6 Cameras", {992, 710}}};
+    for (const auto& [command, text, outerSize] : steps) {
         window->OnCommand(command);
         EXPECT_EQ(checked(), QStringList{text});
         EXPECT_TRUE(test::waitFor([&] {
             const QRect frame = window->frameGeometry();
-            return frame.size() == window->layoutWindowSize()
-                && (frame.bottom() <= screen.bottom() || frame.top() == screen.top());
+            return frame.size() == outerSize && (frame.bottom() <= screen.bottom() || frame.top() == screen.top());
         })) << text << ": " << window->frameGeometry().y() << "+" << window->frameGeometry().height();
     }
 }
@@ -301,11 +280,11 @@ TEST_F(MainDlgTest, MaximiseStepsThroughTheViews)
     auto window = makeWindow();
     ASSERT_TRUE(window->OnInitDialog());
     window->show();
-    for (int expected : {4, 6, 8, 1}) {
+    for (const char* expected : {"&4 Cameras", "&6 Cameras", "&8 Cameras", "&1 Camera"}) {
         window->setWindowState(window->windowState() | Qt::WindowMaximized);
-        EXPECT_TRUE(test::waitFor(
-            [&] { return window->camView() == expected && !(window->windowState() & Qt::WindowMaximized); }))
-            << "expected view " << expected;
+        EXPECT_TRUE(test::waitFor([&] {
+            return test::CheckedView(*window) == expected && !(window->windowState() & Qt::WindowMaximized);
+        })) << "expected view " << expected;
     }
 }
 
@@ -315,14 +294,16 @@ TEST_F(MainDlgTest, AStoredViewFiveShowsEightCamerasAndStaysFive)
     auto window = makeWindow();
     ASSERT_TRUE(window->OnInitDialog());
     window->show();
-    EXPECT_EQ(window->camView(), 5);
-    EXPECT_FALSE(window->pane(7)->isHidden());
-    EXPECT_EQ(window->pane(5)->geometry(), QRect(242, 271, 228, 185));
+    window->SaveSettings();
+    EXPECT_EQ(storedInt("CamView"), 5);
+    EXPECT_FALSE(test::PaneOf(*window, 7)->isHidden());
+    EXPECT_EQ(test::PaneOf(*window, 5)->geometry(), QRect(242, 271, 228, 185));
 
     window->setWindowState(Qt::WindowMaximized);
     EXPECT_TRUE(test::waitFor([&] { return !(window->windowState() & Qt::WindowMaximized); }));
-    EXPECT_EQ(window->camView(), 5);
-    EXPECT_FALSE(window->pane(7)->isHidden());
+    window->SaveSettings();
+    EXPECT_EQ(storedInt("CamView"), 5);
+    EXPECT_FALSE(test::PaneOf(*window, 7)->isHidden());
 }
 
 TEST_F(MainDlgTest, EscapeDoesNothingWhileCloseAndEnterHideToTheTray)
@@ -334,7 +315,7 @@ TEST_F(MainDlgTest, EscapeDoesNothingWhileCloseAndEnterHideToTheTray)
     QApplication::sendEvent(window.get(), &escape);
     EXPECT_TRUE(escape.isAccepted()) << "Escape must be taken by the window, not passed on";
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(window->camView(), 1);
+    EXPECT_EQ(test::CheckedView(*window), "&1 Camera");
 
     EXPECT_FALSE(window->close());
     EXPECT_FALSE(window->isVisible());
@@ -381,14 +362,14 @@ TEST_P(ExitCommand, StopsArchiveThenImageThenSavesOnceAndQuits)
     ASSERT_GE(archiveStop, 0);
     ASSERT_GE(imageStop, 0);
     EXPECT_LT(archiveStop, imageStop);
-    EXPECT_EQ(window->settingsSaveCount(), 1);
+    EXPECT_EQ(saves, 1);
     EXPECT_TRUE(window->exitFinished());
-    EXPECT_EQ(window->setupWindow(), nullptr);
+    EXPECT_EQ(test::SetupWindow(), nullptr);
     EXPECT_EQ(storedInt("LastArchiveSize", 0), 7);
     EXPECT_EQ(storedInt("VideoOn"), 0);
 
     window->OnCommand(kView8Command); // commands after exit began are ignored
-    EXPECT_EQ(window->camView(), 1);
+    EXPECT_EQ(test::CheckedView(*window), "&1 Camera");
 }
 
 INSTANTIATE_TEST_SUITE_P(MenuAndTray, ExitCommand, testing::Values(kExitCommand, kTrayExitCommand));
@@ -407,10 +388,10 @@ TEST_F(MainDlgTest, AWorkerThatOutlivesItsWaitDoesNotHoldUpTheSaveAndTheQuit)
 
     window->OnCommand(kExitCommand);
     EXPECT_TRUE(test::waitFor([&] { return quits == 1; }, 30s)) << "the exit waited for the hung worker";
-    EXPECT_EQ(window->settingsSaveCount(), 1);
+    EXPECT_EQ(saves, 1);
     EXPECT_TRUE(window->workerHung());
     // The hung image thread still reads frames through the setup window.
-    EXPECT_NE(window->setupWindow(), nullptr);
+    EXPECT_NE(test::SetupWindow(), nullptr);
 
     release = true;
     EXPECT_TRUE(test::waitFor([&] { return !window->workerHung(); }, 30s));
@@ -428,11 +409,11 @@ TEST_F(MainDlgTest, CaptureOnAtTheLastExitStartsAgainWithTheSameChoices)
     }
     auto window = makeWindow();
     ASSERT_TRUE(window->OnInitDialog());
-    CModelessDlg* setup = window->setupWindow();
+    CModelessDlg* setup = test::SetupWindow();
     ASSERT_TRUE(setup->IsRunning());
-    EXPECT_EQ(setup->statusText(), "Decompressed Video Running at 640x480 24bit");
-    EXPECT_EQ(window->pane(0)->size(), QSize(642, 482));
-    EXPECT_EQ(setup->inputList()->currentIndex(), 2);
+    EXPECT_EQ(FindControl<QLabel>(*setup, 1006)->text(), "Decompressed Video Running at 640x480 24bit");
+    EXPECT_EQ(test::PaneOf(*window, 0)->size(), QSize(642, 482));
+    EXPECT_EQ(FindControl<QComboBox>(*setup, 1003)->currentIndex(), 2);
     {
         TimedLock lock(settings.SettingsLock);
         EXPECT_EQ(settings.InputPin, 2);
@@ -458,13 +439,10 @@ TEST_F(MainDlgTest, ExitWhileAnInitFailedBoxIsOpenClosesTheBoxBeforeTearingDown)
         key.WriteString("VideoFormat", "999x999 24 bit");
     }
     QtMessageReporter boxes;
-    MainDlgEnvironment e;
-    e.settings = &settings;
-    e.registry = &registry;
+    MainDlgEnvironment e = environment();
     e.reporter = &boxes;
-    e.workers = &workers;
-    e.trayAvailable = [] { return false; };
-    CMainDlg window(std::move(e)); // the program's own quit
+    e.quit = nullptr; // the program's own quit
+    CMainDlg window(std::move(e));
 
     QString boxText;
     QTimer poll;
@@ -480,8 +458,8 @@ TEST_F(MainDlgTest, ExitWhileAnInitFailedBoxIsOpenClosesTheBoxBeforeTearingDown)
     EXPECT_EQ(RunMainWindow(window), 0);
     EXPECT_EQ(boxText, "Init Failed: Failed to Set Video Format");
     EXPECT_TRUE(window.exitFinished());
-    EXPECT_EQ(window.settingsSaveCount(), 1);
-    EXPECT_EQ(window.setupWindow(), nullptr);
+    EXPECT_EQ(saves, 1);
+    EXPECT_EQ(test::SetupWindow(), nullptr);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_EQ(storedInt("VideoOn"), 0);
 }
@@ -491,15 +469,18 @@ TEST_F(MainDlgTest, PostedCommandsRunLaterOnTheUserInterfaceThread)
     auto window = makeWindow();
     ASSERT_TRUE(window->OnInitDialog());
     window->PostCommand(kView6Command);
-    EXPECT_EQ(window->camView(), 1);
-    EXPECT_TRUE(test::waitFor([&] { return window->camView() == 6; }));
+    EXPECT_EQ(test::CheckedView(*window), "&1 Camera");
+    EXPECT_TRUE(test::waitFor([&] { return test::CheckedView(*window) == "&6 Cameras"; }));
 }
 
 TEST_F(MainDlgTest, WorkerUpdatesReachTheControlsWithTheLatestValue)
 {
     auto window = makeWindow();
     ASSERT_TRUE(window->OnInitDialog());
-    IRecorderDisplay& display = *window;
+    // The display the workers were given.
+    ASSERT_NE(workers.imageDisplay, nullptr);
+    ASSERT_EQ(workers.archiveDisplay, workers.imageDisplay);
+    IRecorderDisplay& display = *workers.imageDisplay;
     std::thread worker([&display] {
         for (int i = 0; i <= 500; ++i) {
             display.SetMeterPos(2, Meter::Motion, i % 129);
@@ -512,17 +493,18 @@ TEST_F(MainDlgTest, WorkerUpdatesReachTheControlsWithTheLatestValue)
         display.SetLabelText(2, Label::Forecast, "Forecast Disk Usage: 1.43 MB, Used so far: 0.98 MB");
     });
     worker.join();
-    CLabelProgressCtrl* motion = window->meter(2, Meter::Motion);
+    CLabelProgressCtrl* motion = test::MeterOf(*window, 2, Meter::Motion);
     ASSERT_TRUE(test::waitFor([&] { return motion->GetWindowText() == "Motion Detection Meter: 500"; }));
     EXPECT_EQ(motion->GetPos(), 500 % 129);
     EXPECT_EQ(motion->GetBarColour(), Rgb(255, 0, 0));
-    EXPECT_EQ(window->label(2, Label::FrameRate)->text(), "Frame Rate 500");
-    EXPECT_EQ(window->label(2, Label::Forecast)->text(), "Forecast Disk Usage: 1.43 MB, Used so far: 0.98 MB");
+    EXPECT_EQ(test::LabelOf(*window, 2, Label::FrameRate)->text(), "Frame Rate 500");
+    EXPECT_EQ(test::LabelOf(*window, 2, Label::Forecast)->text(), "Forecast Disk Usage: 1.43 MB, Used so far: 0.98 MB");
+    CLabelProgressCtrl* archive = test::MeterOf(*window, 2, Meter::Archive);
     int lower = 0, upper = 0;
-    window->meter(2, Meter::Archive)->GetRange(lower, upper);
+    archive->GetRange(lower, upper);
     EXPECT_EQ(upper, 300);
-    EXPECT_EQ(window->meter(2, Meter::Archive)->GetPos(), 299);
-    EXPECT_EQ(&display.Pane(5), static_cast<ICameraPane*>(window->pane(5)));
+    EXPECT_EQ(archive->GetPos(), 299);
+    EXPECT_EQ(&display.Pane(5), static_cast<ICameraPane*>(test::PaneOf(*window, 5)));
 }
 
 TEST_F(MainDlgTest, DoubleClickOnAPaneOpensThatCamerasOptions)
@@ -540,7 +522,7 @@ TEST_F(MainDlgTest, DoubleClickOnAPaneOpensThatCamerasOptions)
         }
     });
     poll.start(10);
-    QTest::mouseDClick(window->control(1022), Qt::LeftButton);
+    QTest::mouseDClick(FindControl(*window, 1022), Qt::LeftButton);
     EXPECT_EQ(title, "Options for Camera F");
 }
 
@@ -559,9 +541,9 @@ TEST_F(MainDlgTest, ShiftDoubleClickAndTheViewMenuOpenTheArchiveReview)
         }
     });
     poll.start(10);
-    QTest::mouseDClick(window->control(1022), Qt::LeftButton, Qt::ShiftModifier);
-    ASSERT_EQ(window->reviewWindows().size(), 1u);
-    EXPECT_EQ(window->reviewWindows()[0]->camera(), 5);
+    QTest::mouseDClick(FindControl(*window, 1022), Qt::LeftButton, Qt::ShiftModifier);
+    ASSERT_EQ(test::OpenReviewWindows().size(), 1u);
+    EXPECT_EQ(test::OpenReviewWindows()[0]->camera(), 5);
     EXPECT_FALSE(dialogOpened);
 
     QAction* review = nullptr;
@@ -573,9 +555,17 @@ TEST_F(MainDlgTest, ShiftDoubleClickAndTheViewMenuOpenTheArchiveReview)
     ASSERT_TRUE(review);
     review->trigger();
     review->trigger(); // the open one comes to the front; no second window
-    ASSERT_EQ(window->reviewWindows().size(), 2u);
-    EXPECT_EQ(window->reviewWindows()[1]->camera(), 0);
-    EXPECT_TRUE(window->reviewWindows()[1]->isVisible());
+    std::vector<ReviewWindow*> open = test::OpenReviewWindows();
+    ASSERT_EQ(open.size(), 2u);
+    std::sort(open.begin(), open.end(), [](ReviewWindow* a, ReviewWindow* b) { return a->camera() < b->camera(); });
+    EXPECT_EQ(open[0]->camera(), 0);
+    EXPECT_TRUE(open[0]->isVisible());
+    EXPECT_EQ(open[1]->camera(), 5);
+
+    // The window takes the review windows with it when it goes.
+    const QPointer<ReviewWindow> first = open[0];
+    window.reset();
+    EXPECT_TRUE(first.isNull());
 }
 
 TEST_F(MainDlgTest, MultiplexingWithoutCaptureIsRefusedThroughTheReporter)
@@ -584,8 +574,8 @@ TEST_F(MainDlgTest, MultiplexingWithoutCaptureIsRefusedThroughTheReporter)
     ASSERT_TRUE(window->OnInitDialog());
     EXPECT_EQ(window->VideoInputCount(), -1);
     window->OnCommand(kMultiplexingCommand);
-    ASSERT_FALSE(reporter.messages.empty());
-    EXPECT_EQ(reporter.messages.back().caption, "Cannot Multiplex");
+    ASSERT_FALSE(reporter.messages().empty());
+    EXPECT_EQ(reporter.messages().back().caption, "Cannot Multiplex");
 }
 
 TEST_F(MainDlgTest, ManualAndDeviceCommands)
@@ -601,15 +591,15 @@ TEST_F(MainDlgTest, ManualAndDeviceCommands)
     // Named after the program as it is called: here the test program.
     EXPECT_EQ(QFileInfo(opened[0].toLocalFile()).fileName(),
               QFileInfo(QCoreApplication::applicationFilePath()).fileName() + ".mht");
-    EXPECT_EQ(window->manualWindow(), nullptr);
+    EXPECT_EQ(window->findChild<CManualWindow*>(), nullptr);
     // Where the desktop cannot show it, the program's own window does.
     desktopOpens = false;
     window->OnCommand(kManualCommand);
-    ASSERT_NE(window->manualWindow(), nullptr);
-    EXPECT_TRUE(window->manualWindow()->isVisible());
+    ASSERT_NE(window->findChild<CManualWindow*>(), nullptr);
+    EXPECT_TRUE(window->findChild<CManualWindow*>()->isVisible());
 
     window->OnCommand(kSelectDeviceCommand);
-    CModelessDlg* setup = window->setupWindow();
+    CModelessDlg* setup = test::SetupWindow();
     EXPECT_TRUE(setup->isVisible());
     EXPECT_EQ(setup->pos(), window->pos() + QPoint(25, 25));
 }

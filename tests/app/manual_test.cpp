@@ -62,13 +62,13 @@ TEST(Manual, CoversTheServiceAndInstanceSetUp)
 TEST(Manual, TheProgramsOwnWindowShowsTheBuiltManual)
 {
     vistrel::CManualWindow window(VISTREL_MANUAL_FILE);
-    const QString text = window.browser()->toPlainText();
+    const QString text = window.findChild<QTextBrowser*>()->toPlainText();
     EXPECT_TRUE(text.contains("Video Device Setup")) << text.left(200).toStdString();
     EXPECT_TRUE(text.contains("TimeoutStopSec"));
     EXPECT_FALSE(text.contains("Content-Type"));
 
     vistrel::CManualWindow missing("/nonexistent/vistrel.mht");
-    EXPECT_TRUE(missing.browser()->toPlainText().contains("/nonexistent/vistrel.mht"));
+    EXPECT_TRUE(missing.findChild<QTextBrowser*>()->toPlainText().contains("/nonexistent/vistrel.mht"));
 }
 
 } // namespace

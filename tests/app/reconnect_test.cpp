@@ -8,8 +8,11 @@
 #include "common/recorder_display.h"
 #include "common/timed_lock.h"
 #include "pipeline/image_thread.h"
+#include "support/fake_display.h"
+#include "support/fake_workers.h"
+#include "support/recording_reporter.h"
 #include "support/temp_env.h"
-#include "test_doubles.h"
+#include "support/window_controls.h"
 
 #include <gtest/gtest.h>
 
@@ -141,8 +144,8 @@ TEST_F(ReconnectTest, ALostDeviceIsRetriedQuietlyAndResumesWithTheSameFormatAndI
     const auto before = log.Events();
 
     loseDevice(*window);
-    EXPECT_TRUE(window->statusText().startsWith("Video Device Lost at "));
-    EXPECT_TRUE(window->statusText().endsWith(", Reconnecting..."));
+    EXPECT_TRUE(test::StatusText(*window).startsWith("Video Device Lost at "));
+    EXPECT_TRUE(test::StatusText(*window).endsWith(", Reconnecting..."));
     EXPECT_TRUE(window->IsRunning()) << "the image thread keeps polling";
     EXPECT_EQ(window->GrabFrame(), nullptr);
 
@@ -153,20 +156,20 @@ TEST_F(ReconnectTest, ALostDeviceIsRetriedQuietlyAndResumesWithTheSameFormatAndI
     ASSERT_TRUE(test::waitFor([&] { return backend->opens >= opensBefore + 3; }));
     EXPECT_TRUE(window->Reconnecting());
     EXPECT_TRUE(window->IsRunning());
-    EXPECT_TRUE(window->statusText().startsWith("Video Device Lost at "));
-    EXPECT_TRUE(reporter.messages.empty());
+    EXPECT_TRUE(test::StatusText(*window).startsWith("Video Device Lost at "));
+    EXPECT_TRUE(reporter.messages().empty());
 
     TestPatternFaults::Instance().FailAt(std::nullopt);
     ASSERT_TRUE(test::waitFor([&] { return !window->Reconnecting(); }));
-    EXPECT_TRUE(window->statusText().startsWith("Decompressed Video Running at 640x480 24bit (reconnected at "))
-        << window->statusText().toStdString();
+    EXPECT_TRUE(test::StatusText(*window).startsWith("Decompressed Video Running at 640x480 24bit (reconnected at "))
+        << test::StatusText(*window).toStdString();
     BITMAPINFOHEADER header;
     ASSERT_TRUE(window->Video().GetFrameFormat(header));
     EXPECT_EQ(header.biWidth, 640);
     EXPECT_EQ(header.biHeight, 480);
     EXPECT_EQ(header.biBitCount, 24);
     EXPECT_TRUE(showsInput(*window, 2));
-    EXPECT_EQ(window->inputList()->currentIndex(), 2);
+    EXPECT_EQ(test::InputList(*window)->currentIndex(), 2);
     EXPECT_EQ(window->InputListSelection(), 2);
     EXPECT_TRUE(window->WatchdogActive()) << "a second loss is noticed too";
     {
@@ -180,7 +183,7 @@ TEST_F(ReconnectTest, ALostDeviceIsRetriedQuietlyAndResumesWithTheSameFormatAndI
         return Count(events, "image settings") > Count(before, "image settings")
             && Count(events, "archive settings") > Count(before, "archive settings");
     }));
-    EXPECT_TRUE(reporter.messages.empty());
+    EXPECT_TRUE(reporter.messages().empty());
 }
 
 TEST_F(ReconnectTest, AnInputChosenWhileLostIsTheOneRoutedOnReconnect)
@@ -190,8 +193,8 @@ TEST_F(ReconnectTest, AnInputChosenWhileLostIsTheOneRoutedOnReconnect)
     ASSERT_TRUE(showsInput(*window, 1));
     loseDevice(*window);
 
-    window->inputList()->setCurrentIndex(3);
-    Q_EMIT window->inputList()->activated(3);
+    test::InputList(*window)->setCurrentIndex(3);
+    Q_EMIT test::InputList(*window)->activated(3);
     TestPatternFaults::Instance().SetVanished(false);
     ASSERT_TRUE(test::waitFor([&] { return !window->Reconnecting(); }));
     EXPECT_TRUE(showsInput(*window, 3));
@@ -211,9 +214,9 @@ TEST_F(ReconnectTest, TheSameNameIsFollowedToAnotherNumberAndADifferentDeviceIsL
     ASSERT_TRUE(test::waitFor([&] { return !window->Reconnecting(); }));
     EXPECT_EQ(backend->otherOpened, 0);
     EXPECT_EQ(window->Video().RunningDeviceName(), TestPatternBackend::kName);
-    EXPECT_EQ(window->deviceList()->currentIndex(), 1);
-    EXPECT_EQ(window->deviceList()->currentText(), TestPatternBackend::kName);
-    EXPECT_EQ(window->formatList()->currentText(), "320x240 24 bit");
+    EXPECT_EQ(test::DeviceList(*window)->currentIndex(), 1);
+    EXPECT_EQ(test::DeviceList(*window)->currentText(), TestPatternBackend::kName);
+    EXPECT_EQ(test::FormatList(*window)->currentText(), "320x240 24 bit");
     TimedLock lock(settings.SettingsLock);
     EXPECT_EQ(settings.Device, 1);
 }
@@ -235,7 +238,7 @@ TEST_F(ReconnectTest, AStoredDeviceMissingAtStartUpIsWaitedForAndNeverReplaced)
     window.Initialize(0, "640x480 24 bit", 3, {TestPatternBackend::kName, "", ""});
     EXPECT_FALSE(window.IsRunning());
     EXPECT_TRUE(window.Reconnecting());
-    EXPECT_TRUE(window.statusText().startsWith("Video Device Lost at ")) << window.statusText().toStdString();
+    EXPECT_TRUE(test::StatusText(window).startsWith("Video Device Lost at ")) << test::StatusText(window).toStdString();
     const int opens = backend->opens;
     ASSERT_TRUE(test::waitFor([&] { return window.WatchdogActive() && backend->opens == opens; }));
     EXPECT_EQ(backend->otherOpened, 0);
@@ -246,7 +249,7 @@ TEST_F(ReconnectTest, AStoredDeviceMissingAtStartUpIsWaitedForAndNeverReplaced)
     EXPECT_EQ(window.Video().RunningDeviceName(), TestPatternBackend::kName);
     EXPECT_TRUE(showsInput(window, 3));
     EXPECT_EQ(layouts, (std::vector<uint32_t>{640u | 480u << 16}));
-    EXPECT_TRUE(reporter.messages.empty());
+    EXPECT_TRUE(reporter.messages().empty());
     TimedLock lock(settings.SettingsLock);
     EXPECT_EQ(settings.Device, 1);
     EXPECT_EQ(settings.DeviceName, TestPatternBackend::kName);
@@ -264,7 +267,7 @@ TEST_F(ReconnectTest, WithMultiplexingTheReconnectLeavesTheInputsToTheImageThrea
     loseDevice(*window);
     TestPatternFaults::Instance().SetVanished(false);
     ASSERT_TRUE(test::waitFor([&] { return !window->Reconnecting(); }));
-    EXPECT_FALSE(window->inputList()->isEnabled());
+    EXPECT_FALSE(test::InputList(*window)->isEnabled());
     EXPECT_TRUE(showsInput(*window, 0)) << "the new start routes input 0 until the image thread moves on";
     TimedLock lock(settings.SettingsLock);
     EXPECT_EQ(settings.EnableMux, 1);
@@ -289,7 +292,7 @@ TEST_F(ReconnectTest, StoppingOrStartingAnewWhileLostEndsTheRetries)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TestPatternFaults::Instance().Reset();
-        reporter.messages.clear();
+        reporter.clear();
         auto window = makeWindow();
         window->Initialize(0, "320x240 24 bit", -1);
         ASSERT_TRUE(window->IsRunning());
@@ -300,9 +303,9 @@ TEST_F(ReconnectTest, StoppingOrStartingAnewWhileLostEndsTheRetries)
         EXPECT_FALSE(window->Reconnecting());
         EXPECT_FALSE(window->IsRunning());
         if (c.status) {
-            EXPECT_EQ(window->statusText(), c.status);
+            EXPECT_EQ(test::StatusText(*window), c.status);
         }
-        EXPECT_EQ(reporter.messages.size(), c.messages);
+        EXPECT_EQ(reporter.messages().size(), c.messages);
 
         // Back again: nothing opens it behind the user's back.
         const int opens = backend->opens;
@@ -319,66 +322,25 @@ TEST_F(ReconnectTest, ARefusedFormatTextWhileLostKeepsTheWatchdogOnTheLostCaptur
     window->Initialize(0, "320x240 24 bit", -1);
     loseDevice(*window);
     window->Initialize(0, "bogus", -1);
-    EXPECT_EQ(reporter.messages.size(), 1u);
+    EXPECT_EQ(reporter.messages().size(), 1u);
     EXPECT_TRUE(window->WatchdogActive());
     ASSERT_TRUE(test::waitFor([&] { return window->Reconnecting(); }));
     TestPatternFaults::Instance().SetVanished(false);
     ASSERT_TRUE(test::waitFor([&] { return !window->Reconnecting(); }));
-    EXPECT_TRUE(window->statusText().startsWith("Decompressed Video Running at 320x240 24bit (reconnected at "));
+    EXPECT_TRUE(test::StatusText(*window).startsWith("Decompressed Video Running at 320x240 24bit (reconnected at "));
 }
 
-// A display whose panes keep the background of the latest image; the image
-// thread calls it from its own thread.
-class RecordingDisplay : public IRecorderDisplay {
-public:
-    class RecordingPane : public ICameraPane {
-    public:
-        void SetImage(std::unique_ptr<Frame> frame, bool) override
-        {
-            std::lock_guard guard(mutex_);
-            if (!frame || frame->bitCount() != 24)
-                return;
-            ++images_;
-            background_ = Background(*frame);
-        }
-        void SetHasPicture(bool) override {}
-        bool HasPicture() const override { return true; }
-        void SetMotionBlocks(std::vector<uint32_t>) override {}
-        void SetOverlaySettings(const OverlaySettings&) override {}
-        void DrawOverlay(Frame&) override {}
-        bool SaveJpeg(const std::string&, int) override { return false; }
-
-        int images() const
-        {
-            std::lock_guard guard(mutex_);
-            return images_;
-        }
-        uint32_t background() const
-        {
-            std::lock_guard guard(mutex_);
-            return background_;
-        }
-
-    private:
-        mutable std::mutex mutex_; // guards images_ and background_
-        int images_ = 0;
-        uint32_t background_ = 0;
-    };
-
-    ICameraPane& Pane(int camera) override { return panes[size_t(camera)]; }
-    void SetMeterRange(int, Meter, int, int) override {}
-    void SetMeterPos(int, Meter, int) override {}
-    void SetMeterText(int, Meter, const std::string&) override {}
-    void SetMeterBarColour(int, Meter, uint32_t) override {}
-    void SetLabelText(int, Label, const std::string&) override {}
-
-    std::array<RecordingPane, kCameraCount> panes;
-};
+// The background colour of the pane's latest image (bottom-left pixel, 24 bits) as 0x00RRGGBB.
+uint32_t Background(const test::FakePane& pane)
+{
+    const std::vector<uint8_t> bytes = pane.imageBytes();
+    return bytes.size() < 3 ? 0 : uint32_t(bytes[2]) << 16 | uint32_t(bytes[1]) << 8 | bytes[0];
+}
 
 TEST_F(ReconnectTest, TheImageThreadFillsThePaneAgainOnceTheDeviceIsBack)
 {
     settings.SaveEvery = 40; // a frame every tick keeps the test short
-    RecordingDisplay display;
+    test::FakeDisplay display;
     auto window = makeWindow();
     CImageThread imageThread(display, *window, settings, registry);
     window->SetThreadIds(imageThread.threadId(), archive.threadId());
@@ -386,8 +348,8 @@ TEST_F(ReconnectTest, TheImageThreadFillsThePaneAgainOnceTheDeviceIsBack)
     imageThread.Resume();
 
     window->Initialize(0, "320x240 24 bit", 2);
-    RecordingDisplay::RecordingPane& pane = display.panes[0];
-    ASSERT_TRUE(test::waitFor([&] { return pane.images() > 0 && pane.background() == kTestPatternBackgrounds[2]; }));
+    test::FakePane& pane = display.panes[0];
+    ASSERT_TRUE(test::waitFor([&] { return pane.images() > 0 && Background(pane) == kTestPatternBackgrounds[2]; }));
 
     loseDevice(*window);
     EXPECT_TRUE(imageThread.isRunning());
@@ -395,8 +357,8 @@ TEST_F(ReconnectTest, TheImageThreadFillsThePaneAgainOnceTheDeviceIsBack)
     TestPatternFaults::Instance().SetVanished(false);
     ASSERT_TRUE(test::waitFor([&] { return !window->Reconnecting(); }));
     EXPECT_TRUE(test::waitFor([&] { return pane.images() > seen + 5; }));
-    EXPECT_EQ(pane.background(), kTestPatternBackgrounds[2]);
-    EXPECT_TRUE(reporter.messages.empty());
+    EXPECT_EQ(Background(pane), kTestPatternBackgrounds[2]);
+    EXPECT_TRUE(reporter.messages().empty());
 
     registry.StopAll(true);
     EXPECT_TRUE(imageThread.isFinished());

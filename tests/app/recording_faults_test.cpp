@@ -2,10 +2,7 @@
 // start and when they end, on the camera's archive meter and in the tray.
 #include "app/recording_faults.h"
 
-#include "app/main_dlg.h"
-#include "common/label_progress_ctrl.h"
-#include "support/temp_env.h"
-#include "test_doubles.h"
+#include "main_window_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -53,27 +50,20 @@ TEST(RecordingFaults, ALineWhenAFailureStartsAndWhenItEndsNotWhileItLasts)
     EXPECT_FALSE(faults.Set(8, Fault::ArchiveSave, "outside").has_value());
 }
 
-TEST(RecordingFaultsOnTheWindow, TheArchiveMeterTurnsRedWithTheReasonAndTheTrayToolTipSaysSo)
-{
-    qputenv("VISTREL_NO_V4L2", "1");
-    test::TempEnvironment env;
-    InstanceSettings settings;
-    CThreadRegistry registry;
-    test::RecordingReporter reporter;
-    test::FakeWorkerFactory workers;
-    MainDlgEnvironment e;
-    e.settings = &settings;
-    e.registry = &registry;
-    e.reporter = &reporter;
-    e.workers = &workers;
-    e.trayAvailable = [] { return false; };
-    e.quit = [] {};
-    auto window = std::make_unique<CMainDlg>(std::move(e));
-    ASSERT_TRUE(window->OnInitDialog());
-    CLabelProgressCtrl* archive = window->meter(1, Meter::Archive);
-    const uint32_t normalBar = archive->GetBarColour();
+using RecordingFaultsOnTheWindow = test::MainWindowTest;
 
-    IRecorderDisplay& display = *window;
+TEST_F(RecordingFaultsOnTheWindow, TheArchiveMeterTurnsRedWithTheReasonAndTheTrayToolTipSaysSo)
+{
+    auto window = makeWindow();
+    ASSERT_TRUE(window->OnInitDialog());
+    CLabelProgressCtrl* archive = test::MeterOf(*window, 1, Meter::Archive);
+    const uint32_t normalBar = archive->GetBarColour();
+    const CSystemTray* tray = window->findChild<CSystemTray*>();
+    ASSERT_NE(tray, nullptr);
+
+    // The display the workers were given.
+    ASSERT_NE(workers.archiveDisplay, nullptr);
+    IRecorderDisplay& display = *workers.archiveDisplay;
     testing::internal::CaptureStderr();
     std::thread worker([&] { display.SetFault(1, Fault::ArchiveSave, "cannot save archive images in /b: Disk quota exceeded"); });
     worker.join();
@@ -81,8 +71,8 @@ TEST(RecordingFaultsOnTheWindow, TheArchiveMeterTurnsRedWithTheReasonAndTheTrayT
               "Vistrel 1: camera B is not recording: cannot save archive images in /b: Disk quota exceeded\n");
     ASSERT_TRUE(test::waitFor([&] { return archive->GetBarColour() == Rgb(255, 0, 0); }));
     EXPECT_EQ(archive->toolTip(), "Not recording: cannot save archive images in /b: Disk quota exceeded");
-    EXPECT_EQ(window->tray()->toolTip(), "Vistrel 1 - camera B not recording");
-    EXPECT_EQ(window->meter(0, Meter::Archive)->GetBarColour(), normalBar);
+    EXPECT_EQ(tray->toolTip(), "Vistrel 1 - camera B not recording");
+    EXPECT_EQ(test::MeterOf(*window, 0, Meter::Archive)->GetBarColour(), normalBar);
 
     testing::internal::CaptureStderr();
     std::thread recovered([&] { display.SetFault(1, Fault::ArchiveSave, ""); });
@@ -90,30 +80,19 @@ TEST(RecordingFaultsOnTheWindow, TheArchiveMeterTurnsRedWithTheReasonAndTheTrayT
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Vistrel 1: camera B is recording again\n");
     ASSERT_TRUE(test::waitFor([&] { return archive->GetBarColour() == normalBar; }));
     EXPECT_EQ(archive->toolTip(), "");
-    EXPECT_EQ(window->tray()->toolTip(), "Vistrel 1");
+    EXPECT_EQ(tray->toolTip(), "Vistrel 1");
 }
 
 // A settings save that fails is every camera's fault: each archive meter and
 // the tray say so until a save works again, and standard error says it once
 // at each change.
-TEST(RecordingFaultsOnTheWindow, AFailedSettingsSaveShowsLikeARecordingFault)
+TEST_F(RecordingFaultsOnTheWindow, AFailedSettingsSaveShowsLikeARecordingFault)
 {
-    qputenv("VISTREL_NO_V4L2", "1");
-    test::TempEnvironment env;
-    InstanceSettings settings;
-    CThreadRegistry registry;
-    test::RecordingReporter reporter;
-    test::FakeWorkerFactory workers;
-    MainDlgEnvironment e;
-    e.settings = &settings;
-    e.registry = &registry;
-    e.reporter = &reporter;
-    e.workers = &workers;
-    e.trayAvailable = [] { return false; };
-    e.quit = [] {};
-    auto window = std::make_unique<CMainDlg>(std::move(e));
+    auto window = makeWindow();
     ASSERT_TRUE(window->OnInitDialog());
-    const uint32_t normalBar = window->meter(0, Meter::Archive)->GetBarColour();
+    const uint32_t normalBar = test::MeterOf(*window, 0, Meter::Archive)->GetBarColour();
+    const CSystemTray* tray = window->findChild<CSystemTray*>();
+    ASSERT_NE(tray, nullptr);
 
     // A folder where the process key's file belongs: a failure root meets too.
     const QString blocked
@@ -125,20 +104,20 @@ TEST(RecordingFaultsOnTheWindow, AFailedSettingsSaveShowsLikeARecordingFault)
     const std::string reason = "HKEY_LOCAL_MACHINE\\Software\\Tallow Software\\Vistrel\\Camera1\\Settings: Is a directory";
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Vistrel 1: settings not saved: " + reason + "\n");
     for (int camera : {0, 7}) {
-        CLabelProgressCtrl* archive = window->meter(camera, Meter::Archive);
+        CLabelProgressCtrl* archive = test::MeterOf(*window, camera, Meter::Archive);
         ASSERT_TRUE(test::waitFor([&] { return archive->GetBarColour() == Rgb(255, 0, 0); })) << camera;
         EXPECT_EQ(archive->toolTip().toStdString(), "Settings not saved: " + reason);
     }
-    EXPECT_EQ(window->tray()->toolTip(), "Vistrel 1 - settings not saved");
+    EXPECT_EQ(tray->toolTip(), "Vistrel 1 - settings not saved");
 
     ASSERT_TRUE(QDir(blocked).removeRecursively());
     testing::internal::CaptureStderr();
     window->SaveSettings();
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Vistrel 1: settings saved again\n");
-    CLabelProgressCtrl* archive = window->meter(0, Meter::Archive);
+    CLabelProgressCtrl* archive = test::MeterOf(*window, 0, Meter::Archive);
     ASSERT_TRUE(test::waitFor([&] { return archive->GetBarColour() == normalBar; }));
     EXPECT_EQ(archive->toolTip(), "");
-    EXPECT_EQ(window->tray()->toolTip(), "Vistrel 1");
+    EXPECT_EQ(tray->toolTip(), "Vistrel 1");
 }
 
 } // namespace

@@ -4,8 +4,10 @@
 #include "common/dialog_units.h"
 #include "capture/capture_backend.h"
 #include "capture/test_pattern.h"
+#include "support/fake_workers.h"
+#include "support/recording_reporter.h"
 #include "support/temp_env.h"
-#include "test_doubles.h"
+#include "support/window_controls.h"
 
 #include <gtest/gtest.h>
 
@@ -133,12 +135,12 @@ TEST_F(SetupWindowTest, OpensIdleWithTheDevicesAndFormatsListed)
     EXPECT_EQ(window->windowTitle(), "Video Device Setup");
     for (int id = 1000; id <= 1006; ++id)
         EXPECT_NE(FindControl(*window, id), nullptr) << id;
-    EXPECT_EQ(FindControl(*window, 1001), window->deviceList());
-    EXPECT_EQ(window->deviceList()->count(), 1);
-    EXPECT_EQ(window->deviceList()->itemText(0), "Vistrel Test Pattern");
-    EXPECT_GT(window->formatList()->count(), 0);
-    EXPECT_FALSE(window->inputList()->isEnabled());
-    EXPECT_EQ(window->statusText(), "Video UnInitialized");
+    EXPECT_EQ(FindControl(*window, 1001), test::DeviceList(*window));
+    EXPECT_EQ(test::DeviceList(*window)->count(), 1);
+    EXPECT_EQ(test::DeviceList(*window)->itemText(0), "Vistrel Test Pattern");
+    EXPECT_GT(test::FormatList(*window)->count(), 0);
+    EXPECT_FALSE(test::InputList(*window)->isEnabled());
+    EXPECT_EQ(test::StatusText(*window), "Video UnInitialized");
     EXPECT_FALSE(window->IsRunning());
     // 229 x 223 dialog units of the window's font, the preview 215 x 149.
     const DialogUnits units(window->font());
@@ -152,7 +154,7 @@ TEST_F(SetupWindowTest, TheStandardListShowsOnlyForAnalogDevicesAndTheChoiceIsKe
     auto plain = makeWindow();
     plain->Initialize(0, "320x240 24 bit", -1);
     ASSERT_TRUE(plain->IsRunning());
-    EXPECT_TRUE(plain->standardList()->isHidden());
+    EXPECT_TRUE(test::StandardList(*plain)->isHidden());
     plain->UnInitialize();
 
     {
@@ -164,24 +166,24 @@ TEST_F(SetupWindowTest, TheStandardListShowsOnlyForAnalogDevicesAndTheChoiceIsKe
         return std::make_unique<AnalogDevice>(std::move(inner), standard);
     }));
     const int idleHeight = window->height();
-    EXPECT_TRUE(window->standardList()->isHidden());
+    EXPECT_TRUE(test::StandardList(*window)->isHidden());
     window->Initialize(0, "320x240 24 bit", -1);
     ASSERT_TRUE(window->IsRunning());
-    EXPECT_FALSE(window->standardList()->isHidden());
+    EXPECT_FALSE(test::StandardList(*window)->isHidden());
     EXPECT_GT(window->height(), idleHeight);
-    EXPECT_EQ(window->standardList()->currentText(), "NTSC");
+    EXPECT_EQ(test::StandardList(*window)->currentText(), "NTSC");
     EXPECT_EQ(*standard, int(VideoStandard::Ntsc)) << "the stored standard reaches the device at start";
-    EXPECT_EQ(window->standardList()->count(), 4);
+    EXPECT_EQ(test::StandardList(*window)->count(), 4);
 
-    window->standardList()->setCurrentIndex(3);
-    Q_EMIT window->standardList()->activated(3);
+    test::StandardList(*window)->setCurrentIndex(3);
+    Q_EMIT test::StandardList(*window)->activated(3);
     EXPECT_EQ(*standard, int(VideoStandard::Secam));
     {
         TimedLock lock(settings.SettingsLock);
         EXPECT_EQ(settings.VideoStandard, "SECAM");
     }
     window->UnInitialize();
-    EXPECT_TRUE(window->standardList()->isHidden());
+    EXPECT_TRUE(test::StandardList(*window)->isHidden());
     EXPECT_EQ(window->height(), idleHeight);
 }
 
@@ -193,11 +195,11 @@ TEST_F(SetupWindowTest, InitializeWithoutMultiplexingRoutesTheInputAndRelaysOut)
 
     ASSERT_TRUE(window->IsRunning());
     EXPECT_EQ(relayouts, (std::vector<std::pair<int, uint32_t>>{{1, 640u | (480u << 16)}}));
-    EXPECT_EQ(window->statusText(), "Decompressed Video Running at 640x480 24bit");
-    EXPECT_EQ(window->formatList()->currentText(), "640x480 24 bit");
-    EXPECT_TRUE(window->inputList()->isEnabled());
-    EXPECT_EQ(window->inputList()->count(), 4);
-    EXPECT_EQ(window->inputList()->currentIndex(), 2);
+    EXPECT_EQ(test::StatusText(*window), "Decompressed Video Running at 640x480 24bit");
+    EXPECT_EQ(test::FormatList(*window)->currentText(), "640x480 24 bit");
+    EXPECT_TRUE(test::InputList(*window)->isEnabled());
+    EXPECT_EQ(test::InputList(*window)->count(), 4);
+    EXPECT_EQ(test::InputList(*window)->currentIndex(), 2);
     EXPECT_EQ(window->InputListSelection(), 2);
     {
         TimedLock lock(settings.SettingsLock);
@@ -206,7 +208,7 @@ TEST_F(SetupWindowTest, InitializeWithoutMultiplexingRoutesTheInputAndRelaysOut)
         EXPECT_EQ(settings.VideoFormat, "640x480 24 bit");
     }
     EXPECT_TRUE(test::waitFor([&] { return log.Contains("image settings") && log.Contains("archive settings"); }));
-    EXPECT_TRUE(reporter.messages.empty());
+    EXPECT_TRUE(reporter.messages().empty());
 }
 
 TEST_F(SetupWindowTest, WithMultiplexingOnTheInputListIsDisabledAndNothingIsRelaidOut)
@@ -220,7 +222,7 @@ TEST_F(SetupWindowTest, WithMultiplexingOnTheInputListIsDisabledAndNothingIsRela
     window->Initialize(0, "320x240 24 bit", 2);
     ASSERT_TRUE(window->IsRunning());
     EXPECT_TRUE(relayouts.empty());
-    EXPECT_FALSE(window->inputList()->isEnabled());
+    EXPECT_FALSE(test::InputList(*window)->isEnabled());
     TimedLock lock(settings.SettingsLock);
     EXPECT_EQ(settings.EnableMux, 1);
     EXPECT_EQ(settings.InputPin, 0);
@@ -237,7 +239,7 @@ TEST_F(SetupWindowTest, ADeviceWithoutInputsSwitchesMultiplexingOff)
     window->Initialize(0, "320x240 24 bit", 1);
     ASSERT_TRUE(window->IsRunning());
     EXPECT_EQ(window->ListInputs(), -1);
-    EXPECT_EQ(window->inputList()->count(), 0);
+    EXPECT_EQ(test::InputList(*window)->count(), 0);
     EXPECT_EQ(relayouts, (std::vector<std::pair<int, uint32_t>>{{1, 320u | (240u << 16)}}));
     TimedLock lock(settings.SettingsLock);
     EXPECT_EQ(settings.EnableMux, 0);
@@ -250,9 +252,9 @@ TEST_F(SetupWindowTest, AFormatTheDeviceLacksFailsAndStaysIdle)
     auto window = makeWindow();
     window->Initialize(0, "999x999 24 bit", -1);
     EXPECT_FALSE(window->IsRunning());
-    EXPECT_EQ(window->statusText(), "Video UnInitialized");
-    ASSERT_EQ(reporter.messages.size(), 1u);
-    EXPECT_EQ(reporter.messages[0].text, "Failed to Set Video Format");
+    EXPECT_EQ(test::StatusText(*window), "Video UnInitialized");
+    ASSERT_EQ(reporter.messages().size(), 1u);
+    EXPECT_EQ(reporter.messages()[0].text, "Failed to Set Video Format");
     EXPECT_TRUE(relayouts.empty());
     EXPECT_FALSE(log.Contains("image settings"));
 }
@@ -264,7 +266,7 @@ TEST_F(SetupWindowTest, ARefusedFormatTextLeavesTheRunningCaptureShownAsRunning)
     ASSERT_TRUE(window->IsRunning());
     window->Initialize(0, "bogus", -1);
     EXPECT_TRUE(window->IsRunning());
-    EXPECT_EQ(window->statusText(), "Decompressed Video Running at 320x240 24bit");
+    EXPECT_EQ(test::StatusText(*window), "Decompressed Video Running at 320x240 24bit");
 }
 
 TEST_F(SetupWindowTest, UnInitializeStopsButKeepsTheListsAndAChosenInputIsStored)
@@ -275,12 +277,12 @@ TEST_F(SetupWindowTest, UnInitializeStopsButKeepsTheListsAndAChosenInputIsStored
     ASSERT_TRUE(window->IsRunning());
     window->UnInitialize();
     EXPECT_FALSE(window->IsRunning());
-    EXPECT_EQ(window->statusText(), "Video UnInitialized");
-    EXPECT_EQ(window->inputList()->count(), 4);
+    EXPECT_EQ(test::StatusText(*window), "Video UnInitialized");
+    EXPECT_EQ(test::InputList(*window)->count(), 4);
     EXPECT_EQ(window->SelectInput(1), -1);
 
-    window->inputList()->setCurrentIndex(3);
-    Q_EMIT window->inputList()->activated(3);
+    test::InputList(*window)->setCurrentIndex(3);
+    Q_EMIT test::InputList(*window)->activated(3);
     TimedLock lock(settings.SettingsLock);
     EXPECT_EQ(settings.InputPin, 3);
 }
@@ -288,12 +290,12 @@ TEST_F(SetupWindowTest, UnInitializeStopsButKeepsTheListsAndAChosenInputIsStored
 TEST_F(SetupWindowTest, TheInitializeButtonUsesTheChosenDeviceAndFormat)
 {
     auto window = makeWindow();
-    const int index = window->formatList()->findText("160x120 8 bit");
+    const int index = test::FormatList(*window)->findText("160x120 8 bit");
     ASSERT_GE(index, 0);
-    window->formatList()->setCurrentIndex(index);
+    test::FormatList(*window)->setCurrentIndex(index);
     QTest::mouseClick(qobject_cast<QWidget*>(FindControl(*window, 1004)), Qt::LeftButton);
     ASSERT_TRUE(window->IsRunning());
-    EXPECT_EQ(window->statusText(), "Decompressed Video Running at 160x120 8bit");
+    EXPECT_EQ(test::StatusText(*window), "Decompressed Video Running at 160x120 8bit");
     QTest::mouseClick(qobject_cast<QWidget*>(FindControl(*window, 1005)), Qt::LeftButton);
     EXPECT_FALSE(window->IsRunning());
 }
@@ -305,7 +307,7 @@ TEST_F(SetupWindowTest, EscapeIsSwallowedWhileCloseAndEnterOnlyHide)
     // Escape in a list that does not use it reaches the window, which takes
     // it and stays open.
     QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
-    QApplication::sendEvent(window->formatList(), &escape);
+    QApplication::sendEvent(test::FormatList(*window), &escape);
     EXPECT_TRUE(escape.isAccepted());
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->close());
@@ -319,7 +321,7 @@ TEST_F(SetupWindowTest, TheImageThreadNeverWaitsForTheUserInterface)
 {
     auto window = makeWindow();
     window->Initialize(0, "320x240 24 bit", 1);
-    ASSERT_TRUE(window->inputList()->isEnabled());
+    ASSERT_TRUE(test::InputList(*window)->isEnabled());
     int selection = -2;
     std::thread imageThread([&] {
         window->SetInputListEnabled(false);
@@ -327,7 +329,7 @@ TEST_F(SetupWindowTest, TheImageThreadNeverWaitsForTheUserInterface)
     });
     imageThread.join();
     EXPECT_EQ(selection, 1);
-    EXPECT_TRUE(test::waitFor([&] { return !window->inputList()->isEnabled(); }));
+    EXPECT_TRUE(test::waitFor([&] { return !test::InputList(*window)->isEnabled(); }));
     EXPECT_TRUE(test::waitFor([&] { return window->GrabFrame() != nullptr; }));
 }
 

@@ -1,13 +1,9 @@
 #include "app/about_dlg.h"
-#include "app/main_dlg.h"
 #include "app/manual.h"
-#include "app/setup_window.h"
 #include "common/eliding_label.h"
-#include "common/label_progress_ctrl.h"
+#include "main_window_fixture.h"
 #include "options/muxer_dlg.h"
 #include "options/options_dlg.h"
-#include "support/temp_env.h"
-#include "test_doubles.h"
 
 #include <gtest/gtest.h>
 
@@ -89,29 +85,17 @@ std::string Join(const std::vector<std::string>& lines)
 
 // Opens every window and dialog of the program offscreen, in the font in use,
 // with the longest texts the recorder writes into them.
-class TextFit : public testing::Test {
+class TextFit : public test::MainWindowTest {
 protected:
     void SetUp() override
     {
-        qputenv("VISTREL_NO_V4L2", "1");
-        MainDlgEnvironment e;
-        e.settings = &settings;
-        e.registry = &registry;
-        e.reporter = &reporter;
-        e.workers = &workers;
-        e.trayAvailable = [] { return false; };
-        e.openUrl = [](const QUrl&) { return false; };
-        e.quit = [] {};
-        window = std::make_unique<CMainDlg>(std::move(e));
+        MainWindowTest::SetUp();
+        desktopOpens = false;
+        window = makeWindow();
         ASSERT_TRUE(window->OnInitDialog());
         window->show();
     }
 
-    test::TempEnvironment env;
-    InstanceSettings settings;
-    CThreadRegistry registry;
-    test::RecordingReporter reporter;
-    test::FakeWorkerFactory workers;
     std::unique_ptr<CMainDlg> window;
 };
 
@@ -119,10 +103,10 @@ TEST_F(TextFit, EveryWindowAndDialogShowsItsTextsWhole)
 {
     // The main window in each view, with the recorder's longest texts.
     for (int camera = 0; camera < kCameraCount; ++camera) {
-        window->label(camera, Label::FrameRate)->setText("Frame Rate [25.00 FPS] [0.04 Delta]");
-        window->label(camera, Label::Forecast)->setText("Forecast Disk Usage: 1234.56 MB, Used so far: 987.65 MB");
-        window->meter(camera, Meter::Motion)->SetWindowText("Motion Detection Meter: 128");
-        window->meter(camera, Meter::Archive)->SetWindowText("Reading Archive 100 of 300");
+        test::LabelOf(*window, camera, Label::FrameRate)->setText("Frame Rate [25.00 FPS] [0.04 Delta]");
+        test::LabelOf(*window, camera, Label::Forecast)->setText("Forecast Disk Usage: 1234.56 MB, Used so far: 987.65 MB");
+        test::MeterOf(*window, camera, Meter::Motion)->SetWindowText("Motion Detection Meter: 128");
+        test::MeterOf(*window, camera, Meter::Archive)->SetWindowText("Reading Archive 100 of 300");
     }
     for (int view : {1, 4, 6, 8}) {
         window->LayoutPanes(view, 0);
@@ -130,10 +114,10 @@ TEST_F(TextFit, EveryWindowAndDialogShowsItsTextsWhole)
     }
 
     // The setup window running, so that its input list is filled.
-    CModelessDlg& setup = *window->setupWindow();
+    CModelessDlg& setup = *test::SetupWindow();
     setup.Initialize(0, "1920x1080 32 bit", 0);
     ASSERT_TRUE(setup.IsRunning());
-    ASSERT_GT(setup.inputList()->count(), 1);
+    ASSERT_GT(test::InputList(setup)->count(), 1);
     setup.ShowSetupWindow();
     EXPECT_EQ(Join(Overflows(setup)), "");
 

@@ -10,9 +10,9 @@
 #include "settings/instance_settings.h"
 #include "settings/registry_key.h"
 #include "settings/settings_io.h"
+#include "support/recording_reporter.h"
 #include "support/temp_env.h"
-
-#include "../capture/fake_backend.h"
+#include "support/window_controls.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -383,13 +383,13 @@ TEST_F(VividTest, ADisconnectedDeviceIsShownLostAndResumesWithItsFormatAndInput)
 
     ASSERT_TRUE(PressButton(kDisconnect));
     ASSERT_TRUE(test::waitFor([&] { return window.Reconnecting(); }, std::chrono::seconds(20)));
-    const QString lostText = window.statusText();
+    const QString lostText = test::StatusText(window);
     EXPECT_TRUE(lostText.startsWith("Video Device Lost at ")) << lostText.toStdString();
     EXPECT_TRUE(window.IsRunning()) << "the recorder goes on waiting";
 
     ASSERT_TRUE(test::waitFor([&] { return !window.Reconnecting(); }, std::chrono::seconds(30)))
-        << "the device did not come back: " << window.statusText().toStdString();
-    EXPECT_TRUE(window.statusText().contains("(reconnected at ")) << window.statusText().toStdString();
+        << "the device did not come back: " << test::StatusText(window).toStdString();
+    EXPECT_TRUE(test::StatusText(window).contains("(reconnected at ")) << test::StatusText(window).toStdString();
     frame = WaitForFrame([&] { return window.GrabFrame(); });
     ASSERT_TRUE(frame);
     EXPECT_EQ(frame->width(), 320);
@@ -401,7 +401,7 @@ TEST_F(VividTest, ADisconnectedDeviceIsShownLostAndResumesWithItsFormatAndInput)
     EXPECT_TRUE(reporter.messages().empty()) << reporter.messages()[0].text;
     if (!HasFailure())
     std::printf("vivid: %s; then %s\n", lostText.toLocal8Bit().constData(),
-                window.statusText().toLocal8Bit().constData());
+                test::StatusText(window).toLocal8Bit().constData());
     window.UnInitialize();
 }
 

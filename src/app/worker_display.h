@@ -1,0 +1,72 @@
+#pragma once
+
+#include "app/display_updates.h"
+#include "app/recording_faults.h"
+#include "common/recorder_display.h"
+
+#include <QObject>
+
+#include <array>
+#include <string>
+
+class QLabel;
+
+namespace vistrel {
+
+class CLabelProgressCtrl;
+class CPictureBoxEx;
+
+// One camera's pane and the four status controls under it.
+struct CameraControls {
+    CPictureBoxEx* pane = nullptr;
+    QLabel* frameRateLabel = nullptr;          // row 1
+    CLabelProgressCtrl* motionMeter = nullptr;  // row 1
+    QLabel* forecastLabel = nullptr;           // row 2
+    CLabelProgressCtrl* archiveMeter = nullptr; // row 2
+};
+
+// The main window's panes, meters and labels as the workers write to them,
+// and what keeps each camera (or the settings save) from keeping its data.
+// Lives on the user-interface thread, which owns the controls; the workers
+// call the IRecorderDisplay methods from their threads. Their updates are
+// gathered, the latest value of each control winning, and applied by one
+// queued flush a burst, so a worker never waits for the user interface.
+class WorkerDisplay : public QObject, public IRecorderDisplay {
+    Q_OBJECT
+public:
+    // The controls belong to the window and must outlive this object.
+    explicit WorkerDisplay(const std::array<CameraControls, kCameraCount>& controls);
+
+    // The instance number the fault lines on standard error name.
+    void SetInstance(int instance);
+    // The last settings save failed for `reason`, or worked (empty): every
+    // archive meter and the tray show it until a save works again, and
+    // standard error says it once at each change. User-interface thread.
+    void SetSettingsFault(const std::string& reason);
+
+    // IRecorderDisplay, from the worker threads.
+    ICameraPane& Pane(int camera) override;
+    void SetMeterRange(int camera, Meter meter, int lower, int upper) override;
+    void SetMeterPos(int camera, Meter meter, int pos) override;
+    void SetMeterText(int camera, Meter meter, const std::string& text) override;
+    void SetMeterBarColour(int camera, Meter meter, uint32_t colour) override;
+    void SetLabelText(int camera, Label label, const std::string& text) override;
+    void SetFault(int camera, Fault fault, const std::string& reason) override;
+
+Q_SIGNALS:
+    // The faults changed: the notification area's tooltip to show now.
+    void trayToolTipChanged(const QString& toolTip);
+
+private:
+    void QueueFlush(bool firstSinceFlush);
+    void Flush();
+    CLabelProgressCtrl* MeterControl(int camera, Meter meter) const;
+    QLabel* LabelControl(int camera, Label label) const;
+
+    const std::array<CameraControls, kCameraCount> controls_;
+    DisplayUpdateQueue updates_;
+    RecordingFaults faults_;
+    bool settingsFailing_ = false; // user-interface thread only
+};
+
+} // namespace vistrel
