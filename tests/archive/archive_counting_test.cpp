@@ -2,8 +2,8 @@
 // every file is counted exactly once, whenever its save falls.
 #include "archive/archive_keeper.h"
 
-#include "fake_display.h"
-#include "pipeline/fakes.h"
+#include "support/fake_display.h"
+#include "support/fake_video_source.h"
 #include "pipeline/frame_helpers.h"
 #include "pipeline/image_stepper.h"
 #include "support/lock_holder.h"
@@ -69,7 +69,7 @@ TEST(ArchiveCounting, ImagesSavedWhileTheFolderIsReadAreCountedOnce)
         ASSERT_EQ(settings.ArchiveCount[0], 0) << "the update waits for the next tick";
 
         // The image thread saves between reads of the folder, as it may at any time.
-        test::RecordingDisplay bars;
+        test::FakeDisplay bars;
         int entries = 0;
         ArchiveKeeper keeper(settings, bars, [&] {
             if (++entries % 20 == 0) {

@@ -2,7 +2,7 @@
 
 #include "archive/archive_folder.h"
 #include "common/temporary_name.h"
-#include "fake_display.h"
+#include "support/fake_display.h"
 #include "support/lock_holder.h"
 #include "support/unprivileged.h"
 
@@ -109,7 +109,7 @@ protected:
 
     QTemporaryDir root_;
     InstanceSettings settings;
-    test::RecordingDisplay display;
+    test::FakeDisplay display;
     int dispatches = 0;
     std::function<void()> onDispatch;
     std::chrono::steady_clock::time_point now_{std::chrono::hours(1)};

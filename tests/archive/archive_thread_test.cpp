@@ -1,7 +1,7 @@
 #include "archive/archive_thread.h"
 
 #include "archive/archive_folder.h"
-#include "fake_display.h"
+#include "support/fake_display.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +29,7 @@ bool IsEmpty(const std::string& folder)
     return fs::is_empty(folder);
 }
 
-bool Shown(const test::RecordingDisplay& display, const std::string& text)
+bool Shown(const test::FakeDisplay& display, const std::string& text)
 {
     const auto texts = display.bar(0).texts;
     return std::find(texts.begin(), texts.end(), text) != texts.end();
@@ -50,7 +50,7 @@ protected:
     QTemporaryDir root_;
     std::string first, second;
     InstanceSettings settings;
-    test::RecordingDisplay display;
+    test::FakeDisplay display;
     CThreadRegistry registry;
 };
 

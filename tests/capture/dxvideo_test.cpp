@@ -2,7 +2,8 @@
 // failures) against a scripted backend.
 #include "capture/dxvideo.h"
 
-#include "fake_backend.h"
+#include "support/fake_capture_backend.h"
+#include "support/recording_reporter.h"
 
 #include <QComboBox>
 #include <QStringList>

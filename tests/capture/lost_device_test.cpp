@@ -4,7 +4,8 @@
 
 #include "capture/capture_preview.h"
 #include "capture/test_pattern.h"
-#include "fake_backend.h"
+#include "support/fake_capture_backend.h"
+#include "support/recording_reporter.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>

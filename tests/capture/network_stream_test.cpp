@@ -4,7 +4,7 @@
 #include "capture/dxvideo.h"
 #include "capture/network_backend.h"
 #include "capture/network_device.h"
-#include "fake_backend.h"
+#include "support/recording_reporter.h"
 #include "support/stream_server.h"
 #include "support/temp_env.h"
 

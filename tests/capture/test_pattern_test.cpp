@@ -4,8 +4,8 @@
 #include "capture/dxvideo.h"
 #include "capture/test_pattern.h"
 
-#include "fake_backend.h"
 #include "support/frame_pixels.h"
+#include "support/recording_reporter.h"
 #include "support/temp_env.h"
 
 #include <QComboBox>

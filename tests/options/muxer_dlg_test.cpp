@@ -1,7 +1,7 @@
 #include "options/muxer_dlg.h"
 
 #include "settings/instance_settings.h"
-#include "fake_dialog_host.h"
+#include "support/fake_dialog_host.h"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +59,7 @@ TEST_F(MuxerDlgTest, SpeedMustLieBetween100And15000)
         {"15001", false}, {"", false}, {"fast", false}, {"-200", false}, {"99999999999999999999", false},
     };
     for (const auto& [text, accepted] : cases) {
-        host_.messages.clear();
+        host_.reporter.clear();
         settings_.MuxerSpeed = 250;
         auto dialog = Open();
         FindControl<QLineEdit>(*dialog, 1016)->setText(text);
@@ -68,10 +68,10 @@ TEST_F(MuxerDlgTest, SpeedMustLieBetween100And15000)
         if (accepted) {
             EXPECT_EQ(settings_.MuxerSpeed, std::atoi(text)) << text;
         } else {
-            ASSERT_EQ(host_.messages.size(), 1u) << text;
-            EXPECT_EQ(host_.messages[0].text, kSpeedMessage);
-            EXPECT_EQ(host_.messages[0].caption, "Invalid Value");
-            EXPECT_EQ(host_.messages[0].icon, MessageIcon::Exclamation);
+            ASSERT_EQ(host_.reporter.messages().size(), 1u) << text;
+            EXPECT_EQ(host_.reporter.messages()[0].text, kSpeedMessage);
+            EXPECT_EQ(host_.reporter.messages()[0].caption, "Invalid Value");
+            EXPECT_EQ(host_.reporter.messages()[0].icon, MessageIcon::Exclamation);
             EXPECT_EQ(settings_.MuxerSpeed, 250) << text;
             EXPECT_TRUE(dialog->isVisible()) << text;
         }
@@ -93,18 +93,18 @@ TEST_F(MuxerDlgTest, ViewFollowsTheHighestCheckedInput)
     host_.inputCount = 8;
     for (const Case& c : cases) {
         host_.commands.clear();
-        host_.messages.clear();
+        host_.reporter.clear();
         auto dialog = Open();
         Box(*dialog, 1015)->setChecked(c.muxing);
         SetInputs(*dialog, c.inputs);
         PressOk(*dialog);
         if (c.command == 0) {
-            ASSERT_EQ(host_.messages.size(), 1u);
-            EXPECT_EQ(host_.messages[0].text, kInputsMessage);
+            ASSERT_EQ(host_.reporter.messages().size(), 1u);
+            EXPECT_EQ(host_.reporter.messages()[0].text, kInputsMessage);
             EXPECT_TRUE(host_.commands.empty());
             EXPECT_NE(dialog->result(), QDialog::Accepted);
         } else {
-            EXPECT_TRUE(host_.messages.empty());
+            EXPECT_TRUE(host_.reporter.messages().empty());
             EXPECT_EQ(host_.commands, std::vector<int>{c.command});
             EXPECT_EQ(settings_.EnableMux, c.muxing ? 1 : 0);
             for (int n = 1; n <= 8; ++n)
@@ -128,7 +128,7 @@ TEST_F(MuxerDlgTest, InputsBeyondTheDeviceAreDisabledButStillCount)
     EXPECT_EQ(FindControl<QLineEdit>(*dialog, 1016)->text(), "400");
 
     PressOk(*dialog);
-    EXPECT_TRUE(host_.messages.empty());
+    EXPECT_TRUE(host_.reporter.messages().empty());
     EXPECT_EQ(host_.commands, std::vector<int>{32788});
     EXPECT_EQ(settings_.MuxerInputs[5], 1);
 }
@@ -160,16 +160,16 @@ TEST_F(MuxerDlgTest, CancelStoresNothing)
 TEST_F(MuxerDlgTest, FewerThanTwoInputsCannotMultiplex)
 {
     for (int count : {-1, 0, 1}) {
-        host_.messages.clear();
+        host_.reporter.clear();
         host_.inputCount = count;
         CMuxerDlg dialog(host_, settings_);
         EXPECT_EQ(dialog.exec(), QDialog::Rejected); // returns at once, never shown
         EXPECT_FALSE(dialog.isVisible());
-        ASSERT_EQ(host_.messages.size(), 1u);
-        EXPECT_EQ(host_.messages[0].text, "The currently selected video device eithor does not have\nenough input pins "
+        ASSERT_EQ(host_.reporter.messages().size(), 1u);
+        EXPECT_EQ(host_.reporter.messages()[0].text, "The currently selected video device eithor does not have\nenough input pins "
                                           "to multiplex, or is not Initialized.");
-        EXPECT_EQ(host_.messages[0].caption, "Cannot Multiplex");
-        EXPECT_EQ(host_.messages[0].icon, MessageIcon::Exclamation);
+        EXPECT_EQ(host_.reporter.messages()[0].caption, "Cannot Multiplex");
+        EXPECT_EQ(host_.reporter.messages()[0].icon, MessageIcon::Exclamation);
     }
     EXPECT_EQ(host_.saves, 0);
 }

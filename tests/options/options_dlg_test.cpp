@@ -2,7 +2,8 @@
 
 #include "settings/instance_settings.h"
 #include "common/worker_thread.h"
-#include "fake_dialog_host.h"
+#include "support/fake_dialog_host.h"
+#include "support/fake_workers.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>
@@ -13,7 +14,6 @@
 #include <QPushButton>
 #include <QTest>
 
-#include <atomic>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -63,14 +63,14 @@ protected:
     std::string TakeMessage()
     {
         std::string text;
-        if (host_.messages.size() == 1) {
-            EXPECT_EQ(host_.messages[0].caption, "Invalid Value");
-            EXPECT_EQ(host_.messages[0].icon, MessageIcon::Exclamation);
-            text = host_.messages[0].text;
-        } else if (!host_.messages.empty()) {
-            ADD_FAILURE() << host_.messages.size() << " messages";
+        if (host_.reporter.messages().size() == 1) {
+            EXPECT_EQ(host_.reporter.messages()[0].caption, "Invalid Value");
+            EXPECT_EQ(host_.reporter.messages()[0].icon, MessageIcon::Exclamation);
+            text = host_.reporter.messages()[0].text;
+        } else if (!host_.reporter.messages().empty()) {
+            ADD_FAILURE() << host_.reporter.messages().size() << " messages";
         }
-        host_.messages.clear();
+        host_.reporter.clear();
         return text;
     }
 
@@ -485,28 +485,12 @@ TEST_F(OptionsDlgTest, F1OpensTheManual)
 }
 
 // The default poster reaches real workers: the image thread first, then the archive thread.
-class RecordingWorker : public CWorkerThread {
-public:
-    RecordingWorker(Group group, CThreadRegistry& registry)
-        : CWorkerThread(group, registry)
-    {
-    }
-    std::atomic<int> settingsChanged{0};
-
-protected:
-    void OnThreadStart() override {}
-    void OnThreadMessage(int message, quintptr, qintptr) override
-    {
-        if (message == WM_SETTINGS_CHANGED)
-            ++settingsChanged;
-    }
-    void OnTimer() override {}
-};
-
 TEST_F(OptionsDlgTest, CommitReachesBothWorkerThreads)
 {
     CThreadRegistry registry;
-    RecordingWorker image(CWorkerThread::Group::Image, registry), archive(CWorkerThread::Group::Archive, registry);
+    test::WorkerLog log;
+    test::FakeWorker image(CWorkerThread::Group::Image, "image", log, registry);
+    test::FakeWorker archive(CWorkerThread::Group::Archive, "archive", log, registry);
     image.Resume();
     archive.Resume();
     host_.imageThread = image.threadId();
@@ -514,11 +498,7 @@ TEST_F(OptionsDlgTest, CommitReachesBothWorkerThreads)
     COptionsDlg dialog(host_, settings_, kCamera);
     dialog.OnInitDialog();
     ASSERT_TRUE(dialog.Validate() && dialog.Commit());
-    EXPECT_TRUE(test::waitFor([&] { return image.settingsChanged == 1 && archive.settingsChanged == 1; }));
-    for (RecordingWorker* worker : {&image, &archive}) {
-        worker->quit();
-        worker->wait();
-    }
+    EXPECT_TRUE(test::waitFor([&] { return log.Count("image settings") == 1 && log.Count("archive settings") == 1; }));
 }
 
 } // namespace

@@ -2,8 +2,9 @@
 // counters, missing folders and failures shown on the display.
 #include "pipeline/image_stepper.h"
 
-#include "fakes.h"
 #include "frame_helpers.h"
+#include "support/fake_display.h"
+#include "support/fake_video_source.h"
 #include "support/lock_holder.h"
 
 #include <gtest/gtest.h>
@@ -23,31 +24,6 @@ using test::FakeSource;
 using test::SolidFrame;
 
 constexpr uint32_t kUnixTime = 1700000000;
-
-// The fake display, with the faults it is told of.
-class FaultDisplay : public FakeDisplay {
-public:
-    void SetFault(int camera, Fault fault, const std::string& reason) override
-    {
-        std::lock_guard guard(mutex_);
-        faults_.push_back({camera, fault, reason});
-    }
-    struct Change {
-        int camera;
-        Fault fault;
-        std::string reason;
-        bool operator==(const Change&) const = default;
-    };
-    std::vector<Change> faults() const
-    {
-        std::lock_guard guard(mutex_);
-        return faults_;
-    }
-
-private:
-    mutable std::mutex mutex_; // guards faults_
-    std::vector<Change> faults_;
-};
 
 class ImageSavingTest : public ::testing::Test {
 protected:
@@ -92,7 +68,7 @@ protected:
     std::chrono::steady_clock::time_point now_ {};
     uint32_t unixTime_ = kUnixTime;
     InstanceSettings settings;
-    FaultDisplay display;
+    FakeDisplay display;
     FakeSource source;
 };
 
@@ -172,7 +148,7 @@ TEST_F(ImageSavingTest, MissingFoldersAreMadeAtTheNextSave)
     EXPECT_TRUE(fs::is_regular_file(settings.StaticPathFile[0]));
     EXPECT_EQ(std::distance(fs::directory_iterator(settings.ArchivePath[0]), fs::directory_iterator()), 1);
     EXPECT_EQ(settings.ArchiveCount[0], 2);
-    EXPECT_TRUE(display.faults().empty());
+    EXPECT_TRUE(display.faultChanges().empty());
 }
 
 // A crash or a power cut between writing a static file's temporary and
@@ -201,11 +177,11 @@ TEST_F(ImageSavingTest, SavingThatKeepsFailingIsToldOnceAndItsEndOnce)
         ++unixTime_;
         RunToGrab(*stepper);
     }
-    const std::vector<FaultDisplay::Change> failing = {
+    const std::vector<FakeDisplay::FaultChange> failing = {
         {0, Fault::StaticSave, "cannot save " + Root() + "/blocked/Cam1A.jpg: Not a directory"},
         {0, Fault::ArchiveSave, "cannot save archive images in " + Root() + "/blocked/Camera1A: Not a directory"},
     };
-    EXPECT_EQ(display.faults(), failing);
+    EXPECT_EQ(display.faultChanges(), failing);
     EXPECT_EQ(settings.ArchiveCount[0], 0);
 
     fs::remove(Root() + "/blocked");
@@ -216,7 +192,7 @@ TEST_F(ImageSavingTest, SavingThatKeepsFailingIsToldOnceAndItsEndOnce)
     auto expected = failing;
     expected.push_back({0, Fault::StaticSave, ""});
     expected.push_back({0, Fault::ArchiveSave, ""});
-    EXPECT_EQ(display.faults(), expected);
+    EXPECT_EQ(display.faultChanges(), expected);
     EXPECT_EQ(settings.ArchiveCount[0], 3);
 
     // Saving switched off is not failing: a fault still shown goes.
@@ -229,7 +205,7 @@ TEST_F(ImageSavingTest, SavingThatKeepsFailingIsToldOnceAndItsEndOnce)
     RunToGrab(*stepper);
     expected.push_back({0, Fault::ArchiveSave, "cannot save archive images in " + Root() + "/blocked/Camera1A: Not a directory"});
     expected.push_back({0, Fault::ArchiveSave, ""});
-    EXPECT_EQ(display.faults(), expected);
+    EXPECT_EQ(display.faultChanges(), expected);
 }
 
 } // namespace

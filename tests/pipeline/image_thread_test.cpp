@@ -1,7 +1,8 @@
 #include "pipeline/image_thread.h"
 
-#include "fakes.h"
 #include "frame_helpers.h"
+#include "support/fake_display.h"
+#include "support/fake_video_source.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>

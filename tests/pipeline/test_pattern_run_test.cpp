@@ -6,6 +6,8 @@
 #include "common/worker_thread.h"
 #include "display/picture_box.h"
 #include "pipeline/image_thread.h"
+#include "support/fake_display.h"
+#include "support/recording_reporter.h"
 #include "support/temp_env.h"
 
 #include <gtest/gtest.h>
@@ -13,24 +15,12 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
-#include <mutex>
-#include <set>
 
 namespace vistrel {
 namespace {
-
-class SilentReporter : public IMessageReporter {
-public:
-    void ShowMessage(const std::string& text, const std::string&, MessageIcon) override
-    {
-        std::lock_guard guard(mutex);
-        messages.push_back(text);
-    }
-    std::mutex mutex;
-    std::vector<std::string> messages;
-};
 
 // The capture object as the image thread sees it, without a setup window.
 class CaptureSource : public IVideoSource {
@@ -50,36 +40,11 @@ private:
     CDXVideo& video_;
 };
 
-// Real panes; meter updates recorded (the image thread calls from its own thread).
-class PaneDisplay : public IRecorderDisplay {
+// Real panes, the meters and labels recorded (the image thread calls from its own thread).
+class PaneDisplay : public test::FakeDisplay {
 public:
-    ICameraPane& Pane(int camera) override { return panes[camera]; }
-    void SetMeterRange(int, Meter, int, int) override {}
-    void SetMeterPos(int camera, Meter meter, int pos) override
-    {
-        std::lock_guard guard(mutex);
-        if (camera == 0 && meter == Meter::Motion)
-            levels.insert(pos);
-    }
-    void SetMeterText(int, Meter, const std::string&) override {}
-    void SetMeterBarColour(int camera, Meter meter, uint32_t colour) override
-    {
-        std::lock_guard guard(mutex);
-        if (camera == 0 && meter == Meter::Motion)
-            colours.insert(colour);
-    }
-    void SetLabelText(int camera, Label label, const std::string& text) override
-    {
-        std::lock_guard guard(mutex);
-        if (camera == 0 && label == Label::FrameRate)
-            frameRate = text;
-    }
-
-    std::array<CPictureBoxEx, kCameraCount> panes;
-    std::mutex mutex; // guards the recorded values below
-    std::set<int> levels;
-    std::set<uint32_t> colours;
-    std::string frameRate;
+    ICameraPane& Pane(int camera) override { return realPanes[size_t(camera)]; }
+    std::array<CPictureBoxEx, kCameraCount> realPanes;
 };
 
 TEST(TestPatternRun, FillsPaneAReportsTheMovingSquareAndWritesItsFiles)
@@ -99,7 +64,7 @@ TEST(TestPatternRun, FillsPaneAReportsTheMovingSquareAndWritesItsFiles)
     settings.StaticPathFile[0] = staticFile;
     settings.ArchivePath[0] = archive + "/";
 
-    SilentReporter reporter;
+    test::RecordingReporter reporter;
     CDXVideo video(reporter);
     video.InitCom();
     ASSERT_EQ(video.StartCapture(0, nullptr, "320x240 24 bit"), 0);
@@ -111,8 +76,9 @@ TEST(TestPatternRun, FillsPaneAReportsTheMovingSquareAndWritesItsFiles)
     thread.Resume();
 
     auto motionSeen = [&] {
-        std::lock_guard guard(display.mutex);
-        return display.colours.count(Rgb(255, 0, 0)) && display.colours.count(Rgb(0, 128, 0)) && !display.frameRate.empty();
+        const std::vector<uint32_t> colours = display.meter(0, Meter::Motion).colours;
+        const auto seen = [&](uint32_t colour) { return std::find(colours.begin(), colours.end(), colour) != colours.end(); };
+        return seen(Rgb(255, 0, 0)) && seen(Rgb(0, 128, 0)) && display.label(0, Label::FrameRate) != "<unset>";
     };
     EXPECT_TRUE(test::waitFor(motionSeen, std::chrono::seconds(20)));
     auto archived = [&] {
@@ -124,7 +90,7 @@ TEST(TestPatternRun, FillsPaneAReportsTheMovingSquareAndWritesItsFiles)
     ASSERT_TRUE(thread.isFinished());
 
     // Pane A holds the last frame: the red background of input 0, upright.
-    std::shared_ptr<const Frame> image = display.panes[0].image();
+    std::shared_ptr<const Frame> image = display.realPanes[0].image();
     ASSERT_TRUE(image);
     EXPECT_EQ(image->width(), 320);
     EXPECT_EQ(image->height(), 240);
@@ -132,16 +98,15 @@ TEST(TestPatternRun, FillsPaneAReportsTheMovingSquareAndWritesItsFiles)
     EXPECT_EQ(bottomLeft[0], 40);  // blue
     EXPECT_EQ(bottomLeft[1], 40);  // green
     EXPECT_EQ(bottomLeft[2], 200); // red
-    EXPECT_TRUE(display.panes[0].HasPicture());
+    EXPECT_TRUE(display.realPanes[0].HasPicture());
     for (int camera = 1; camera < kCameraCount; ++camera)
-        EXPECT_FALSE(display.panes[camera].image()) << camera;
+        EXPECT_FALSE(display.realPanes[camera].image()) << camera;
 
     // The moving square gave motion levels above the trigger and quiet ones.
-    {
-        std::lock_guard guard(display.mutex);
-        EXPECT_GT(*display.levels.rbegin(), 5);
-        EXPECT_NE(display.frameRate.find("Frame Rate ["), std::string::npos);
-    }
+    const std::vector<int> levels = display.meter(0, Meter::Motion).positions;
+    ASSERT_FALSE(levels.empty());
+    EXPECT_GT(*std::max_element(levels.begin(), levels.end()), 5);
+    EXPECT_NE(display.label(0, Label::FrameRate).find("Frame Rate ["), std::string::npos);
 
     // Every archive image on disk was counted, and the static file exists.
     size_t files = 0;
@@ -151,7 +116,7 @@ TEST(TestPatternRun, FillsPaneAReportsTheMovingSquareAndWritesItsFiles)
     }
     EXPECT_EQ(size_t(settings.ArchiveCount[0]), files);
     EXPECT_GT(std::filesystem::file_size(staticFile), 0u);
-    EXPECT_TRUE(reporter.messages.empty());
+    EXPECT_TRUE(reporter.messages().empty());
     video.StopCapture();
 }
 

@@ -5,7 +5,7 @@
 
 #include "settings/registry_key.h"
 
-#include "fake_web_backend.h"
+#include "support/fake_web_backend.h"
 #include "http_client.h"
 #include "support/temp_env.h"
 

@@ -1,10 +1,8 @@
 #pragma once
 
 #include "capture/capture_backend.h"
-#include "common/message_reporter.h"
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
@@ -12,34 +10,7 @@
 
 namespace vistrel::test {
 
-// Records every message box instead of showing it.
-class RecordingReporter : public IMessageReporter {
-public:
-    struct Message {
-        std::string text, caption;
-        MessageIcon icon;
-    };
-    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override
-    {
-        std::lock_guard lock(mutex_);
-        messages_.push_back({text, caption, icon});
-    }
-    std::vector<Message> messages() const
-    {
-        std::lock_guard lock(mutex_);
-        return messages_;
-    }
-    void clear()
-    {
-        std::lock_guard lock(mutex_);
-        messages_.clear();
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<Message> messages_;
-};
-
+// One device of a FakeBackend.
 struct FakeDeviceSpec {
     // Braced lists name the leading fields; the rest keep their defaults.
     FakeDeviceSpec(std::string name_ = {}, bool nameReadable_ = true, std::vector<CaptureFormat> formats_ = {},
@@ -124,6 +95,8 @@ private:
     bool stopped_ = false;
 };
 
+// A capture backend whose devices, formats and crossbars a test scripts, and
+// whose opens and routes it observes.
 class FakeBackend : public ICaptureBackend {
 public:
     explicit FakeBackend(std::shared_ptr<FakeState> state)

@@ -1,4 +1,4 @@
-#include "fake_web_backend.h"
+#include "support/fake_web_backend.h"
 
 #include <cerrno>
 #include <cstring>
