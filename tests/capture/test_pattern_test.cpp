@@ -24,11 +24,14 @@ using test::RecordingReporter;
 using test::rgbAt;
 using test::waitFor;
 
-// What a colour looks like after the layout of `bitCount` has stored it.
+// What a colour looks like after the layout of `bitCount` has stored it;
+// grey is the colour's luma (ITU-R BT.601 weights), rounded.
 uint32_t Stored(uint32_t rgb, int bitCount)
 {
-    if (bitCount == 8)
-        return TestPatternGrey(rgb) * 0x010101u;
+    if (bitCount == 8) {
+        const uint32_t r = (rgb >> 16) & 0xFF, g = (rgb >> 8) & 0xFF, b = rgb & 0xFF;
+        return (r * 299 + g * 587 + b * 114 + 500) / 1000 * 0x010101u;
+    }
     if (bitCount == 16)
         return rgb & 0xF8F8F8u;
     return rgb;

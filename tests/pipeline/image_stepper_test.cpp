@@ -3,7 +3,6 @@
 #include "frame_helpers.h"
 #include "support/fake_display.h"
 #include "support/fake_video_source.h"
-#include "pipeline/transforms.h"
 
 #include <gtest/gtest.h>
 
@@ -384,6 +383,35 @@ TEST_F(StepperTest, FailedSavesChangeNoCounterAndTheFramesGoOn)
     EXPECT_EQ(settings.ArchiveCount[0], 0);
 }
 
+// The 24-bit pattern frame as the picture shows after turning it clockwise by
+// `degrees` and then mirroring it, worked out pixel by pixel in displayed
+// coordinates (column from the left, row from the top).
+std::unique_ptr<Frame> TransformedPattern(int width, int height, int degrees, bool horz, bool vert)
+{
+    const bool quarter = degrees == 90 || degrees == 270;
+    const int outWidth = quarter ? height : width;
+    const int outHeight = quarter ? width : height;
+    return test::MakeFrame(outWidth, outHeight, 24, [=](int x, int storedRow) {
+        int col = horz ? outWidth - 1 - x : x;
+        int row = outHeight - 1 - storedRow;
+        if (vert)
+            row = outHeight - 1 - row;
+        // The pixel of the unturned picture that the turn brought here.
+        int fromCol = col, fromRow = row;
+        if (degrees == 90) {
+            fromCol = row;
+            fromRow = height - 1 - col;
+        } else if (degrees == 180) {
+            fromCol = width - 1 - col;
+            fromRow = height - 1 - row;
+        } else if (degrees == 270) {
+            fromCol = width - 1 - row;
+            fromRow = col;
+        }
+        return test::Pattern(fromCol, height - 1 - fromRow);
+    });
+}
+
 TEST_F(StepperTest, TransformsThenMotionThenOverlayThenDisplay)
 {
     // A picture in which every turn and mirror shows, and their order too:
@@ -416,12 +444,7 @@ TEST_F(StepperTest, TransformsThenMotionThenOverlayThenDisplay)
             stepper.Tick();
         ASSERT_EQ(localDisplay.panes[1].images(), 3);
 
-        auto expected = test::MakeFrame(64, 48, 24, test::Pattern);
-        Rotate(*expected, c.degrees);
-        if (c.horz)
-            FlipHorizontal(*expected);
-        if (c.vert)
-            FlipVertical(*expected);
+        auto expected = TransformedPattern(64, 48, c.degrees, c.horz, c.vert);
         const std::vector<uint8_t> shown = localDisplay.panes[1].imageBytes();
         ASSERT_EQ(localDisplay.panes[1].imageWidth(), expected->width()) << c.rotation;
         ASSERT_EQ(shown.size(), expected->size()) << c.rotation;

@@ -114,16 +114,29 @@ TEST(Rotate, OtherAnglesAndUnusableFramesStayUnchanged)
     }
 }
 
+// Every pixel lands where the mirror puts it: across the picture's middle
+// column (horizontal), then also across its middle row (vertical).
 TEST(Flips, BothFlipsEqualAHalfTurnAndEachUndoesItself)
 {
+    const auto mirrored = [](const Frame& frame, const Frame& original, bool columns, bool rows) {
+        const int w = original.width(), h = original.height();
+        for (int row = 0; row < h; ++row)
+            for (int col = 0; col < w; ++col)
+                if (Displayed(frame, col, row) != Displayed(original, columns ? w - 1 - col : col, rows ? h - 1 - row : row))
+                    return false;
+        return true;
+    };
     for (int bitCount : kDepths) {
         for (const auto& size : { std::pair { 7, 5 }, std::pair { 8, 6 }, std::pair { 1, 3 } }) {
             auto flipped = MakeFrame(size.first, size.second, bitCount, Unique);
             auto turned = flipped->Clone();
+            const auto unflipped = flipped->Clone();
             const auto original = Bytes(*flipped);
             FlipHorizontal(*flipped);
             EXPECT_EQ(Displayed(*flipped, 0, 0), Displayed(*turned, size.first - 1, 0)) << "rows mirrored";
+            EXPECT_TRUE(mirrored(*flipped, *unflipped, true, false)) << bitCount << " bit " << size.first << "x" << size.second;
             FlipVertical(*flipped);
+            EXPECT_TRUE(mirrored(*flipped, *unflipped, true, true)) << bitCount << " bit " << size.first << "x" << size.second;
             Rotate(*turned, 180);
             EXPECT_EQ(Bytes(*flipped), Bytes(*turned)) << bitCount << " bit " << size.first << "x" << size.second;
 
