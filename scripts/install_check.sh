@@ -2,8 +2,9 @@
 # Installs the built program into a temporary prefix and checks that every
 # file lands in its usual place and that the installed program runs: it
 # seeds its settings, records, finds its manual and stops cleanly on SIGTERM.
-# Then builds the Debian package and checks its files, its dependencies and
-# that the program unpacked from it runs. Usage: install_check.sh BUILD_DIR
+# Then builds the Debian package and checks its files, its maintainer, its
+# licence, its dependencies and that the program unpacked from it runs.
+# Usage: install_check.sh BUILD_DIR
 set -euo pipefail
 build="$(cd "${1:?usage: install_check.sh BUILD_DIR}" && pwd)"
 work="$(mktemp -d "${TMPDIR:-/tmp}/vistrel-install.XXXXXX")"
@@ -14,7 +15,8 @@ fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >/dev/null
-for f in bin/vistrel bin/vistrel-devices bin/vistrel-export share/doc/vistrel/vistrel.mht share/applications/vistrel.desktop \
+for f in bin/vistrel bin/vistrel-devices bin/vistrel-export share/doc/vistrel/vistrel.mht share/doc/vistrel/copyright \
+         share/applications/vistrel.desktop \
          share/icons/hicolor/scalable/apps/vistrel.svg share/icons/hicolor/64x64/apps/vistrel.png \
          lib/systemd/user/vistrel.service; do
   [ -f "$prefix/$f" ] || fail "not installed: $f"
@@ -28,6 +30,18 @@ grep -qx "ExecStart=$prefix/bin/vistrel -m" "$unit" || fail "the unit does not s
 # The longest exit: two worker waits of 90 s each, then the save.
 timeout_s="$(sed -n 's/^TimeoutStopSec=\([0-9]*\)$/\1/p' "$unit")"
 [ -n "$timeout_s" ] && [ "$timeout_s" -gt 180 ] || fail "TimeoutStopSec=${timeout_s:-unset} does not cover two 90 s waits and the save"
+
+# The licence in Debian's machine-readable copyright format: its format line,
+# and every file under GPL-3.0-or-later, whose text it carries.
+check_copyright() { # file label
+  [ "$(head -1 "$1")" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] \
+    || fail "$2: the copyright file is not in the machine-readable format"
+  grep -qx 'Files: \*' "$1" && grep -qx 'Copyright: The Vistrel developers' "$1" \
+    && grep -qx 'License: GPL-3.0-or-later' "$1" || fail "$2: the copyright file does not put every file under GPL-3.0-or-later"
+  grep -q '^ version 3 can be found in "/usr/share/common-licenses/GPL-3".$' "$1" \
+    || fail "$2: the copyright file does not carry the licence's text"
+}
+check_copyright "$prefix/share/doc/vistrel/copyright" "install"
 
 # Runs a program from an install in a private home and store; exec, so that
 # a run started in the background is the program itself.
@@ -61,6 +75,9 @@ check_runs "$prefix/bin/vistrel" "install"
 (cd "$build" && cpack -G DEB -B "$work/package" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack -G DEB failed"; }
 deb="$(ls "$work"/package/vistrel_*.deb 2>/dev/null | head -1)"
 if [ -n "$deb" ]; then
+  maintainer="$(dpkg-deb -f "$deb" Maintainer)"
+  [[ "$maintainer" == "The Vistrel developers <"*"@"*">" && "$maintainer" != *localhost* ]] \
+    || fail "the package's maintainer is not the project: $maintainer"
   depends="$(dpkg-deb -f "$deb" Depends)"
   for lib in libqt6widgets6 libjpeg62-turbo libv4l-0 libyuv0; do
     [[ "$depends" == *"$lib"* ]] || fail "the package does not depend on $lib ($depends)"
@@ -70,6 +87,7 @@ if [ -n "$deb" ]; then
   grep -qx 'ExecStart=/usr/bin/vistrel -m' "$work/root/usr/lib/systemd/user/vistrel.service" \
     || fail "the package's unit does not start /usr/bin/vistrel"
   [ -f "$work/root/usr/share/doc/vistrel/vistrel.mht" ] || fail "the package has no manual"
+  check_copyright "$work/root/usr/share/doc/vistrel/copyright" "package"
   check_runs "$work/root/usr/bin/vistrel" "package"
 else
   fail "no package was built"
