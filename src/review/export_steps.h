@@ -1,6 +1,6 @@
 #pragma once
 
-#include "review/archive_file.h"
+#include "archive/archive_file.h"
 #include "review/atomic_output.h"
 #include "review/exporter.h"
 

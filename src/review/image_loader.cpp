@@ -1,6 +1,6 @@
 #include "review/image_loader.h"
 
-#include "review/archive_file.h"
+#include "archive/archive_file.h"
 
 #include <QBuffer>
 #include <QImageReader>

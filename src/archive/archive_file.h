@@ -19,8 +19,9 @@ enum class ArchiveFileStatus {
     Unreadable, // refused or failed (permissions, an I/O error)
 };
 
-// Reads the file `name` of the folder open as `dirFd` (or a path, with
-// AT_FDCWD) into `data`: the whole file, or only its first `prefixBytes`.
+// How archive images are read by whatever shows or copies them (the review
+// window, the exports): the file `name` of the folder open as `dirFd` (or a
+// path, with AT_FDCWD) into `data`, the whole file or its first `prefixBytes`.
 // Only a regular file within the bound is read, and nothing waits on it: the
 // name is not followed when it is a link, and a FIFO or device is never
 // opened. Any thread may call it.

@@ -1,4 +1,4 @@
-#include "review/archive_file.h"
+#include "archive/archive_file.h"
 
 #include <algorithm>
 #include <cerrno>
