@@ -3,6 +3,7 @@
 #include "common/timed_lock.h"
 #include "review/archive_watcher.h"
 #include "review/image_loader.h"
+#include "review/image_pane.h"
 #include "review/timeline_widget.h"
 #include "settings/instance_settings.h"
 
@@ -14,7 +15,6 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -62,58 +62,6 @@ QString Local(int64_t ms, const char* format = "%a %Y-%m-%d %H:%M:%S")
 }
 
 } // namespace
-
-// The image at the cursor, fitted to the pane or 1:1 inside its scroll area.
-class ImagePane : public QWidget {
-public:
-    explicit ImagePane(QWidget* parent)
-        : QWidget(parent)
-    {
-        setAttribute(Qt::WA_OpaquePaintEvent);
-    }
-
-    void SetImage(QImage image, QString message)
-    {
-        image_ = std::move(image);
-        message_ = std::move(message);
-        if (!fitted_ && !image_.isNull() && size() != image_.size())
-            resize(image_.size());
-        update();
-    }
-    void SetFitted(bool fitted)
-    {
-        fitted_ = fitted;
-        if (!fitted_ && !image_.isNull())
-            resize(image_.size());
-        update();
-    }
-    const QImage& image() const { return image_; }
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        painter.fillRect(rect(), Qt::black);
-        if (image_.isNull()) {
-            painter.setPen(Qt::lightGray);
-            painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, message_);
-            return;
-        }
-        if (!fitted_) {
-            painter.drawImage(0, 0, image_);
-            return;
-        }
-        const QSize scaled = image_.size().scaled(size(), Qt::KeepAspectRatio);
-        const QRect target(QPoint((width() - scaled.width()) / 2, (height() - scaled.height()) / 2), scaled);
-        painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(target, image_);
-    }
-
-private:
-    QImage image_;
-    QString message_;
-    bool fitted_ = true;
-};
 
 ReviewWindow::ReviewWindow(int camera, ReviewEnvironment environment, QWidget* parent)
     : QWidget(parent, Qt::Window)
