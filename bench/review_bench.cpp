@@ -240,10 +240,10 @@ void ExportHour(benchmark::State& state, ExportFormat format, const char* name)
     TempFolder out("review-bench-out");
     const ExportJob job = HourJob(format, out.path() + "/" + name);
     for (auto _ : state) {
-        ExportControl control;
+        const std::atomic<bool> goOn{false};
         ExportResult result;
         const double cpuBefore = CpuSeconds(RUSAGE_SELF);
-        Time(state, [&] { result = RunExport(job, control); });
+        Time(state, [&] { result = RunExport(job, {}, goOn); });
         state.counters["cpu_s"] = CpuSeconds(RUSAGE_SELF) - cpuBefore;
         if (result.status != ExportResult::Status::Done)
             state.SkipWithError(result.error.c_str());

@@ -4,6 +4,7 @@
 #include "review/atomic_output.h"
 #include "review/exporter.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,7 +15,10 @@ namespace vistrel {
 // Counts a file that could not be read into the result as what it is.
 void CountUnread(ArchiveFileStatus status, const std::string& name, ExportResult& result);
 
-ExportResult WriteZip(const ExportJob& job, ExportControl& control, AtomicOutput& output, int dirFd);
-ExportResult WriteMp4(const ExportJob& job, ExportControl& control, AtomicOutput& output, int dirFd);
+// `progress` is never empty here.
+ExportResult WriteZip(const ExportJob& job, const TaskProgress& progress, const std::atomic<bool>& cancel,
+                      AtomicOutput& output, int dirFd);
+ExportResult WriteMp4(const ExportJob& job, const TaskProgress& progress, const std::atomic<bool>& cancel,
+                      AtomicOutput& output, int dirFd);
 
 } // namespace vistrel

@@ -75,7 +75,8 @@ std::vector<std::string> DescribeLeftOut(const ExportResult& result)
     return lines;
 }
 
-ExportResult WriteZip(const ExportJob& job, ExportControl& control, AtomicOutput& output, int dirFd)
+ExportResult WriteZip(const ExportJob& job, const TaskProgress& progress, const std::atomic<bool>& cancel,
+                      AtomicOutput& output, int dirFd)
 {
     ExportResult result;
     ZipWriter zip(output.fd());
@@ -83,7 +84,7 @@ ExportResult WriteZip(const ExportJob& job, ExportControl& control, AtomicOutput
     kept.reserve(job.frames.size());
     std::vector<uint8_t> data;
     for (size_t i = 0; i < job.frames.size(); ++i) {
-        if (control.cancel) {
+        if (cancel) {
             result.status = ExportResult::Status::Cancelled;
             return result;
         }
@@ -99,7 +100,7 @@ ExportResult WriteZip(const ExportJob& job, ExportControl& control, AtomicOutput
             result.error = WriteError(job.output, zip.error());
             return result;
         }
-        control.done = i + 1;
+        progress(int64_t(i + 1), int64_t(job.frames.size()));
     }
     result.written = kept.size();
     if (kept.empty())
@@ -112,7 +113,7 @@ ExportResult WriteZip(const ExportJob& job, ExportControl& control, AtomicOutput
     return result;
 }
 
-ExportResult RunExport(const ExportJob& job, ExportControl& control)
+ExportResult RunExport(const ExportJob& job, const TaskProgress& progress, const std::atomic<bool>& cancel)
 {
     ExportResult result;
     if (job.frames.empty()) {
@@ -126,8 +127,9 @@ ExportResult RunExport(const ExportJob& job, ExportControl& control)
     }
     std::unique_ptr<AtomicOutput> output = AtomicOutput::Create(job.output, result.error);
     if (output) {
-        result = job.format == ExportFormat::Zip ? WriteZip(job, control, *output, dirFd)
-                                                 : WriteMp4(job, control, *output, dirFd);
+        const TaskProgress report = progress ? progress : [](int64_t, int64_t) {};
+        result = job.format == ExportFormat::Zip ? WriteZip(job, report, cancel, *output, dirFd)
+                                                 : WriteMp4(job, report, cancel, *output, dirFd);
         if (result.status == ExportResult::Status::Done && !output->Commit(result.error))
             result.status = ExportResult::Status::Failed;
         if (result.status == ExportResult::Status::Failed && result.error.empty() && result.written == 0) {

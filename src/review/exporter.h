@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/task.h"
 #include "review/archive_index.h"
 
 #include <atomic>
@@ -37,14 +38,6 @@ struct ExportJob {
 // The images [first, last) of an index as export frames.
 std::vector<ExportFrame> ExportFramesOf(const ArchiveIndex& index, size_t first, size_t last);
 
-// Shared between the thread that exports and whoever watches it: the
-// exporter counts `done` up to the job's frame count and stops, leaving
-// nothing behind, soon after `cancel` is set.
-struct ExportControl {
-    std::atomic<size_t> done{0};
-    std::atomic<bool> cancel{false};
-};
-
 struct ExportResult {
     // Images of one kind that were left out, and the first of them by name,
     // so that the user can find it.
@@ -75,8 +68,10 @@ std::vector<std::string> DescribeLeftOut(const ExportResult& result);
 
 // Writes the job's images to its output: under a temporary name, renamed
 // over the output only when the file is whole. Runs on the caller's thread
-// (never the user-interface thread: an hour of video takes seconds).
-ExportResult RunExport(const ExportJob& job, ExportControl& control);
+// (never the user-interface thread: an hour of video takes seconds), as an
+// ExportTask does. Counts the images it has been through to `progress` (may
+// be empty) and stops, leaving nothing behind, soon after `cancel` is set.
+ExportResult RunExport(const ExportJob& job, const TaskProgress& progress, const std::atomic<bool>& cancel);
 
 // The video encoders this machine offers for MP4, best first: H.264 when
 // the library has one, else MPEG-4 Part 2.

@@ -199,13 +199,13 @@ private:
 
 // The size most images of the job have (ties: the largest), read from their
 // headers; none when no header could be read. Gives up when cancelled.
-std::optional<Size> CommonSize(const ExportJob& job, const ExportControl& control, int dirFd)
+std::optional<Size> CommonSize(const ExportJob& job, const std::atomic<bool>& cancel, int dirFd)
 {
     std::map<Size, size_t> counts;
     JpegReader reader;
     std::vector<uint8_t> head;
     for (const ExportFrame& frame : job.frames) {
-        if (control.cancel)
+        if (cancel)
             return std::nullopt;
         if (ReadArchiveFile(dirFd, ArchiveImageName(frame.key, job.suffix), head, kHeaderBytes)
             == ArchiveFileStatus::Read)
@@ -455,7 +455,8 @@ std::vector<std::string> AvailableVideoEncoders()
     return names;
 }
 
-ExportResult WriteMp4(const ExportJob& job, ExportControl& control, AtomicOutput& output, int dirFd)
+ExportResult WriteMp4(const ExportJob& job, const TaskProgress& progress, const std::atomic<bool>& cancel,
+                      AtomicOutput& output, int dirFd)
 {
     RouteLibraryLog();
     ExportResult result;
@@ -467,7 +468,7 @@ ExportResult WriteMp4(const ExportJob& job, ExportControl& control, AtomicOutput
     const std::string url = "file:" + output.temporaryPath();
     // The size most images have, so that one odd image (a test shot, the
     // camera's format changed for a moment) never sets the video's size.
-    const std::optional<Size> common = CommonSize(job, control, dirFd);
+    const std::optional<Size> common = CommonSize(job, cancel, dirFd);
     VideoWriter writer;
     bool open = false;
     std::vector<uint8_t> bytes;
@@ -477,13 +478,13 @@ ExportResult WriteMp4(const ExportJob& job, ExportControl& control, AtomicOutput
     const int64_t firstMs = job.frames.front().timeMs;
 
     for (size_t i = 0; i < job.frames.size(); ++i) {
-        if (control.cancel) {
+        if (cancel) {
             result.status = ExportResult::Status::Cancelled;
             return result;
         }
         const ExportFrame& frame = job.frames[i];
         const std::string name = ArchiveImageName(frame.key, job.suffix);
-        control.done = i + 1;
+        progress(int64_t(i + 1), int64_t(job.frames.size()));
         if (const ArchiveFileStatus read = ReadArchiveFile(dirFd, name, bytes); read != ArchiveFileStatus::Read) {
             CountUnread(read, name, result);
             continue;

@@ -2,6 +2,7 @@
 
 #include "common/timed_lock.h"
 #include "review/archive_watcher.h"
+#include "review/export_panel.h"
 #include "review/image_loader.h"
 #include "review/image_pane.h"
 #include "review/timeline_widget.h"
@@ -15,7 +16,6 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -29,7 +29,7 @@ namespace vistrel {
 namespace {
 
 constexpr int kPlayTickMs = 15;
-constexpr int kProgressTickMs = 100;
+constexpr int kListingTickMs = 200;
 constexpr int64_t kHourMs = 3600 * 1000;
 
 struct Zoom {
@@ -81,9 +81,7 @@ ReviewWindow::ReviewWindow(int camera, ReviewEnvironment environment, QWidget* p
     playTimer_.setInterval(kPlayTickMs);
     playTimer_.setTimerType(Qt::PreciseTimer);
     connect(&playTimer_, &QTimer::timeout, this, &ReviewWindow::OnPlayTick);
-    exportProgressTimer_.setInterval(kProgressTickMs);
-    connect(&exportProgressTimer_, &QTimer::timeout, this, &ReviewWindow::OnExportProgress);
-    listingTimer_.setInterval(kProgressTickMs * 2);
+    listingTimer_.setInterval(kListingTickMs);
     connect(&listingTimer_, &QTimer::timeout, this, &ReviewWindow::UpdateViewLabel);
     SetCamera(camera);
     resize(960, 760);
@@ -91,11 +89,8 @@ ReviewWindow::ReviewWindow(int camera, ReviewEnvironment environment, QWidget* p
 
 ReviewWindow::~ReviewWindow()
 {
-    // An export in progress is given up; its temporary file goes with it.
-    if (exportControl_)
-        exportControl_->cancel = true;
-    if (exportThread_.joinable())
-        exportThread_.join();
+    // Stopped before the widgets they report to go; the export panel, a
+    // child, gives up an export in progress (its temporary file goes).
     watcher_.reset();
     loader_.reset();
 }
@@ -235,17 +230,11 @@ void ReviewWindow::BuildControls()
     exportMp4Button_ = addSelectionButton(QStringLiteral("Export &MP4..."), [this] { ChooseAndExport(ExportFormat::Mp4); });
     exportZipButton_ = addSelectionButton(QStringLiteral("Export &ZIP..."), [this] { ChooseAndExport(ExportFormat::Zip); });
 
-    auto* exportRow = new QHBoxLayout;
-    exportProgress_ = new QProgressBar(this);
-    exportProgress_->setVisible(false);
-    cancelButton_ = new QPushButton(QStringLiteral("Cancel"), this);
-    cancelButton_->setVisible(false);
-    connect(cancelButton_, &QPushButton::clicked, this, &ReviewWindow::CancelExport);
-    exportLabel_ = new QLabel(this);
-    exportLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    exportRow->addWidget(exportProgress_, 1);
-    exportRow->addWidget(cancelButton_);
-    exportRow->addWidget(exportLabel_, 2);
+    exportPanel_ = new ExportPanel(this);
+    connect(exportPanel_, &ExportPanel::finished, this, [this] {
+        UpdateSelectionLabel();
+        Q_EMIT exportFinished();
+    });
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
@@ -256,7 +245,7 @@ void ReviewWindow::BuildControls()
     layout->addWidget(viewLabel_);
     layout->addLayout(transport);
     layout->addLayout(selectionRow);
-    layout->addLayout(exportRow);
+    layout->addWidget(exportPanel_);
 }
 
 const TimelineView& ReviewWindow::view() const
@@ -651,74 +640,23 @@ void ReviewWindow::StartExport(ExportFormat format, const QString& path)
     job.frames = ExportFramesOf(*index_, selected->first, selected->second);
     job.output = path.toStdString();
     job.format = format;
-    exportTotal_ = job.frames.size();
-    exportPath_ = path;
-    exportControl_ = std::make_unique<ExportControl>();
-    ExportControl* control = exportControl_.get();
-    exportThread_ = std::thread([this, control, job = std::move(job)] {
-        ExportResult result = RunExport(job, *control);
-        QMetaObject::invokeMethod(
-            this, [this, result = std::move(result)]() mutable { OnExportDone(std::move(result)); },
-            Qt::QueuedConnection);
-    });
-    lastExport_.reset();
-    exportProgress_->setRange(0, int(std::min<size_t>(exportTotal_, INT32_MAX)));
-    exportProgress_->setValue(0);
-    exportProgress_->setVisible(true);
-    cancelButton_->setVisible(true);
-    cancelButton_->setEnabled(true);
-    exportLabel_->setStyleSheet(QString());
-    exportLabel_->setText(QStringLiteral("Exporting %L1 images to %2").arg(qulonglong(exportTotal_)).arg(path));
-    exportProgressTimer_.start();
+    exportPanel_->Start(std::move(job));
     UpdateSelectionLabel();
 }
 
-void ReviewWindow::CancelExport()
+bool ReviewWindow::exporting() const
 {
-    if (!exportControl_)
-        return;
-    exportControl_->cancel = true;
-    cancelButton_->setEnabled(false);
-    exportLabel_->setText(QStringLiteral("Cancelling the export..."));
+    return exportPanel_->isRunning();
 }
 
-void ReviewWindow::OnExportProgress()
+const std::optional<ExportResult>& ReviewWindow::lastExport() const
 {
-    if (exportControl_)
-        exportProgress_->setValue(int(std::min<size_t>(exportControl_->done, INT32_MAX)));
+    return exportPanel_->lastResult();
 }
 
-void ReviewWindow::OnExportDone(ExportResult result)
+QLabel* ReviewWindow::exportLabel() const
 {
-    if (exportThread_.joinable())
-        exportThread_.join(); // it has posted its result: it ends now
-    exportControl_.reset();
-    exportProgressTimer_.stop();
-    exportProgress_->setVisible(false);
-    cancelButton_->setVisible(false);
-    QString text;
-    switch (result.status) {
-    case ExportResult::Status::Done:
-        text = QStringLiteral("Exported %L1 images to %2.").arg(qulonglong(result.written)).arg(exportPath_);
-        for (const std::string& leftOut : DescribeLeftOut(result))
-            text += QStringLiteral(" ") + QString::fromStdString(leftOut) + QStringLiteral(".");
-        if (!result.note.empty())
-            text += QStringLiteral(" ") + QString::fromStdString(result.note) + QStringLiteral(".");
-        exportLabel_->setStyleSheet(QString());
-        break;
-    case ExportResult::Status::Cancelled:
-        text = QStringLiteral("Export cancelled: nothing was written.");
-        exportLabel_->setStyleSheet(QString());
-        break;
-    case ExportResult::Status::Failed:
-        text = QStringLiteral("Export failed: %1").arg(QString::fromStdString(result.error));
-        exportLabel_->setStyleSheet(QStringLiteral("color: #c00000"));
-        break;
-    }
-    exportLabel_->setText(text);
-    lastExport_ = std::move(result);
-    UpdateSelectionLabel();
-    Q_EMIT exportFinished();
+    return exportPanel_->label();
 }
 
 void ReviewWindow::keyPressEvent(QKeyEvent* event)

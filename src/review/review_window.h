@@ -14,14 +14,12 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <utility>
 
 class QCheckBox;
 class QComboBox;
 class QDateTimeEdit;
 class QLabel;
-class QProgressBar;
 class QPushButton;
 class QScrollArea;
 class QScrollBar;
@@ -29,6 +27,7 @@ class QScrollBar;
 namespace vistrel {
 
 class ArchiveWatcher;
+class ExportPanel;
 class ImageLoader;
 class ImagePane;
 class TimelineWidget;
@@ -44,12 +43,12 @@ struct ReviewEnvironment {
 // Reviews one camera's archive while the recorder goes on: a timeline by
 // local time built from the image names, the image at the cursor fitted or
 // 1:1, stepping and playback at 1x to 64x the recorded pace with a loop over
-// the selected range, and export of that range as MP4 or ZIP. It reads the
-// camera's folder and the instance number from the settings once (a short
-// hold of SettingsLock) and then only the folder. Lives on the user-interface
-// thread; the listing, the image decoding and the export each run on a
-// thread of their own and only post their results here, so nothing the
-// window does waits on the disk.
+// the selected range, and export of that range as MP4 or ZIP (run by its
+// ExportPanel). It reads the camera's folder and the instance number from
+// the settings once (a short hold of SettingsLock) and then only the folder.
+// Lives on the user-interface thread; the listing, the image decoding and
+// the export each run on a thread of their own and only post their results
+// here, so nothing the window does waits on the disk.
 class ReviewWindow : public QWidget {
     Q_OBJECT
 public:
@@ -65,9 +64,9 @@ public:
     const TimelineView& view() const;
     std::optional<std::pair<int64_t, int64_t>> selection() const { return selection_; }
     bool playing() const { return playTimer_.isActive(); }
-    bool exporting() const { return exportThread_.joinable(); }
+    bool exporting() const;
     // The last export's outcome, once it has finished.
-    const std::optional<ExportResult>& lastExport() const { return lastExport_; }
+    const std::optional<ExportResult>& lastExport() const;
     QImage shownImage() const;
 
     // What the controls do.
@@ -82,13 +81,12 @@ public:
     void SetView(const TimelineView& view);
     void SetSelection(int64_t fromMs, int64_t toMs);
     void ClearSelection();
-    // Exports the selected range to `path` on the export thread.
+    // Exports the selected range to `path` while the window goes on.
     void StartExport(ExportFormat format, const QString& path);
-    void CancelExport();
 
     QLabel* timeLabel() const { return timeLabel_; }
     QLabel* viewLabel() const { return viewLabel_; }
-    QLabel* exportLabel() const { return exportLabel_; }
+    QLabel* exportLabel() const;
     TimelineWidget* timeline() const { return timeline_; }
 
 Q_SIGNALS:
@@ -113,8 +111,6 @@ private:
     // The selection as images [first, last), if it holds any.
     std::optional<std::pair<size_t, size_t>> SelectedImages() const;
     void ChooseAndExport(ExportFormat format);
-    void OnExportDone(ExportResult result);
-    void OnExportProgress();
 
     ReviewEnvironment env_;
     InstanceSettings& settings_;
@@ -142,13 +138,6 @@ private:
     QElapsedTimer clock_;
     bool loop_ = false;
 
-    std::thread exportThread_;
-    std::unique_ptr<ExportControl> exportControl_; // shared with the export thread while it runs
-    size_t exportTotal_ = 0;
-    QString exportPath_;
-    QTimer exportProgressTimer_;
-    std::optional<ExportResult> lastExport_;
-
     QComboBox* cameraBox_ = nullptr;
     QDateTimeEdit* jumpEdit_ = nullptr;
     QComboBox* zoomBox_ = nullptr;
@@ -166,9 +155,7 @@ private:
     QLabel* selectionLabel_ = nullptr;
     QPushButton* exportMp4Button_ = nullptr;
     QPushButton* exportZipButton_ = nullptr;
-    QProgressBar* exportProgress_ = nullptr;
-    QPushButton* cancelButton_ = nullptr;
-    QLabel* exportLabel_ = nullptr;
+    ExportPanel* exportPanel_ = nullptr;
 };
 
 } // namespace vistrel

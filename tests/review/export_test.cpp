@@ -9,7 +9,10 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <atomic>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -89,6 +92,23 @@ int Unzip(const QStringList& arguments, QByteArray* output = nullptr)
     return unzip.exitStatus() == QProcess::NormalExit ? unzip.exitCode() : -1;
 }
 
+// An export's progress as it reported it: (done, total) each time.
+struct ProgressSeen {
+    std::vector<std::pair<int64_t, int64_t>> reports;
+    TaskProgress callback()
+    {
+        return [this](int64_t done, int64_t total) { reports.emplace_back(done, total); };
+    }
+    // Counted up one image at a time to `images`, all of them.
+    bool countedTo(size_t images) const
+    {
+        for (size_t i = 0; i < reports.size(); ++i)
+            if (reports[i] != std::pair(int64_t(i + 1), int64_t(images)))
+                return false;
+        return reports.size() == images;
+    }
+};
+
 class ExportTest : public testing::Test {
 protected:
     void SetUp() override
@@ -109,6 +129,8 @@ protected:
         index = ArchiveIndex(std::move(images), ArchiveIndex::State::Ready);
         output = out.path().toStdString();
     }
+
+    const std::atomic<bool> goOn{false};
 
     ExportJob Job(ExportFormat format, const char* name) const
     {
@@ -134,9 +156,10 @@ TEST_F(ExportTest, VideoHoldsEveryImageAtItsOwnTime)
     ExportJob job = Job(ExportFormat::Mp4, "clip.mp4");
     // Retention takes one image after the range was chosen: it is left out.
     archive.Remove(keys[3]);
-    ExportControl control;
-    const ExportResult result = RunExport(job, control);
+    ProgressSeen progress;
+    const ExportResult result = RunExport(job, progress.callback(), goOn);
     ASSERT_EQ(result.status, ExportResult::Status::Done) << result.error;
+    EXPECT_TRUE(progress.countedTo(keys.size()));
     EXPECT_EQ(result.written, keys.size() - 1);
     EXPECT_EQ(result.skipped, 1u);
     EXPECT_EQ(FilesIn(output), QStringList{"clip.mp4"}); // no temporary file left
@@ -156,9 +179,10 @@ TEST_F(ExportTest, VideoHoldsEveryImageAtItsOwnTime)
 TEST_F(ExportTest, ZipHoldsTheImagesThemselvesUnderTheirNames)
 {
     const ExportJob job = Job(ExportFormat::Zip, "images.zip");
-    ExportControl control;
-    const ExportResult result = RunExport(job, control);
+    ProgressSeen progress;
+    const ExportResult result = RunExport(job, progress.callback(), goOn);
     ASSERT_EQ(result.status, ExportResult::Status::Done) << result.error;
+    EXPECT_TRUE(progress.countedTo(keys.size()));
     EXPECT_EQ(FilesIn(output), QStringList{"images.zip"});
 
     const QString zip = QString::fromStdString(job.output);
@@ -178,16 +202,13 @@ TEST_F(ExportTest, ZipHoldsTheImagesThemselvesUnderTheirNames)
 
 TEST_F(ExportTest, CancelledOrFailedExportsLeaveNothingBehind)
 {
-    for (const ExportFormat format : {ExportFormat::Mp4, ExportFormat::Zip}) {
-        ExportControl control;
-        control.cancel = true;
-        EXPECT_EQ(RunExport(Job(format, "cancelled.out"), control).status, ExportResult::Status::Cancelled);
-    }
+    const std::atomic<bool> cancel{true};
+    for (const ExportFormat format : {ExportFormat::Mp4, ExportFormat::Zip})
+        EXPECT_EQ(RunExport(Job(format, "cancelled.out"), {}, cancel).status, ExportResult::Status::Cancelled);
     // Every image gone before the export began: a failure, not an empty file.
     for (const ArchiveKey& key : keys)
         archive.Remove(key);
-    ExportControl control;
-    const ExportResult result = RunExport(Job(ExportFormat::Mp4, "gone.mp4"), control);
+    const ExportResult result = RunExport(Job(ExportFormat::Mp4, "gone.mp4"), {}, goOn);
     EXPECT_EQ(result.status, ExportResult::Status::Failed);
     EXPECT_NE(result.error.find("none of the"), std::string::npos) << result.error;
     EXPECT_TRUE(FilesIn(output).isEmpty()) << FilesIn(output).join(' ').toStdString();
@@ -205,8 +226,7 @@ TEST_F(ExportTest, NamesTakenByOtherFilesSinceTheListingAreNeitherFollowedNorWai
     ASSERT_EQ(mkfifo(archive.file(keys[2]).c_str(), 0644), 0);
     ASSERT_EQ(truncate(archive.file(keys[3]).c_str(), int64_t(64) << 30), 0);
     for (const ExportFormat format : {ExportFormat::Zip, ExportFormat::Mp4}) {
-        ExportControl control;
-        const ExportResult result = RunExport(Job(format, format == ExportFormat::Zip ? "a.zip" : "a.mp4"), control);
+        const ExportResult result = RunExport(Job(format, format == ExportFormat::Zip ? "a.zip" : "a.mp4"), {}, goOn);
         ASSERT_EQ(result.status, ExportResult::Status::Done) << result.error;
         EXPECT_EQ(result.written, keys.size() - 3);
         EXPECT_EQ(result.skipped, 2u);

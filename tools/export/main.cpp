@@ -4,6 +4,7 @@
 // stopped the export (nothing is left behind then), 2 for a wrong command
 // line, 130 when interrupted (by any signal that would otherwise end it).
 #include "review/archive_index.h"
+#include "review/export_task.h"
 #include "review/exporter.h"
 #include "review/timeline.h"
 #include "settings/instance_settings.h"
@@ -21,10 +22,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTimer>
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -219,43 +224,56 @@ int Run(int argc, char** argv)
     job.output = options.output;
     job.format = *format;
     const size_t total = job.frames.size();
+    const int64_t firstMs = job.frames.front().timeMs;
+    const int64_t lastMs = job.frames.back().timeMs;
 
     // Every signal that would end the process cancels the export instead (its
-    // temporary file goes), so no half file is left: they are taken here,
-    // not by a handler. SIGKILL cannot be; the next export to the same
-    // output removes what it leaves.
+    // temporary file goes), so no half file is left: they are taken from a
+    // signalfd by the event loop, not by a handler. SIGKILL cannot be; the
+    // next export to the same output removes what it leaves.
     const sigset_t stops = StopSignals();
     pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+    const int signalFd = signalfd(-1, &stops, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (signalFd < 0)
+        return Fail(std::string("cannot take the stop signals: ") + std::strerror(errno));
 
-    ExportControl control;
-    ExportResult result;
-    std::atomic<bool> finished{false};
-    std::thread worker([&] {
-        result = RunExport(job, control);
-        finished = true;
-    });
-    const bool showProgress = isatty(STDERR_FILENO) == 1;
+    int qtArgc = 1;
+    QCoreApplication app(qtArgc, argv);
+    ExportTask task(std::move(job));
     bool interrupted = false;
-    std::chrono::steady_clock::time_point giveUp;
-    while (!finished) {
-        const timespec wait{0, 200 * 1000 * 1000};
-        if (sigtimedwait(&stops, nullptr, &wait) > 0 && !interrupted) {
-            interrupted = true;
-            control.cancel = true;
-            giveUp = std::chrono::steady_clock::now() + kStopWait;
+    QSocketNotifier stopNotifier(signalFd, QSocketNotifier::Read);
+    QObject::connect(&stopNotifier, &QSocketNotifier::activated, &app, [&] {
+        signalfd_siginfo info;
+        while (read(signalFd, &info, sizeof info) == ssize_t(sizeof info)) {
         }
-        if (interrupted && !finished && std::chrono::steady_clock::now() >= giveUp) {
+        if (interrupted)
+            return;
+        interrupted = true;
+        task.Cancel();
+        QTimer::singleShot(kStopWait, &app, [&] {
             // Stuck in the file system: the process goes without it.
             Fail("interrupted: the export did not stop in time; the next export to \"" + options.output
                  + "\" removes its temporary file");
             std::_Exit(kExitInterrupted);
-        }
-        if (showProgress)
-            std::fprintf(stderr, "\rvistrel-export: %zu of %zu images", control.done.load(), total);
+        });
+    });
+    // The count as it was last reported, shown a few times a second.
+    qint64 done = 0;
+    QTimer progressTimer;
+    if (isatty(STDERR_FILENO) == 1) {
+        QObject::connect(&task, &Task::progress, &app, [&](qint64 images, qint64) { done = images; });
+        QObject::connect(&progressTimer, &QTimer::timeout, &app,
+                         [&] { std::fprintf(stderr, "\rvistrel-export: %lld of %zu images", qlonglong(done), total); });
+        progressTimer.start(200);
     }
-    worker.join();
-    if (showProgress)
-        std::fputc('\n', stderr);
+    QObject::connect(&task, &Task::finished, &app, &QCoreApplication::quit);
+    task.Start();
+    app.exec();
+    if (progressTimer.isActive())
+        std::fprintf(stderr, "\rvistrel-export: %lld of %zu images\n", qlonglong(done), total);
+    stopNotifier.setEnabled(false);
+    close(signalFd);
+    const ExportResult& result = task.result();
 
     switch (result.status) {
     case ExportResult::Status::Done:
@@ -264,8 +282,7 @@ int Run(int argc, char** argv)
         for (const std::string& leftOut : DescribeLeftOut(result))
             std::fprintf(stderr, "vistrel-export: %s\n", leftOut.c_str());
         std::printf("%s: %zu images of camera %s from %s to %s\n", options.output.c_str(), result.written,
-                    camera.c_str(), FormatLocalTime(job.frames.front().timeMs / 1000).c_str(),
-                    FormatLocalTime(job.frames.back().timeMs / 1000).c_str());
+                    camera.c_str(), FormatLocalTime(firstMs / 1000).c_str(), FormatLocalTime(lastMs / 1000).c_str());
         return 0;
     case ExportResult::Status::Cancelled:
         return Fail("interrupted: nothing was written", interrupted ? kExitInterrupted : kExitFailed);
