@@ -1,5 +1,6 @@
 #include "review/review_window.h"
 
+#include "common/text_format.h"
 #include "common/timed_lock.h"
 #include "review/archive_watcher.h"
 #include "review/export_panel.h"
@@ -46,14 +47,10 @@ constexpr std::array<Zoom, 6> kZooms = {{
 }};
 constexpr std::array<int, 7> kSpeeds = {1, 2, 4, 8, 16, 32, 64};
 
+// As the main window shows the archive's bytes.
 QString Bytes(uint64_t bytes)
 {
-    const double value = double(bytes);
-    if (value >= 1024.0 * 1024 * 1024)
-        return QString::asprintf("%.2f GB", value / (1024.0 * 1024 * 1024));
-    if (value >= 1024.0 * 1024)
-        return QString::asprintf("%.1f MB", value / (1024.0 * 1024));
-    return QString::asprintf("%.0f KB", value / 1024.0);
+    return QString::fromStdString(FormatSize(double(bytes)));
 }
 
 QString Local(int64_t ms, const char* format = "%a %Y-%m-%d %H:%M:%S")

@@ -1,5 +1,6 @@
 #include "review/review_window.h"
 
+#include "common/text_format.h"
 #include "review/timeline.h"
 #include "support/temp_env.h"
 
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QScopeGuard>
 
@@ -82,7 +84,13 @@ TEST_F(ReviewWindowTest, FindsStepsAndFollowsTheArchive)
     // It opens on the newest image, the last hour in view.
     ASSERT_EQ(window->cursor(), keys.size() - 1);
     EXPECT_TRUE(waitFor([&] { return Shows(*window, Colour(keys.size() - 1)); }));
-    EXPECT_TRUE(window->viewLabel()->text().contains("In view: 3 images")) << window->viewLabel()->text().toStdString();
+    // Their bytes in the units the main window's archive line uses.
+    double inView = 0;
+    for (size_t i = keys.size() - 3; i < keys.size(); ++i)
+        inView += double(QFileInfo(QString::fromStdString(archive.file(keys[i]))).size());
+    const QString viewText = QStringLiteral("In view: 3 images, %1 ").arg(QString::fromStdString(FormatSize(inView)));
+    EXPECT_TRUE(waitFor([&] { return window->viewLabel()->text().startsWith(viewText); }))
+        << window->viewLabel()->text().toStdString() << " is not " << viewText.toStdString();
 
     // Jump into the first event by local time, then step through it.
     window->JumpTo(FromLocalTime(*ParseLocalTime(FormatLocalTime(kStart + 2))) * 1000);
