@@ -90,6 +90,23 @@ protected:
         const auto pid = pid_t(process.processId());
         return pid > 0 && kill(pid, signal) == 0;
     }
+    // The tool holds a file lock: on the temporary it writes, once it has
+    // made it, for that is the only lock it keeps. Until then a leftover of
+    // it could not be told from that of a killed export.
+    static bool HoldsALock(const QProcess& process)
+    {
+        QFile locks(QStringLiteral("/proc/locks"));
+        if (!locks.open(QIODevice::ReadOnly))
+            return false;
+        // "1: FLOCK  ADVISORY  WRITE <pid> <device>:<inode> 0 EOF"
+        const QString pid = QString::number(process.processId());
+        for (const QString& line : QString::fromLatin1(locks.readAll()).split('\n')) {
+            const QStringList fields = line.split(' ', Qt::SkipEmptyParts);
+            if (fields.size() > 4 && fields[1] == "FLOCK" && fields[3] == "WRITE" && fields[4] == pid)
+                return true;
+        }
+        return false;
+    }
     // Exit status once it ends (-1 when it did not end normally).
     static int Finish(QProcess& process)
     {
@@ -214,12 +231,14 @@ TEST_F(ExportCommandTest, EveryStopSignalLeavesNothingBehindAndLeftoversGo)
     const QString out = folder + "/clip.mp4";
     const auto files = [&] { return QDir(folder).entryList(QDir::Files | QDir::Hidden).join(' ').toStdString(); };
     const auto temporaries = [&] { return QDir(folder).entryList({".clip.mp4.*.part"}, QDir::Files | QDir::Hidden); };
-    // Started, once it has made a temporary file other than `earlier`.
+    // Started, once it has made and locked a temporary file other than
+    // `earlier` (a stop between the two would leave it unlocked).
     const auto startLong = [&](const QString& earlier = {}) {
         std::unique_ptr<QProcess> process = Start(Range(kLong, kLong + 1500) << out);
         const bool writing = process && test::waitFor([&] {
             const QStringList now = temporaries();
-            return std::any_of(now.begin(), now.end(), [&](const QString& name) { return name != earlier; });
+            return std::any_of(now.begin(), now.end(), [&](const QString& name) { return name != earlier; })
+                && HoldsALock(*process);
         }, std::chrono::seconds(60));
         return writing ? std::move(process) : nullptr;
     };
