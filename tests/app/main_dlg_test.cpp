@@ -265,8 +265,10 @@ TEST_F(MainDlgTest, ViewsAreMarkedInTheMenuAndTheGrownWindowStaysOnTheScreen)
     } steps[] = {{kView4Command, "&4 Cameras", {665, 710}},
                  {kView8Command, "&8 Cameras", {948, 592}},
                  {kView6Command, "&6 Cameras", {992, 710}}};
-    for (const auto& [command, text, outerSize] : steps) {
-        window->OnCommand(command);
+    for (const auto& step : steps) {
+        const char* text = step.text;
+        const QSize outerSize = step.outerSize;
+        window->OnCommand(step.command);
         EXPECT_EQ(checked(), QStringList{text});
         EXPECT_TRUE(test::waitFor([&] {
             const QRect frame = window->frameGeometry();
