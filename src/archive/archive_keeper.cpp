@@ -1,9 +1,8 @@
 #include "archive/archive_keeper.h"
 
 #include "archive/archive_folder.h"
+#include "archive/archive_log.h"
 #include "common/text_format.h"
-
-#include <QLoggingCategory>
 
 #include <algorithm>
 #include <cctype>
@@ -18,8 +17,6 @@
 namespace vistrel {
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcArchive, "vistrel.archive", QtWarningMsg)
 
 std::string Lower(std::string text)
 {

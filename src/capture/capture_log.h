@@ -2,9 +2,6 @@
 
 #include <QLoggingCategory>
 
-namespace vistrel {
-
-// Developer logging of this folder; off unless enabled with QT_LOGGING_RULES.
+// Developer logging of the capture devices ("vistrel.capture"), off by default; enabled with
+// QT_LOGGING_RULES="vistrel.capture.*=true".
 Q_DECLARE_LOGGING_CATEGORY(lcCapture)
-
-} // namespace vistrel

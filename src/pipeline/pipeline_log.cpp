@@ -1,3 +1,3 @@
 #include "pipeline/pipeline_log.h"
 
-Q_LOGGING_CATEGORY(lcPipeline, "vistrel.pipeline", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcPipeline, "vistrel.pipeline", QtWarningMsg)

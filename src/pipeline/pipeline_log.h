@@ -2,6 +2,6 @@
 
 #include <QLoggingCategory>
 
-// Developer logging of the frame pipeline ("vistrel.pipeline"); debug output
-// is off unless enabled with QT_LOGGING_RULES.
+// Developer logging of the frame pipeline ("vistrel.pipeline"), off by default; enabled with
+// QT_LOGGING_RULES="vistrel.pipeline.*=true".
 Q_DECLARE_LOGGING_CATEGORY(lcPipeline)

@@ -2,6 +2,6 @@
 
 #include <QLoggingCategory>
 
-// Developer logging of the settings store; off unless enabled with
-// QT_LOGGING_RULES="vistrel.settings.info=true".
+// Developer logging of the settings store ("vistrel.settings"), off by default; enabled with
+// QT_LOGGING_RULES="vistrel.settings.*=true".
 Q_DECLARE_LOGGING_CATEGORY(lcSettings)

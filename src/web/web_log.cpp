@@ -1,3 +1,3 @@
 #include "web/web_log.h"
 
-Q_LOGGING_CATEGORY(lcWeb, "vistrel.web", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcWeb, "vistrel.web", QtWarningMsg)

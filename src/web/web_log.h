@@ -2,6 +2,6 @@
 
 #include <QLoggingCategory>
 
-// Developer logging of the web server ("vistrel.web"); debug output is off
-// unless enabled with QT_LOGGING_RULES.
+// Developer logging of the web server ("vistrel.web"), off by default; enabled with
+// QT_LOGGING_RULES="vistrel.web.*=true".
 Q_DECLARE_LOGGING_CATEGORY(lcWeb)
