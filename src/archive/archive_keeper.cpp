@@ -8,7 +8,6 @@
 #include <cctype>
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -47,14 +46,6 @@ void KeepNewest(std::vector<ArchiveEntry>& newest, const ArchiveEntry& entry, co
     newest.insert(std::upper_bound(newest.begin(), newest.end(), entry, newer), entry);
     if (newest.size() > capacity)
         newest.pop_back();
-}
-
-template <typename... Args>
-std::string Format(const char* format, Args... args)
-{
-    char text[256];
-    std::snprintf(text, sizeof text, format, args...);
-    return text;
 }
 
 } // namespace
@@ -246,7 +237,7 @@ ArchiveKeeper::Listing ArchiveKeeper::ListFolder(int camera, Purpose purpose, si
         if (purpose == Purpose::Count) {
             display_.SetMeterPos(camera, Meter::Archive, count);
             display_.SetMeterText(camera, Meter::Archive,
-                                  Format("Reading Archive %d of %d", count, expectedCount_[camera]));
+                                  StringPrintf("Reading Archive %d of %d", count, expectedCount_[camera]));
         }
         dispatch_();
         if (quitRequested_ || settingsChanged_) {
@@ -368,10 +359,10 @@ void ArchiveKeeper::ShowArchive(int camera, const Counters& counters)
     const int32_t maxImages = maxImageCount_[camera];
     const double forecast = double(maxImages) * double(counters.lastBytes);
     display_.SetLabelText(camera, Label::Forecast,
-                          Format("Forecast Disk Usage: %s, Used so far: %s", FormatSize(forecast).c_str(),
+                          StringPrintf("Forecast Disk Usage: %s, Used so far: %s", FormatSize(forecast).c_str(),
                                  FormatSize(double(counters.bytes)).c_str()));
     display_.SetMeterText(camera, Meter::Archive,
-                          Format("Archive %d of %d   [%s]", counters.count, maxImages,
+                          StringPrintf("Archive %d of %d   [%s]", counters.count, maxImages,
                                  FormatDuration(intervalMs_, counters.count).c_str()));
     display_.SetMeterRange(camera, Meter::Archive, 0, std::max(1, maxImages));
     display_.SetMeterPos(camera, Meter::Archive, counters.count);
@@ -474,7 +465,7 @@ ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bo
         if (resize) {
             display_.SetMeterPos(camera, Meter::Archive, std::max(surplus - remaining, 0));
             display_.SetMeterText(camera, Meter::Archive,
-                                  Format("Resizing Archive %d of %d", maxImages + remaining, maxImages));
+                                  StringPrintf("Resizing Archive %d of %d", maxImages + remaining, maxImages));
         }
         const std::string name = image.stem + suffix_[camera];
         int64_t bytes = 0;

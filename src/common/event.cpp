@@ -1,7 +1,8 @@
 #include "common/event.h"
 
+#include "common/text_format.h"
+
 #include <array>
-#include <cstdio>
 
 namespace vistrel {
 
@@ -107,13 +108,10 @@ std::string JsonString(std::string_view text)
             case '\r': json += "\\r"; break;
             case '\t': json += "\\t"; break;
             default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    json += escaped;
-                } else {
+                if (c < 0x20)
+                    json += StringPrintf("\\u%04x", c);
+                else
                     json += char(c);
-                }
             }
             ++at;
             continue;

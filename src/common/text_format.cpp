@@ -6,10 +6,8 @@
 
 namespace vistrel {
 
-std::string StringPrintf(const char* format, ...)
+std::string StringPrintfV(const char* format, va_list args)
 {
-    va_list args;
-    va_start(args, format);
     va_list copy;
     va_copy(copy, args);
     const int length = std::vsnprintf(nullptr, 0, format, copy);
@@ -19,6 +17,14 @@ std::string StringPrintf(const char* format, ...)
         text.resize(size_t(length));
         std::vsnprintf(text.data(), text.size() + 1, format, args);
     }
+    return text;
+}
+
+std::string StringPrintf(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string text = StringPrintfV(format, args);
     va_end(args);
     return text;
 }

@@ -1,12 +1,15 @@
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
 namespace vistrel {
 
-// printf into a std::string, of any length.
+// printf into a std::string, of any length. Any thread may call these.
 std::string StringPrintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The same for arguments a library passes on as a va_list.
+std::string StringPrintfV(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
 
 // "%.2f %s" of a byte count in KB, MB, GB or TB (1024 per step); the next
 // unit is taken from 1000 of the smaller one on. Negative counts show as 0.

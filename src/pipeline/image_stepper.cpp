@@ -1,6 +1,7 @@
 #include "pipeline/image_stepper.h"
 
 #include "common/make_path.h"
+#include "common/text_format.h"
 #include "common/timed_lock.h"
 #include "pipeline/jpeg.h"
 #include "pipeline/transforms.h"
@@ -8,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -22,17 +22,6 @@ namespace {
 constexpr uint32_t kMeterRed = Rgb(255, 0, 0);
 constexpr uint32_t kMeterGreen = Rgb(0, 128, 0);
 constexpr uint32_t kMeterNavy = Rgb(0, 0, 128);
-
-template <typename... Args>
-std::string Format(const char* format, Args... args)
-{
-    const int length = std::snprintf(nullptr, 0, format, args...);
-    if (length <= 0)
-        return {};
-    std::string text(size_t(length), '\0');
-    std::snprintf(text.data(), text.size() + 1, format, args...);
-    return text;
-}
 
 std::string ArchiveName(const std::string& folder, uint32_t time, uint32_t number, int instance, int camera)
 {
@@ -237,7 +226,7 @@ void ImageStepper::ProcessFrame(int k, std::unique_ptr<Frame> frame)
     pane.DrawOverlay(*frame);
     pane.SetImage(std::move(frame), true);
     display_.SetMeterPos(k, Meter::Motion, level);
-    display_.SetMeterText(k, Meter::Motion, Format("Motion Detection Meter: %d", level));
+    display_.SetMeterText(k, Meter::Motion, StringPrintf("Motion Detection Meter: %d", level));
 
     SaveDecisions(k, motion);
 }
@@ -385,7 +374,7 @@ int ImageStepper::Finish(std::chrono::steady_clock::time_point start, int interv
         if (multiplexed)
             delta *= enabledInputCount_;
         const double fps = 1.0 / delta;
-        display_.SetLabelText(k, Label::FrameRate, Format("Frame Rate [%.2f FPS] [%.2f Delta]", fps, delta));
+        display_.SetLabelText(k, Label::FrameRate, StringPrintf("Frame Rate [%.2f FPS] [%.2f Delta]", fps, delta));
     }
 
     // Wake at least every 100 ms so that stop and reload requests are seen.

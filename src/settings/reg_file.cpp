@@ -1,7 +1,8 @@
 #include "settings/reg_file.h"
 
+#include "common/text_format.h"
+
 #include <algorithm>
-#include <cstdio>
 #include <unordered_map>
 
 namespace vistrel {
@@ -328,7 +329,6 @@ std::string FormatRegFile(const RegFile& file)
     out += "\n\n[";
     out += file.keyName;
     out += "]\n";
-    char buffer[32];
     for (const RegEntry& entry : file.values) {
         std::string line;
         if (entry.name.empty())
@@ -347,21 +347,18 @@ std::string FormatRegFile(const RegFile& file)
         if (value.type == REG_DWORD && value.data.size() == 4) {
             const uint32_t number = uint32_t(value.data[0]) | uint32_t(value.data[1]) << 8
                 | uint32_t(value.data[2]) << 16 | uint32_t(value.data[3]) << 24;
-            std::snprintf(buffer, sizeof buffer, "dword:%08x", number);
             out += line;
-            out += buffer;
+            out += StringPrintf("dword:%08x", number);
             out += '\n';
             continue;
         }
         if (value.type == REG_BINARY) {
             line += "hex:";
         } else {
-            std::snprintf(buffer, sizeof buffer, "hex(%x):", value.type);
-            line += buffer;
+            line += StringPrintf("hex(%x):", value.type);
         }
         for (size_t i = 0; i < value.data.size(); ++i) {
-            std::snprintf(buffer, sizeof buffer, "%02x", value.data[i]);
-            line += buffer;
+            line += StringPrintf("%02x", value.data[i]);
             if (i + 1 < value.data.size()) {
                 line += ',';
                 if (line.size() >= kWrapColumn) {

@@ -1,5 +1,6 @@
 #include "web/tls_identity.h"
 
+#include "common/text_format.h"
 #include "web/web_log.h"
 
 #include <gnutls/abstract.h>
@@ -13,7 +14,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -169,8 +169,7 @@ int MakeSelfSigned(int instance, TlsIdentity* identity)
     if (Check(gnutls_rnd(GNUTLS_RND_NONCE, serial, sizeof serial)) != 0)
         return -EINVAL;
     serial[0] &= 0x7f; // a positive number
-    char commonName[32];
-    std::snprintf(commonName, sizeof commonName, "Vistrel %d", instance);
+    const std::string commonName = StringPrintf("Vistrel %d", instance);
     const time_t now = std::time(nullptr);
     constexpr time_t kDay = 24 * 60 * 60;
     const char* localhost = "localhost";
@@ -185,8 +184,8 @@ int MakeSelfSigned(int instance, TlsIdentity* identity)
              gnutls_x509_crt_set_serial(certificate.get(), serial, sizeof serial),
              gnutls_x509_crt_set_activation_time(certificate.get(), now - kDay),
              gnutls_x509_crt_set_expiration_time(certificate.get(), now + 3650 * kDay),
-             gnutls_x509_crt_set_dn_by_oid(certificate.get(), GNUTLS_OID_X520_COMMON_NAME, 0, commonName,
-                                           static_cast<unsigned>(std::strlen(commonName))),
+             gnutls_x509_crt_set_dn_by_oid(certificate.get(), GNUTLS_OID_X520_COMMON_NAME, 0, commonName.c_str(),
+                                           static_cast<unsigned>(commonName.size())),
              gnutls_x509_crt_set_key(certificate.get(), key.get()),
              gnutls_x509_crt_set_subject_alt_name(certificate.get(), GNUTLS_SAN_DNSNAME, localhost,
                                                   static_cast<unsigned>(std::strlen(localhost)), GNUTLS_FSAN_APPEND),
@@ -276,11 +275,8 @@ std::string CertificateFingerprint(const std::string& certificatePem)
     if (gnutls_x509_crt_get_fingerprint(certificate.get(), GNUTLS_DIG_SHA256, digest, &size) < 0 || size != sizeof digest)
         return {};
     std::string text;
-    char pair[4];
-    for (size_t i = 0; i < size; ++i) {
-        std::snprintf(pair, sizeof pair, i == 0 ? "%02X" : ":%02X", digest[i]);
-        text += pair;
-    }
+    for (size_t i = 0; i < size; ++i)
+        text += StringPrintf(i == 0 ? "%02X" : ":%02X", digest[i]);
     return text;
 }
 

@@ -1,8 +1,8 @@
 #include "web/web_access.h"
 
-#include <sodium.h>
+#include "common/text_format.h"
 
-#include <cstdio>
+#include <sodium.h>
 
 namespace vistrel {
 
@@ -37,11 +37,8 @@ std::string SessionTable::Create(WebClock::time_point now)
     unsigned char random[32];
     randombytes_buf(random, sizeof random);
     std::string id;
-    char pair[3];
-    for (unsigned char byte : random) {
-        std::snprintf(pair, sizeof pair, "%02x", byte);
-        id += pair;
-    }
+    for (unsigned char byte : random)
+        id += StringPrintf("%02x", byte);
     expiry_[Key(id)] = now + kLifetime;
     return id;
 }

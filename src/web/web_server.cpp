@@ -1,5 +1,6 @@
 #include "web/web_server.h"
 
+#include "common/text_format.h"
 #include "web/password_hash.h"
 #include "web/tls_identity.h"
 #include "web/web_log.h"
@@ -169,9 +170,7 @@ struct WebServerCallbacks {
 
     static void Log(void*, const char* format, va_list arguments)
     {
-        char line[512];
-        std::vsnprintf(line, sizeof line, format, arguments);
-        qCDebug(lcWeb, "libmicrohttpd: %s", line);
+        qCDebug(lcWeb, "libmicrohttpd: %s", StringPrintfV(format, arguments).c_str());
     }
 
     struct StreamHolder {

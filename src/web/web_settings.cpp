@@ -1,18 +1,15 @@
 #include "web/web_settings.h"
 
+#include "common/text_format.h"
 #include "settings/registry_key.h"
 
 #include <arpa/inet.h>
-
-#include <cstdio>
 
 namespace vistrel {
 
 std::string WebKeyPath(int instance)
 {
-    char path[96];
-    std::snprintf(path, sizeof path, "Software\\Tallow Software\\Vistrel\\Camera%d\\Web", instance);
-    return path;
+    return StringPrintf("Software\\Tallow Software\\Vistrel\\Camera%d\\Web", instance);
 }
 
 WebSettings DefaultWebSettings(int instance)

@@ -2,8 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace vistrel {
 namespace {
+
+// Texts of any length: a path or a reason may be longer than any buffer.
+TEST(StringPrintf, WritesTheWholeText)
+{
+    const std::string path(5000, 'p');
+    EXPECT_EQ(StringPrintf("cannot save %s: %d", path.c_str(), 28), "cannot save " + path + ": 28");
+    EXPECT_EQ(StringPrintf("%s", ""), "");
+}
 
 TEST(FormatSize, SwitchesUnitAtOneThousandOfTheSmallerOne)
 {
