@@ -81,9 +81,11 @@ bool ArchiveFolderReader::Next(ArchiveEntry& entry)
     return false;
 }
 
-bool ArchiveFolderReader::Remove(const ArchiveEntry& entry)
+FileStatus ArchiveFolderReader::Remove(const ArchiveEntry& entry)
 {
-    return dir_ && ::unlinkat(::dirfd(dir_), entry.name.c_str(), 0) == 0;
+    if (!dir_)
+        return FileStatus::Failed(EBADF);
+    return ::unlinkat(::dirfd(dir_), entry.name.c_str(), 0) == 0 ? FileStatus() : FileStatus::Failed(errno);
 }
 
 bool ArchiveFolderReader::Torn(const ArchiveEntry& entry)
@@ -113,27 +115,29 @@ FolderId IdentifyFolder(const std::string& folder)
     return {true, uint64_t(st.st_dev), uint64_t(st.st_ino)};
 }
 
-DeleteResult DeleteArchiveFile(const std::string& folder, const std::string& name, int64_t& bytes)
+ArchiveDeletion DeleteArchiveFile(const std::string& folder, const std::string& name)
 {
     // Both refusals concern the folder (its permissions, its file system),
     // not the file: every other image there would be refused the same way.
     const auto failure = [](int error) {
-        errno = error;
+        ArchiveDeletion deletion;
+        deletion.status = FileStatus::Failed(error);
         if (error == ENOENT || error == ENOTDIR)
-            return DeleteResult::Vanished;
-        return error == EACCES || error == EROFS ? DeleteResult::FolderRefused : DeleteResult::Failed;
+            deletion.result = DeleteResult::Vanished;
+        else
+            deletion.result = error == EACCES || error == EROFS ? DeleteResult::FolderRefused : DeleteResult::Failed;
+        return deletion;
     };
     const std::string path = folder + "/" + name;
     struct stat st;
     if (lstat(path.c_str(), &st) != 0)
         return failure(errno);
     if (!S_ISREG(st.st_mode))
-        return DeleteResult::NotAFile;
+        return {DeleteResult::NotAFile, {}, 0};
     // unlink never removes a folder, even one that took the file's place since lstat.
     if (unlink(path.c_str()) != 0)
         return failure(errno);
-    bytes = st.st_size;
-    return DeleteResult::Deleted;
+    return {DeleteResult::Deleted, {}, int64_t(st.st_size)};
 }
 
 } // namespace vistrel

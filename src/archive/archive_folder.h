@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/file_status.h"
 #include "settings/archive_name.h"
 
 #include <cstdint>
@@ -63,7 +64,7 @@ public:
     // The next entry of interest; false at the end.
     bool Next(ArchiveEntry& entry);
     // Removes an entry this reader returned (a leftover or an empty image).
-    bool Remove(const ArchiveEntry& entry);
+    FileStatus Remove(const ArchiveEntry& entry);
     // True when an image this reader returned lacks the end-of-image marker
     // (an empty one included): what a power cut leaves of an image renamed
     // into place before its data reached the disk. Reads its last two bytes
@@ -95,8 +96,14 @@ enum class DeleteResult {
     FolderRefused, // read-only or no write permission: no image there can go now
 };
 
-// Deletes folder/name when it is a regular file; `bytes` gets its size. On a
-// failure errno says why.
-DeleteResult DeleteArchiveFile(const std::string& folder, const std::string& name, int64_t& bytes);
+// How deleting one archive image went.
+struct ArchiveDeletion {
+    DeleteResult result = DeleteResult::Deleted;
+    FileStatus status;  // why it failed, for Failed and FolderRefused
+    int64_t bytes = 0;  // the size of the file deleted
+};
+
+// Deletes folder/name when it is a regular file.
+ArchiveDeletion DeleteArchiveFile(const std::string& folder, const std::string& name);
 
 } // namespace vistrel

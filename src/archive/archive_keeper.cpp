@@ -8,7 +8,6 @@
 #include <cctype>
 #include <climits>
 #include <cmath>
-#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <vector>
@@ -468,15 +467,13 @@ ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bo
                                   StringPrintf("Resizing Archive %d of %d", maxImages + remaining, maxImages));
         }
         const std::string name = image.stem + suffix_[camera];
-        int64_t bytes = 0;
-        const DeleteResult deleted = DeleteArchiveFile(archivePath_[camera], name, bytes);
-        const int error = errno;
-        switch (deleted) {
+        const ArchiveDeletion deletion = DeleteArchiveFile(archivePath_[camera], name);
+        switch (deletion.result) {
         case DeleteResult::Deleted:
             --remaining;
             deletedSinceListing = true;
             fresh_[camera] = false;
-            SubtractDeleted(camera, bytes);
+            SubtractDeleted(camera, deletion.bytes);
             break;
         case DeleteResult::Vanished:
         case DeleteResult::NotAFile:
@@ -494,7 +491,7 @@ ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bo
             folderRefused = true;
             [[fallthrough]];
         case DeleteResult::Failed:
-            failure = "cannot delete old archive images in " + archivePath_[camera] + ": " + std::strerror(error);
+            failure = "cannot delete old archive images in " + archivePath_[camera] + ": " + deletion.status.Reason();
             qCDebug(lcArchive) << "could not delete" << name.c_str();
             failed.push_back(std::move(image));
             break;

@@ -21,10 +21,10 @@ bool exists(const std::string& path)
     return ::stat(path.c_str(), &info) == 0;
 }
 
-bool notADirectory()
+// A file of that name cannot hold pictures.
+FileStatus DirectoryIfOne(const std::string& path)
 {
-    errno = ENOTDIR;
-    return false;
+    return isDirectory(path) ? FileStatus() : FileStatus::Failed(ENOTDIR);
 }
 
 } // namespace
@@ -34,14 +34,12 @@ bool IsUsablePath(const std::string& path)
     return !path.empty() && path.front() == '/' && path.find_first_of(std::string("\0\n\r", 3)) == std::string::npos;
 }
 
-bool MakePath(const std::string& folder)
+FileStatus MakePath(const std::string& folder)
 {
-    if (!IsUsablePath(folder)) {
-        errno = EINVAL;
-        return false;
-    }
+    if (!IsUsablePath(folder))
+        return FileStatus::Failed(EINVAL);
     if (exists(folder))
-        return isDirectory(folder) || notADirectory(); // a file of that name cannot hold pictures
+        return DirectoryIfOne(folder);
 
     // Walk the components from the root, creating each missing one. Only
     // prefixes of the typed text are ever created.
@@ -53,14 +51,18 @@ bool MakePath(const std::string& folder)
         if (end > pos) {
             built += '/';
             built.append(folder, pos, end - pos);
-            if (!isDirectory(built)) {
-                if (::mkdir(built.c_str(), 0777) != 0 && !(errno == EEXIST && isDirectory(built)))
-                    return errno == EEXIST ? notADirectory() : false;
+            if (!isDirectory(built) && ::mkdir(built.c_str(), 0777) != 0) {
+                const int error = errno;
+                // Another may have made it meanwhile; a file in the way is no folder.
+                if (error != EEXIST)
+                    return FileStatus::Failed(error);
+                if (const FileStatus made = DirectoryIfOne(built); !made)
+                    return made;
             }
         }
         pos = end + 1;
     }
-    return isDirectory(folder) || notADirectory();
+    return DirectoryIfOne(folder);
 }
 
 } // namespace vistrel

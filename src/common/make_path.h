@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/file_status.h"
+
 #include <string>
 
 namespace vistrel {
@@ -12,10 +14,10 @@ namespace vistrel {
 bool IsUsablePath(const std::string& path);
 
 // Makes sure `folder` exists as a directory, creating each missing folder of
-// the path in turn with mkdir (never the root). False for an empty or
-// unusable path (errno EINVAL), or when a folder cannot be created (errno
-// from mkdir) or something that is not a directory is in the way (ENOTDIR).
-// Folders made before a failure stay.
-bool MakePath(const std::string& folder);
+// the path in turn with mkdir (never the root). Fails with EINVAL for an
+// empty or unusable path, with mkdir's error when a folder cannot be
+// created, and with ENOTDIR when something that is not a directory is in
+// the way. Folders made before a failure stay.
+FileStatus MakePath(const std::string& folder);
 
 } // namespace vistrel

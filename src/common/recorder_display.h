@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/file_status.h"
 #include "common/frame.h"
 #include "common/logfont.h"
 
@@ -45,9 +46,9 @@ public:
     virtual void SetOverlaySettings(const OverlaySettings& settings) = 0;
     // Burns the overlay text into the frame.
     virtual void DrawOverlay(Frame& frame) = 0;
-    // Writes the pane's current image as a baseline JPEG. On failure errno
-    // says why where a file call failed (it is left alone otherwise).
-    virtual bool SaveJpeg(const std::string& path, int quality) = 0;
+    // Writes the pane's current image as a baseline JPEG. Nothing to write
+    // when the pane holds no image or one that cannot be encoded.
+    virtual FileStatus SaveJpeg(const std::string& path, int quality) = 0;
 };
 
 // The two meters and two labels under each pane.

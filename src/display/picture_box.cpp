@@ -129,7 +129,7 @@ void CPictureBoxEx::DrawOverlay(Frame& frame, std::time_t now)
     overlay_.draw(frame, now);
 }
 
-bool CPictureBoxEx::SaveJpeg(const std::string& path, int quality)
+FileStatus CPictureBoxEx::SaveJpeg(const std::string& path, int quality)
 {
     std::shared_ptr<const Frame> current;
     std::shared_ptr<const Encoded> kept;
@@ -139,7 +139,7 @@ bool CPictureBoxEx::SaveJpeg(const std::string& path, int quality)
         kept = encoded_;
     }
     if (!current)
-        return false;
+        return FileStatus::NothingToWrite();
 
     if (!kept || kept->image != current || kept->quality != quality) {
         // The frame is never changed once handed over, so encoding it needs
@@ -148,7 +148,7 @@ bool CPictureBoxEx::SaveJpeg(const std::string& path, int quality)
         fresh->image = current;
         fresh->quality = quality;
         if (!EncodeJpeg(*current, quality, fresh->bytes))
-            return false;
+            return FileStatus::NothingToWrite();
         ++encodeCount_;
         {
             std::lock_guard lock(imageMutex_);

@@ -49,7 +49,7 @@ public:
     // Called on the image thread only. The image is encoded once per
     // quality: the static file and the archive image of one frame share the
     // bytes, and only the first save pays for the encoding.
-    bool SaveJpeg(const std::string& path, int quality) override;
+    FileStatus SaveJpeg(const std::string& path, int quality) override;
 
     // The current image, shared with whoever paints or saves it.
     std::shared_ptr<const Frame> image() const;

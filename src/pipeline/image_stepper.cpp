@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 #include <utility>
@@ -300,27 +299,23 @@ bool ImageStepper::SaveFile(int k, const std::string& path, const std::string& f
 {
     ICameraPane& pane = display_.Pane(k);
     const int quality = cameras_[size_t(k)].jpegQuality;
-    errno = 0;
-    bool saved = pane.SaveJpeg(path, quality);
-    int error = errno;
+    FileStatus saved = pane.SaveJpeg(path, quality);
     std::string reason;
-    if (!saved && error == ENOENT) {
-        if (MakePath(folder)) {
+    if (saved.error() == -ENOENT) {
+        if (const FileStatus made = MakePath(folder); made) {
             if (fault == Fault::ArchiveSave)
                 settings_.ArchiveFolderMade[size_t(k)].fetch_add(1);
-            errno = 0;
             saved = pane.SaveJpeg(path, quality);
-            error = errno;
         } else {
-            reason = "cannot make the folder " + folder + ": " + std::strerror(errno);
+            reason = "cannot make the folder " + folder + ": " + made.Reason();
         }
     }
     if (!saved && reason.empty()) {
         const std::string what = fault == Fault::ArchiveSave ? "archive images in " + folder : path;
-        reason = error != 0 ? "cannot save " + what + ": " + std::strerror(error) : "the picture cannot be encoded";
+        reason = saved.error() != 0 ? "cannot save " + what + ": " + saved.Reason() : "the picture cannot be encoded";
     }
     ReportFault(k, fault, saved ? std::string() : reason);
-    return saved;
+    return saved.ok();
 }
 
 void ImageStepper::ReportFault(int k, Fault fault, const std::string& reason)

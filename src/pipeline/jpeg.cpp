@@ -9,7 +9,6 @@
 #include <csetjmp>
 #include <cstddef>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <new>
@@ -170,15 +169,13 @@ void SplitPath(const std::string& path, std::string& folder, std::string& name)
 }
 
 // Creates this process's temporary for `path` with the permissions a plain
-// fopen would give (0666 less the umask). -1 with errno set on failure.
+// fopen would give (0666 less the umask): its descriptor, or -errno.
 int CreateTemporary(const std::string& path, std::string& temporary)
 {
     std::string folder, name;
     SplitPath(path, folder, name);
-    if (name.empty()) {
-        errno = EINVAL;
-        return -1;
-    }
+    if (name.empty())
+        return -EINVAL;
     temporary = folder + TemporaryName(name, NameMax(folder));
     int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) {
@@ -186,7 +183,7 @@ int CreateTemporary(const std::string& path, std::string& temporary)
         ::unlink(temporary.c_str());
         fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     }
-    return fd;
+    return fd >= 0 ? fd : -errno;
 }
 
 // Gives the new file the owner, group and mode of the one it replaces.
@@ -208,21 +205,20 @@ bool TakeOver(int fd, const struct stat& old)
 constexpr off_t kMaxInPlaceBytes = 64 << 20;
 
 // Reads `size` bytes from the start of `fd`.
-bool ReadAllAt(int fd, uint8_t* data, size_t size)
+FileStatus ReadAllAt(int fd, uint8_t* data, size_t size)
 {
     size_t done = 0;
     while (done < size) {
         const ssize_t got = ::pread(fd, data + done, size - done, off_t(done));
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0) {
-            if (got == 0)
-                errno = EIO; // it shrank meanwhile
-            return false;
-        }
+        if (got < 0)
+            return FileStatus::Failed(errno);
+        if (got == 0)
+            return FileStatus::Failed(EIO); // it shrank meanwhile
         done += size_t(got);
     }
-    return true;
+    return {};
 }
 
 // Overwrites the existing file itself, as a plain fopen would: links, owner,
@@ -230,37 +226,42 @@ bool ReadAllAt(int fd, uint8_t* data, size_t size)
 // taken first, so a full disk leaves it untouched, and a write that fails
 // part way all the same puts the old bytes back (their blocks are still the
 // file's). The size is cut only after the new content is in.
-bool WriteInPlace(const std::string& path, const uint8_t* data, size_t size)
+FileStatus WriteInPlace(const std::string& path, const uint8_t* data, size_t size)
 {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return false;
-    const auto fail = [fd](int error) {
+        return FileStatus::Failed(errno);
+    const auto fail = [fd](FileStatus status) {
         ::close(fd);
-        errno = error;
-        return false;
+        return status;
     };
     struct stat st {};
     if (::fstat(fd, &st) != 0)
-        return fail(errno);
+        return fail(FileStatus::Failed(errno));
     if (!S_ISREG(st.st_mode))
-        return fail(EINVAL);
+        return fail(FileStatus::Failed(EINVAL));
     if (st.st_size > kMaxInPlaceBytes)
-        return fail(EFBIG);
+        return fail(FileStatus::Failed(EFBIG));
     std::vector<uint8_t> old;
     if (!Grow(old, size_t(st.st_size)))
-        return fail(ENOMEM);
-    if (!ReadAllAt(fd, old.data(), old.size()))
-        return fail(errno);
+        return fail(FileStatus::Failed(ENOMEM));
+    if (const FileStatus read = ReadAllAt(fd, old.data(), old.size()); !read)
+        return fail(read);
     if (size > old.size() && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(size)) != 0 && errno != EOPNOTSUPP)
-        return fail(errno);
+        return fail(FileStatus::Failed(errno));
 
-    if (WriteAll(fd, data, size) && ::ftruncate(fd, off_t(size)) == 0)
-        return ::close(fd) == 0;
-    const int error = errno;
-    if (::lseek(fd, 0, SEEK_SET) != 0 || !WriteAll(fd, old.data(), old.size()) || ::ftruncate(fd, st.st_size) != 0)
-        qCDebug(lcPipeline) << "could not put back the old content of" << path.c_str() << std::strerror(errno);
-    return fail(error);
+    FileStatus written = WriteAll(fd, data, size);
+    if (written && ::ftruncate(fd, off_t(size)) != 0)
+        written = FileStatus::Failed(errno);
+    if (written)
+        return ::close(fd) == 0 ? FileStatus() : FileStatus::Failed(errno);
+    FileStatus restored
+        = ::lseek(fd, 0, SEEK_SET) == 0 ? WriteAll(fd, old.data(), old.size()) : FileStatus::Failed(errno);
+    if (restored && ::ftruncate(fd, st.st_size) != 0)
+        restored = FileStatus::Failed(errno);
+    if (!restored)
+        qCDebug(lcPipeline) << "could not put back the old content of" << path.c_str() << restored.Reason().c_str();
+    return fail(written);
 }
 
 // A path that is a symbolic link is written where the link points, as
@@ -284,10 +285,12 @@ std::string Destination(const std::string& path)
 }
 
 // Encodes into memory and writes the file in one piece.
-bool EncodeToFile(const std::string& path, int width, int height, int quality, const RowSource& rows)
+FileStatus EncodeToFile(const std::string& path, int width, int height, int quality, const RowSource& rows)
 {
     std::vector<uint8_t> bytes;
-    return EncodeRows(width, height, quality, rows, bytes) && WriteFileAtomically(path, bytes.data(), bytes.size());
+    if (!EncodeRows(width, height, quality, rows, bytes))
+        return FileStatus::NothingToWrite();
+    return WriteFileAtomically(path, bytes.data(), bytes.size());
 }
 
 int BytesPerPixel(int bitCount)
@@ -371,10 +374,10 @@ uint32_t ReadPixel(const Frame& image, int x, int y)
     }
 }
 
-bool WriteJpegFile(const std::string& path, const uint8_t* rgb, int width, int height, int quality)
+FileStatus WriteJpegFile(const std::string& path, const uint8_t* rgb, int width, int height, int quality)
 {
     if (!rgb || width <= 0 || height <= 0)
-        return false;
+        return FileStatus::NothingToWrite();
     const RowSource rows { rgb, ptrdiff_t(width) * 3, JCS_RGB, 3 };
     return EncodeToFile(path, width, height, quality, rows);
 }
@@ -408,10 +411,12 @@ bool EncodeJpeg(const Frame& image, int quality, std::vector<uint8_t>& out)
     }
 }
 
-bool SaveJpeg(const Frame& image, const std::string& path, int quality)
+FileStatus SaveJpeg(const Frame& image, const std::string& path, int quality)
 {
     std::vector<uint8_t> bytes;
-    return EncodeJpeg(image, quality, bytes) && WriteFileAtomically(path, bytes.data(), bytes.size());
+    if (!EncodeJpeg(image, quality, bytes))
+        return FileStatus::NothingToWrite();
+    return WriteFileAtomically(path, bytes.data(), bytes.size());
 }
 
 // Writes to a temporary file and renames it over `path` only when the write
@@ -419,12 +424,10 @@ bool SaveJpeg(const Frame& image, const std::string& path, int quality)
 // static file or a half-written archive image behind. A file with other hard
 // links, or one whose owner, group or mode a new file could not keep, or one
 // in a folder that refuses us the temporary, is written in place instead.
-bool WriteFileAtomically(const std::string& requestedPath, const uint8_t* data, size_t size)
+FileStatus WriteFileAtomically(const std::string& requestedPath, const uint8_t* data, size_t size)
 {
-    if (!data && size != 0) {
-        errno = EINVAL;
-        return false;
-    }
+    if (!data && size != 0)
+        return FileStatus::Failed(EINVAL);
     const std::string path = Destination(requestedPath);
     struct stat old {};
     const bool replacing = ::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode);
@@ -434,36 +437,29 @@ bool WriteFileAtomically(const std::string& requestedPath, const uint8_t* data, 
     std::string temporary;
     const int fd = CreateTemporary(path, temporary);
     if (fd < 0) {
-        const int error = errno;
-        qCDebug(lcPipeline) << "cannot create a temporary file for" << path.c_str() << std::strerror(error);
+        const FileStatus created = FileStatus::Failed(-fd);
+        qCDebug(lcPipeline) << "cannot create a temporary file for" << path.c_str() << created.Reason().c_str();
         // Only a folder that refuses new files to us; on a full disk (or any
         // other fault) the old file is kept as it is.
-        if (replacing && (error == EACCES || error == EPERM))
+        if (replacing && (fd == -EACCES || fd == -EPERM))
             return WriteInPlace(path, data, size);
-        errno = error;
-        return false;
+        return created;
     }
     if (replacing && !TakeOver(fd, old)) {
         ::close(fd);
         ::unlink(temporary.c_str());
         return WriteInPlace(path, data, size);
     }
-    bool ok = WriteAll(fd, data, size);
-    int error = errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (ok && ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        qCDebug(lcPipeline) << "cannot write" << path.c_str() << std::strerror(error);
+    FileStatus written = WriteAll(fd, data, size);
+    if (::close(fd) != 0 && written)
+        written = FileStatus::Failed(errno);
+    if (written && ::rename(temporary.c_str(), path.c_str()) != 0)
+        written = FileStatus::Failed(errno);
+    if (!written) {
+        qCDebug(lcPipeline) << "cannot write" << path.c_str() << written.Reason().c_str();
         ::unlink(temporary.c_str());
-        errno = error;
     }
-    return ok;
+    return written;
 }
 
 int RemoveLeftoverTemporaries(const std::string& path)

@@ -283,17 +283,15 @@ int SaveKeyFile(const fs::path& keyFolder, const RegFile& file)
         qCInfo(lcSettings, "cannot write in %s: %s", keyFolder.c_str(), std::strerror(error));
         return -error;
     }
-    errno = 0; // a write that makes no progress sets none: that is EIO below
-    bool written = WriteAll(fd, text.data(), text.size()) && ::fsync(fd) == 0;
-    int error = written ? 0 : (errno != 0 ? errno : EIO);
-    if (::close(fd) != 0 && written) {
-        written = false;
-        error = errno;
-    }
+    FileStatus written = WriteAll(fd, text.data(), text.size());
+    if (written && ::fsync(fd) != 0)
+        written = FileStatus::Failed(errno);
+    if (::close(fd) != 0 && written)
+        written = FileStatus::Failed(errno);
     if (!written) {
-        qCInfo(lcSettings, "cannot write %s: %s", temp.c_str(), std::strerror(error));
+        qCInfo(lcSettings, "cannot write %s: %s", temp.c_str(), written.Reason().c_str());
         ::unlink(temp.c_str());
-        return -error;
+        return written.error();
     }
     const fs::path target = keyFolder / kValuesFileName;
     if (::rename(temp.c_str(), target.c_str()) != 0) {

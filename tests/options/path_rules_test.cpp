@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 
@@ -101,7 +102,9 @@ TEST_F(MakePathPermissions, ReadOnlyParentIsRefused)
 {
     fs::create_directory(home_ + "/locked");
     fs::permissions(home_ + "/locked", fs::perms::owner_read | fs::perms::owner_exec);
-    EXPECT_FALSE(MakePath(home_ + "/locked/sub/"));
+    const FileStatus made = MakePath(home_ + "/locked/sub/");
+    EXPECT_FALSE(made);
+    EXPECT_EQ(made.error(), -EACCES) << "the caller is told why";
     fs::permissions(home_ + "/locked", fs::perms::owner_all);
 }
 

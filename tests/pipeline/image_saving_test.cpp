@@ -6,6 +6,7 @@
 #include "support/fake_display.h"
 #include "support/fake_video_source.h"
 #include "support/lock_holder.h"
+#include "support/unprivileged.h"
 
 #include <gtest/gtest.h>
 
@@ -206,6 +207,27 @@ TEST_F(ImageSavingTest, SavingThatKeepsFailingIsToldOnceAndItsEndOnce)
     expected.push_back({0, Fault::ArchiveSave, "cannot save archive images in " + Root() + "/blocked/Camera1A: Not a directory"});
     expected.push_back({0, Fault::ArchiveSave, ""});
     EXPECT_EQ(display.faultChanges(), expected);
+}
+
+using ImageSavingPermissions = test::Unprivileged<ImageSavingTest>;
+
+// A missing folder that cannot be made again is told with the reason the
+// folder could not be made, not the save's "No such file or directory".
+TEST_F(ImageSavingPermissions, AFolderThatCannotBeMadeIsToldWhy)
+{
+    settings.EnableArchving[0] = 1;
+    const std::string locked = Root() + "/locked";
+    fs::create_directory(locked);
+    fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+    settings.ArchivePath[0] = locked + "/Camera1A";
+    auto stepper = Make();
+    RunToGrab(*stepper);
+    fs::permissions(locked, fs::perms::owner_all);
+    const std::vector<FaultDisplay::Change> failing = {
+        {0, Fault::ArchiveSave, "cannot make the folder " + locked + "/Camera1A: Permission denied"},
+    };
+    EXPECT_EQ(display.faults(), failing);
+    EXPECT_EQ(settings.ArchiveCount[0], 0);
 }
 
 } // namespace

@@ -58,7 +58,7 @@ bool WriteAtomicallyWithin(size_t limitBytes, const std::string& path, const std
     struct rlimit small = saved;
     small.rlim_cur = limitBytes;
     ::setrlimit(RLIMIT_FSIZE, &small);
-    const bool written = WriteFileAtomically(path, data.data(), data.size());
+    const bool written = WriteFileAtomically(path, data.data(), data.size()).ok();
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, oldHandler);
     return written;
@@ -552,8 +552,9 @@ TEST_F(JpegTest, FailedWritesKeepTheOldFileAndLeaveNothingBehind)
     EXPECT_TRUE(fs::is_empty(Path("taken.jpg")));
 
     // Nothing to write to, or nothing to write.
-    EXPECT_FALSE(WriteFileAtomically(Path("missing/Cam1A.jpg"), data.data(), data.size()));
-    EXPECT_EQ(errno, ENOENT) << "the caller is told why";
+    const FileStatus missing = WriteFileAtomically(Path("missing/Cam1A.jpg"), data.data(), data.size());
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(missing.error(), -ENOENT) << "the caller is told why";
     EXPECT_FALSE(WriteFileAtomically(Path(""), data.data(), data.size()));
     EXPECT_FALSE(WriteFileAtomically(path, nullptr, 10));
 
@@ -572,16 +573,15 @@ TEST_F(JpegPermissions, AFolderThatRefusesATemporaryGetsItsFileWrittenInPlace)
     const std::string path = Path("Cam1A.jpg");
     ASSERT_TRUE(SaveJpeg(*MakeFrame(20, 10, 24, Pattern), path, 90));
     ASSERT_EQ(::chmod(Folder().c_str(), 0555), 0);
-    const bool replaced = SaveJpeg(*MakeFrame(30, 10, 24, Pattern), path, 90);
-    const bool created = SaveJpeg(*MakeFrame(30, 10, 24, Pattern), Path("new.jpg"), 90);
-    const int error = errno;
+    const FileStatus replaced = SaveJpeg(*MakeFrame(30, 10, 24, Pattern), path, 90);
+    const FileStatus created = SaveJpeg(*MakeFrame(30, 10, 24, Pattern), Path("new.jpg"), 90);
     // The disk fills up part way through: the last good picture is put back.
     const auto good = ReadBytes(path);
     const bool overfilled = WriteAtomicallyWithin(good.size() + 100, path, std::vector<uint8_t>(64 * 1024, 0x22));
     ASSERT_EQ(::chmod(Folder().c_str(), 0755), 0);
     EXPECT_TRUE(replaced);
     EXPECT_FALSE(created) << "a new file needs the folder";
-    EXPECT_EQ(error, EACCES);
+    EXPECT_EQ(created.error(), -EACCES);
     EXPECT_FALSE(overfilled);
     ASSERT_EQ(ReadBytes(path), good);
     Decoded image;

@@ -57,11 +57,11 @@ public:
         if (overlayPaint_)
             overlayPaint_(frame);
     }
-    bool SaveJpeg(const std::string& path, int quality) override
+    FileStatus SaveJpeg(const std::string& path, int quality) override
     {
         std::lock_guard guard(mutex_);
         saves_.push_back({ path, quality });
-        return image_ && vistrel::SaveJpeg(*image_, path, quality);
+        return image_ ? vistrel::SaveJpeg(*image_, path, quality) : FileStatus::NothingToWrite();
     }
 
     // Accessors for the tests.
