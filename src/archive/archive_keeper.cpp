@@ -56,6 +56,7 @@ ArchiveKeeper::ArchiveKeeper(InstanceSettings& settings, IRecorderDisplay& displ
     , dispatch_(std::move(dispatch))
     , lockWait_(lockWait)
     , now_(now ? std::move(now) : SteadyNow([] { return std::chrono::steady_clock::now(); }))
+    , counters_(settings, lockWait)
 {
 }
 
@@ -186,22 +187,9 @@ ArchiveKeeper::Listing ArchiveKeeper::ListFolder(int camera, Purpose purpose, si
     int32_t countAtStart = 0;
     int64_t bytesAtStart = 0;
     ArchiveStamp countThrough, bytesThrough;
-    if (TimedLock lock(settings_.ArchiveCountLock[camera], lockWait_); lock) {
-        settings_.ArchiveCount[camera] -= pendingCount_[camera];
-        pendingCount_[camera] = 0;
-        countAtStart = settings_.ArchiveCount[camera];
-        countThrough = settings_.ArchiveCountLastStamp[camera];
-    } else {
+    if (!counters_.ReadCount(camera, countAtStart, &countThrough)
+        || !counters_.ReadBytes(camera, bytesAtStart, &bytesThrough))
         return Listing::Skipped;
-    }
-    if (TimedLock lock(settings_.ArchiveBytesLock[camera], lockWait_); lock) {
-        settings_.ArchiveBytes[camera] -= pendingBytes_[camera];
-        pendingBytes_[camera] = 0;
-        bytesAtStart = settings_.ArchiveBytes[camera];
-        bytesThrough = settings_.ArchiveBytesLastStamp[camera];
-    } else {
-        return Listing::Skipped;
-    }
 
     ++listings_;
     const auto started = now_();
@@ -277,24 +265,14 @@ ArchiveKeeper::Listing ArchiveKeeper::ListFolder(int camera, Purpose purpose, si
     }
 
     // What the image thread added while the folder was read stays added.
-    bool stored = true;
-    if (TimedLock lock(settings_.ArchiveCountLock[camera], lockWait_); lock)
-        settings_.ArchiveCount[camera] += count - countLater - countAtStart;
-    else
-        stored = false;
-    if (!sizes)
-        return stored ? Listing::Stored : Listing::Skipped;
-    if (TimedLock lock(settings_.ArchiveBytesLock[camera], lockWait_); lock)
-        settings_.ArchiveBytes[camera] += bytes - bytesLater - bytesAtStart;
-    else
-        stored = false;
+    // A correction whose lock is busy is made at the next use of the
+    // counters; the count pass still counts the camera again.
+    bool stored = counters_.Add(camera, count - countLater - countAtStart,
+                                sizes ? bytes - bytesLater - bytesAtStart : 0);
     // Once the image thread has saved, the size it set is the newest.
-    if (!settings_.ArchiveFirstSavedStamp[camera].load().Valid()) {
-        if (TimedLock lock(settings_.LastImageBytesLock[camera], lockWait_); lock)
-            settings_.LastImageBytes[camera] = newest.empty() ? 0 : uint32_t(newest.front().bytes);
-        else
-            stored = false;
-    }
+    if (sizes && !settings_.ArchiveFirstSavedStamp[camera].load().Valid()
+        && !counters_.TrySetLastImageBytes(camera, newest.empty() ? 0 : uint32_t(newest.front().bytes)))
+        stored = false;
     return stored ? Listing::Stored : Listing::Skipped;
 }
 
@@ -315,42 +293,16 @@ bool ArchiveKeeper::RelistDue(int camera) const
     return since >= std::max<std::chrono::steady_clock::duration>(kRelistEvery, kRelistShare * took);
 }
 
+// Deletions whose subtraction had to wait are settled first.
 bool ArchiveKeeper::ReadCounters(int camera, Counters& counters)
 {
-    // Deletions whose subtraction had to wait are settled first.
-    if (TimedLock lock(settings_.ArchiveCountLock[camera], lockWait_); lock) {
-        settings_.ArchiveCount[camera] -= pendingCount_[camera];
-        pendingCount_[camera] = 0;
-        counters.count = settings_.ArchiveCount[camera];
-    } else {
-        return false;
-    }
-    if (TimedLock lock(settings_.ArchiveBytesLock[camera], lockWait_); lock) {
-        settings_.ArchiveBytes[camera] -= pendingBytes_[camera];
-        pendingBytes_[camera] = 0;
-        counters.bytes = settings_.ArchiveBytes[camera];
-    } else {
-        return false;
-    }
-    if (TimedLock lock(settings_.LastImageBytesLock[camera], lockWait_); lock)
-        counters.lastBytes = settings_.LastImageBytes[camera];
-    else
-        return false;
-    return true;
+    return counters_.ReadCount(camera, counters.count) && counters_.ReadBytes(camera, counters.bytes)
+        && counters_.ReadLastImageBytes(camera, counters.lastBytes);
 }
 
 void ArchiveKeeper::SubtractDeleted(int camera, int64_t bytes)
 {
-    pendingBytes_[camera] += bytes;
-    if (TimedLock lock(settings_.ArchiveBytesLock[camera], lockWait_); lock) {
-        settings_.ArchiveBytes[camera] -= pendingBytes_[camera];
-        pendingBytes_[camera] = 0;
-    }
-    pendingCount_[camera] += 1;
-    if (TimedLock lock(settings_.ArchiveCountLock[camera], lockWait_); lock) {
-        settings_.ArchiveCount[camera] -= pendingCount_[camera];
-        pendingCount_[camera] = 0;
-    }
+    counters_.Add(camera, -1, -bytes);
 }
 
 void ArchiveKeeper::ShowArchive(int camera, const Counters& counters)

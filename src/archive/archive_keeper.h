@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/archive_counters.h"
 #include "settings/instance_settings.h"
 #include "archive/oldest_images.h"
 #include "common/recorder_display.h"
@@ -125,6 +126,8 @@ private:
     const std::function<void()> dispatch_;
     const std::chrono::milliseconds lockWait_;
     const SteadyNow now_;
+    // Deletions whose subtraction found a lock busy are subtracted at the next use.
+    ArchiveCounters counters_;
 
     // Set by the thread's message handlers, read by the passes; one thread only.
     bool quitRequested_ = false;
@@ -161,9 +164,6 @@ private:
     std::array<std::chrono::steady_clock::duration, kCameraCount> listingTook_{};
     // Why the last pass could not delete a camera's surplus; empty when it could.
     std::array<std::string, kCameraCount> deleteFault_;
-    // Deleted but not yet subtracted from the counters: their lock wait ran out.
-    std::array<int32_t, kCameraCount> pendingCount_{};
-    std::array<int64_t, kCameraCount> pendingBytes_{};
     int64_t listings_ = 0;
 };
 

@@ -42,7 +42,7 @@ ImageStepper::ImageStepper(IRecorderDisplay& display, IVideoSource& source, Inst
     , source_(source)
     , settings_(settings)
     , clock_(std::move(clock))
-    , counterLockWait_(counterLockWait)
+    , counters_(settings, counterLockWait)
 {
 }
 
@@ -62,7 +62,7 @@ std::optional<int> ImageStepper::Tick()
     // Counter updates that found their lock busy wait no longer than a tick,
     // not until the next archive image, which may be hours away.
     for (int k = 0; k < kCameraCount; ++k)
-        ApplyCounters(k);
+        counters_.Settle(k);
     if (reloadRequested_)
         ReloadSettings(); // on a lock time-out the request stays for the next tick
     return FrameStep();
@@ -285,12 +285,8 @@ void ImageStepper::WriteArchiveImage(int k)
     if (error)
         return;
 
-    PendingCounters& pending = pending_[size_t(k)];
-    pending.bytes += int64_t(size);
-    pending.count += 1;
-    pending.lastImageBytes = uint32_t(size);
-    pending.key = key;
-    ApplyCounters(k);
+    counters_.Add(k, 1, int64_t(size), key);
+    counters_.SetLastImageBytes(k, uint32_t(size));
 }
 
 // A folder that is missing (deleted, or never made because the settings were
@@ -325,36 +321,6 @@ void ImageStepper::ReportFault(int k, Fault fault, const std::string& reason)
         return;
     last = reason;
     display_.SetFault(k, fault, reason);
-}
-
-// Each counter under its own lock, one at a time, never with SettingsLock held.
-void ImageStepper::ApplyCounters(int k)
-{
-    PendingCounters& pending = pending_[size_t(k)];
-    const size_t i = size_t(k);
-    if (pending.bytes != 0) {
-        TimedLock lock(settings_.ArchiveBytesLock[i], counterLockWait_);
-        if (lock) {
-            settings_.ArchiveBytes[i] += pending.bytes;
-            settings_.ArchiveBytesLastStamp[i] = pending.key;
-            pending.bytes = 0;
-        }
-    }
-    if (pending.count != 0) {
-        TimedLock lock(settings_.ArchiveCountLock[i], counterLockWait_);
-        if (lock) {
-            settings_.ArchiveCount[i] += pending.count;
-            settings_.ArchiveCountLastStamp[i] = pending.key;
-            pending.count = 0;
-        }
-    }
-    if (pending.lastImageBytes) {
-        TimedLock lock(settings_.LastImageBytesLock[i], counterLockWait_);
-        if (lock) {
-            settings_.LastImageBytes[i] = *pending.lastImageBytes;
-            pending.lastImageBytes.reset();
-        }
-    }
 }
 
 int ImageStepper::Finish(std::chrono::steady_clock::time_point start, int intervalMs, int k, bool multiplexed)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/archive_counters.h"
 #include "settings/instance_settings.h"
 #include "common/frame.h"
 #include "common/recorder_display.h"
@@ -84,21 +85,11 @@ private:
         int32_t staticSavesSinceMotion = 0;
         int32_t archiveSavesSinceMotion = 0;
     };
-    // Archive counter updates not yet applied because a counter lock timed
-    // out; applied at the next tick. `key` is the last image they cover.
-    struct PendingCounters {
-        int64_t bytes = 0;
-        int32_t count = 0;
-        std::optional<uint32_t> lastImageBytes;
-        ArchiveStamp key;
-    };
-
     void ProcessFrame(int camera, std::unique_ptr<Frame> frame);
     void SaveDecisions(int camera, bool motion);
     bool SaveFile(int camera, const std::string& path, const std::string& folder, Fault fault);
     void ReportFault(int camera, Fault fault, const std::string& reason);
     int Finish(std::chrono::steady_clock::time_point start, int intervalMs, int camera, bool multiplexed);
-    void ApplyCounters(int camera);
     // Clears EnableMux in the settings; retried at later ticks if the lock is busy.
     void StoreMuxOff();
 
@@ -106,7 +97,8 @@ private:
     IVideoSource& source_;
     InstanceSettings& settings_;
     ImageClock clock_;
-    const std::chrono::milliseconds counterLockWait_;
+    // Counter updates whose lock was busy are made at the next tick.
+    ArchiveCounters counters_;
 
     int32_t tickCount_ = 0;
     int32_t ticksToWait_ = 1;
@@ -122,7 +114,6 @@ private:
     int enabledInputCount_ = 0;
     std::array<Camera, kCameraCount> cameras_;
     std::array<MotionState, kCameraCount> motion_;
-    std::array<PendingCounters, kCameraCount> pending_;
     // Why the static file and the archive images of each camera last failed
     // to save; empty while saving works. The display hears of changes only.
     std::array<std::array<std::string, 2>, kCameraCount> faults_;
