@@ -22,7 +22,7 @@ int DeletionOrder::Rank(ArchiveStamp key) const
 {
     if (!key.Valid())
         return 1;
-    return key.Time() > farAhead_ ? 0 : 2;
+    return key.seconds > farAhead_ ? 0 : 2;
 }
 
 bool DeletionOrder::Before(ArchiveStamp a, std::string_view nameA, ArchiveStamp b, std::string_view nameB) const

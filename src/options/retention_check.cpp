@@ -33,7 +33,7 @@ ExpiringImages CountExpiringImages(const std::string& folder, std::string_view s
             continue;
         ++result.listed;
         const ArchiveStamp stamp = ArchiveNameStamp(name);
-        const int64_t saved = stamp.Time();
+        const int64_t saved = stamp.seconds;
         if (stamp.Valid() && saved >= cutoff && saved <= farAhead)
             continue;
         ++result.expiring;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <utility>
 
 #include <dirent.h>
@@ -13,26 +12,11 @@ namespace vistrel {
 
 namespace {
 
-constexpr size_t kTimeDigits = 10;
-constexpr size_t kMaxSequenceDigits = 9; // fits 32 bits
-
-bool AllDigits(std::string_view text)
-{
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 // Orders images by their whole second only.
 struct BySeconds {
     bool operator()(const ArchiveImage& image, uint32_t s) const { return image.key.seconds < s; }
     bool operator()(uint32_t s, const ArchiveImage& image) const { return s < image.key.seconds; }
 };
-
-template <typename Number>
-bool ReadNumber(std::string_view text, Number& value)
-{
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    return error == std::errc() && end == text.data() + text.size();
-}
 
 // Sorts by key in a few linear passes (a least-significant-byte radix
 // sort), only over the bytes of the key that differ at all: a million names
@@ -75,28 +59,15 @@ bool IsRegularFile(DIR* dir, const dirent& entry)
 
 std::optional<ArchiveKey> ParseArchiveName(std::string_view name, std::string_view suffix)
 {
-    if (!name.ends_with(suffix))
+    const ArchiveStamp stamp = ArchiveFileStamp(name, suffix);
+    if (!stamp.Valid())
         return std::nullopt;
-    const std::string_view digits = name.substr(0, name.size() - suffix.size());
-    if (digits.size() < 2 || !AllDigits(digits))
-        return std::nullopt;
-    const size_t timeDigits = digits.size() > kTimeDigits ? kTimeDigits : digits.size() - 1;
-    if (digits.size() - timeDigits > kMaxSequenceDigits)
-        return std::nullopt;
-    ArchiveKey key;
-    if (!ReadNumber(digits.substr(0, timeDigits), key.seconds) || !ReadNumber(digits.substr(timeDigits), key.sequence))
-        return std::nullopt;
-    // Leading zeros in either number: not a name the image thread writes.
-    if ((digits[0] == '0' && timeDigits > 1) || (digits[timeDigits] == '0' && digits.size() - timeDigits > 1))
-        return std::nullopt;
-    return key;
+    return stamp;
 }
 
 std::string ArchiveImageName(const ArchiveKey& key, std::string_view suffix)
 {
-    std::string name = std::to_string(key.seconds) + std::to_string(key.sequence);
-    name += suffix;
-    return name;
+    return ArchiveFileName(key, suffix);
 }
 
 ArchiveIndex::ArchiveIndex(std::vector<ArchiveImage> images, State state, size_t namesListed)

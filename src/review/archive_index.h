@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/archive_name.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -11,15 +13,9 @@
 
 namespace vistrel {
 
-// What an archive name says about its image: "<seconds><sequence>-Cam..":
-// the save time in seconds since 1970 (UTC) followed by the collision number
-// that tells apart images of the same second.
-struct ArchiveKey {
-    uint32_t seconds = 0;
-    uint32_t sequence = 0;
-
-    friend auto operator<=>(const ArchiveKey&, const ArchiveKey&) = default;
-};
+// An image's key in the index: the stamp its name carries (its save time
+// and collision number), as the image thread made the name.
+using ArchiveKey = ArchiveStamp;
 
 // One image of the index: twelve bytes, no name kept (it is made again from
 // the key), so a million images take 12 MB.
@@ -31,15 +27,14 @@ struct ArchiveImage {
 
     bool operator<(const ArchiveImage& other) const { return key < other.key; }
 };
+static_assert(sizeof(ArchiveImage) == 12);
 
 // The key of an archive name that ends in `suffix` ("-Cam%d%c.jpg"), or none
-// for any other name. The save time has ten digits from September 2001 on;
-// a shorter run of digits is read as a time and a one-digit sequence. Only
-// names the recorder could have written are taken: the key must give back
-// the same name.
+// for any other name: only names the recorder could have written are taken
+// (ArchiveFileStamp).
 std::optional<ArchiveKey> ParseArchiveName(std::string_view name, std::string_view suffix);
 
-// The file name of a key: the same digits the image thread writes.
+// The file name of a key: the same digits the image thread writes (ArchiveFileName).
 std::string ArchiveImageName(const ArchiveKey& key, std::string_view suffix);
 
 // An immutable, sorted snapshot of one camera's archive, shared between the

@@ -28,7 +28,14 @@ std::string ArchiveSuffix(int instance, int camera)
 
 std::string ArchiveFileName(uint32_t time, uint32_t number, int instance, int camera)
 {
-    return std::to_string(time) + std::to_string(number) + ArchiveSuffix(instance, camera);
+    return ArchiveFileName(ArchiveStamp(time, number), ArchiveSuffix(instance, camera));
+}
+
+std::string ArchiveFileName(ArchiveStamp stamp, std::string_view suffix)
+{
+    std::string name = std::to_string(stamp.seconds) + std::to_string(stamp.sequence);
+    name += suffix;
+    return name;
 }
 
 ArchiveStamp ArchiveNameStamp(std::string_view name)
@@ -43,6 +50,18 @@ ArchiveStamp ArchiveNameStamp(std::string_view name)
     if (time > UINT32_MAX)
         return {};
     return ArchiveStamp(uint32_t(time), Decimal(name.substr(timeDigits, digits - timeDigits)));
+}
+
+ArchiveStamp ArchiveFileStamp(std::string_view name, std::string_view suffix)
+{
+    if (!name.ends_with(suffix))
+        return {};
+    const ArchiveStamp stamp = ArchiveNameStamp(name);
+    // Made again, the name must be the same: the digits run up to the suffix,
+    // with no leading zero and no number the stamp cannot hold.
+    if (!stamp.Valid() || ArchiveFileName(stamp, suffix) != name)
+        return {};
+    return stamp;
 }
 
 } // namespace vistrel

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <compare>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -21,26 +21,40 @@ namespace vistrel {
 
 // An archive image's place in time: the time and number its name carries,
 // ordered by time, then number. A default stamp is none (a name of another
-// form) and orders before all others. Eight bytes, so an atomic of it is lock-free.
-class ArchiveStamp {
-public:
+// form) and orders before all others. Eight bytes on a four-byte boundary:
+// an atomic of it is lock-free, and the review's index keeps a million of
+// them, each with a size, in twelve bytes an image.
+struct ArchiveStamp {
+    static constexpr uint32_t kNone = UINT32_MAX; // as a sequence: no stamp
+
     constexpr ArchiveStamp() = default;
     // A number past 32 bits is held as the largest there is: still last in its second.
     constexpr ArchiveStamp(uint32_t time, uint64_t number)
-        : value_(((uint64_t(time) << 32) | (number < kLargestNumber ? number : kLargestNumber)) + 1)
+        : seconds(time)
+        , sequence(number < kNone ? uint32_t(number) : kNone - 1)
     {
     }
 
-    constexpr bool Valid() const { return value_ != 0; }
-    constexpr uint32_t Time() const { return uint32_t((value_ - 1) >> 32); }
-    constexpr uint32_t Number() const { return uint32_t(value_ - 1); }
+    constexpr bool Valid() const { return sequence != kNone; }
 
-    friend constexpr auto operator<=>(const ArchiveStamp&, const ArchiveStamp&) = default;
+    // Spelt out rather than <=>: <compare> is more than Qt's moc can read,
+    // and windows' headers include this one.
+    friend constexpr bool operator==(ArchiveStamp a, ArchiveStamp b) { return a.Ordinal() == b.Ordinal(); }
+    friend constexpr bool operator!=(ArchiveStamp a, ArchiveStamp b) { return a.Ordinal() != b.Ordinal(); }
+    friend constexpr bool operator<(ArchiveStamp a, ArchiveStamp b) { return a.Ordinal() < b.Ordinal(); }
+    friend constexpr bool operator>(ArchiveStamp a, ArchiveStamp b) { return a.Ordinal() > b.Ordinal(); }
+    friend constexpr bool operator<=(ArchiveStamp a, ArchiveStamp b) { return a.Ordinal() <= b.Ordinal(); }
+    friend constexpr bool operator>=(ArchiveStamp a, ArchiveStamp b) { return a.Ordinal() >= b.Ordinal(); }
+
+    uint32_t seconds = 0;      // the save time, since 1970 (UTC)
+    uint32_t sequence = kNone; // the collision number within that second
 
 private:
-    static constexpr uint64_t kLargestNumber = 0xFFFFFFFEu;
-    uint64_t value_ = 0; // the time in the upper half and the number below, plus one: 0 is none
+    // None is 0, every stamp above it.
+    constexpr uint64_t Ordinal() const { return uint64_t(seconds) << 32 | uint32_t(sequence + 1); }
 };
+static_assert(sizeof(ArchiveStamp) == 8 && alignof(ArchiveStamp) == 4);
+static_assert(std::atomic<ArchiveStamp>::is_always_lock_free);
 
 // "-Cam%d%c.jpg": the end of every archive name of one camera of one
 // instance. The image thread names images with it; the archive thread
@@ -49,9 +63,16 @@ std::string ArchiveSuffix(int instance, int camera);
 
 // The file name of image `number` of second `time`.
 std::string ArchiveFileName(uint32_t time, uint32_t number, int instance, int camera);
+// The same for a stamp and the suffix of its camera.
+std::string ArchiveFileName(ArchiveStamp stamp, std::string_view suffix);
 
 // The stamp of a file name, read by the rule above from the digits it starts
 // with; none for fewer than two digits, or a time past 32 bits.
 ArchiveStamp ArchiveNameStamp(std::string_view name);
+
+// The stamp of a name exactly as ArchiveFileName makes it with `suffix`; none
+// for any other name (another camera's, leading zeros, anything after the
+// digits but the suffix): only such names are ever served or shown by name.
+ArchiveStamp ArchiveFileStamp(std::string_view name, std::string_view suffix);
 
 } // namespace vistrel

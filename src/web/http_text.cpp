@@ -305,27 +305,6 @@ std::optional<int> CameraOfLetter(std::string_view text)
     return text[0] - 'A';
 }
 
-bool IsArchiveImageName(std::string_view name, char letter)
-{
-    constexpr size_t kMaxName = 64;
-    constexpr std::string_view kCam = "-Cam";
-    constexpr std::string_view kJpg = ".jpg";
-    if (name.size() > kMaxName)
-        return false;
-    size_t at = 0;
-    while (at < name.size() && std::isdigit(static_cast<unsigned char>(name[at])))
-        ++at;
-    if (at == 0 || name.substr(at, kCam.size()) != kCam)
-        return false;
-    at += kCam.size();
-    const size_t instanceStart = at;
-    while (at < name.size() && std::isdigit(static_cast<unsigned char>(name[at])))
-        ++at;
-    if (at == instanceStart || at - instanceStart > 3)
-        return false;
-    return name.size() == at + 1 + kJpg.size() && name[at] == letter && name.substr(at + 1) == kJpg;
-}
-
 bool IsExportId(std::string_view id)
 {
     if (id.empty() || id.size() > 32)

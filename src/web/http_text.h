@@ -63,11 +63,6 @@ std::optional<int64_t> ParseApiTime(std::string_view text);
 // The camera of a path letter 'A' to 'H' (0 to 7); none otherwise.
 std::optional<int> CameraOfLetter(std::string_view text);
 
-// A name the recorder writes into an archive for the camera with this letter:
-// "<digits>-Cam<digits><letter>.jpg", at most 64 characters. Anything else
-// never reaches the recorder.
-bool IsArchiveImageName(std::string_view name, char letter);
-
 // An export job's id: 1 to 32 letters and digits.
 bool IsExportId(std::string_view id);
 

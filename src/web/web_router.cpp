@@ -1,5 +1,6 @@
 #include "web/web_router.h"
 
+#include "settings/archive_name.h"
 #include "web/password_hash.h"
 #include "web/web_assets.h"
 
@@ -184,6 +185,7 @@ std::string StatusJson(const WebRecorderStatus& status)
 WebRouter::WebRouter(IWebBackend& backend, const WebSettings& settings, int instance)
     : backend_(backend)
     , settings_(settings)
+    , instance_(instance)
     , cookieName_("vistrel" + std::to_string(instance))
 {
     SodiumReady();
@@ -482,7 +484,7 @@ WebReply WebRouter::Camera(const WebRequest&, const RequestTarget& target, int c
     if (s.size() == 6 && s[4] == "archive") {
         // Only a name the recorder could have written is passed on, and the
         // recorder reads it only if its archive index lists it.
-        if (!IsArchiveImageName(s[5], letter))
+        if (!ArchiveFileStamp(s[5], ArchiveSuffix(instance_, camera)).Valid())
             return JsonError(404, "no such image");
         auto bytes = std::make_shared<std::vector<uint8_t>>();
         const int result = backend_.ReadArchiveImage(camera, s[5], kMaxArchiveImageBytes, bytes.get());

@@ -96,6 +96,7 @@ private:
 
     IWebBackend& backend_;
     const WebSettings settings_;
+    const int instance_;
     const std::string cookieName_;
     SessionTable sessions_;
     LoginLimiter limiter_;

@@ -24,8 +24,8 @@ TEST(ArchiveName, ReadsBackTheTimeAndNumberItWasMadeFrom)
         const std::string name = ArchiveFileName(c.time, c.number, 1, 0);
         const ArchiveStamp stamp = ArchiveNameStamp(name);
         EXPECT_TRUE(stamp.Valid()) << name;
-        EXPECT_EQ(stamp.Time(), c.time) << name;
-        EXPECT_EQ(stamp.Number(), c.number) << name;
+        EXPECT_EQ(stamp.seconds, c.time) << name;
+        EXPECT_EQ(stamp.sequence, c.number) << name;
     }
     EXPECT_EQ(ArchiveFileName(100000, 9, 12, 7), "1000009-Cam12H.jpg");
 
