@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 
 #include <cctype>
-#include <ctime>
 
 namespace vistrel {
 
@@ -42,17 +41,6 @@ bool AllDigits(std::string_view text)
         if (c < '0' || c > '9')
             return false;
     }
-    return true;
-}
-
-// A fixed number of digits as a number.
-bool ReadDigits(std::string_view text, size_t at, size_t count, int* value)
-{
-    if (at + count > text.size() || !AllDigits(text.substr(at, count)))
-        return false;
-    *value = 0;
-    for (size_t i = 0; i < count; ++i)
-        *value = *value * 10 + (text[at + i] - '0');
     return true;
 }
 
@@ -256,46 +244,6 @@ bool IsLoopbackHost(std::string_view host)
         return (ntohl(v4.s_addr) >> 24) == 127;
     in6_addr v6{};
     return inet_pton(AF_INET6, name.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
-}
-
-std::optional<int64_t> ParseApiTime(std::string_view text)
-{
-    if (AllDigits(text)) {
-        if (text.size() > 12)
-            return std::nullopt;
-        int64_t seconds = 0;
-        for (char c : text)
-            seconds = seconds * 10 + (c - '0');
-        return seconds;
-    }
-    // YYYY-MM-DDTHH:MM or YYYY-MM-DDTHH:MM:SS
-    if (text.size() != 16 && text.size() != 19)
-        return std::nullopt;
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
-    if (!ReadDigits(text, 0, 4, &year) || text[4] != '-' || !ReadDigits(text, 5, 2, &month) || text[7] != '-'
-        || !ReadDigits(text, 8, 2, &day) || text[10] != 'T' || !ReadDigits(text, 11, 2, &hour) || text[13] != ':'
-        || !ReadDigits(text, 14, 2, &minute))
-        return std::nullopt;
-    if (text.size() == 19 && (text[16] != ':' || !ReadDigits(text, 17, 2, &second)))
-        return std::nullopt;
-    if (year < 1970 || month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 59)
-        return std::nullopt;
-    std::tm local{};
-    local.tm_year = year - 1900;
-    local.tm_mon = month - 1;
-    local.tm_mday = day;
-    local.tm_hour = hour;
-    local.tm_min = minute;
-    local.tm_sec = second;
-    local.tm_isdst = -1;
-    const time_t seconds = std::mktime(&local);
-    // mktime moves a day past the month's end, or an hour a clock change
-    // skipped, to another time: such a text names no local time.
-    if (seconds == static_cast<time_t>(-1) || local.tm_year != year - 1900 || local.tm_mon != month - 1
-        || local.tm_mday != day || local.tm_hour != hour || local.tm_min != minute || local.tm_sec != second
-        || seconds < 0)
-        return std::nullopt;
-    return static_cast<int64_t>(seconds);
 }
 
 std::optional<int> CameraOfLetter(std::string_view text)

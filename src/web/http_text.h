@@ -55,11 +55,6 @@ bool OriginMatchesHost(std::string_view origin, std::string_view host, bool tls)
 // of another site cannot reach the server through a name it rebinds.
 bool IsLoopbackHost(std::string_view host);
 
-// A time of the API: seconds since 1970, or local "YYYY-MM-DDTHH:MM" with
-// optional ":SS". None for anything else, and for a local time that does not
-// exist (a day past the month's end, an hour skipped by a clock change).
-std::optional<int64_t> ParseApiTime(std::string_view text);
-
 // The camera of a path letter 'A' to 'H' (0 to 7); none otherwise.
 std::optional<int> CameraOfLetter(std::string_view text);
 

@@ -1,5 +1,6 @@
 #include "web/web_router.h"
 
+#include "common/local_time.h"
 #include "settings/archive_name.h"
 #include "web/password_hash.h"
 #include "web/web_assets.h"
@@ -84,9 +85,9 @@ bool IsApi(const RequestTarget& target)
 
 bool ReadTime(const std::optional<std::string>& text, int64_t* seconds)
 {
-    const std::optional<int64_t> value = text ? ParseApiTime(*text) : std::nullopt;
+    const std::optional<TimeArgument> value = text ? ParseTimeArgument(*text) : std::nullopt;
     if (value)
-        *seconds = *value;
+        *seconds = value->seconds;
     return value.has_value();
 }
 
@@ -98,19 +99,13 @@ bool ReadSpan(const RequestTarget& target, int64_t* from, int64_t* to)
     *to = static_cast<int64_t>(std::time(nullptr)) + 1;
     *from = *to - kDefaultSpanSeconds;
     if (toText) {
-        const std::optional<int64_t> value = ParseApiTime(*toText);
-        if (!value)
+        if (!ReadTime(toText, to))
             return false;
-        *to = *value;
         if (!fromText)
             *from = *to - kDefaultSpanSeconds;
     }
-    if (fromText) {
-        const std::optional<int64_t> value = ParseApiTime(*fromText);
-        if (!value)
-            return false;
-        *from = *value;
-    }
+    if (fromText && !ReadTime(fromText, from))
+        return false;
     return *from < *to;
 }
 

@@ -3,6 +3,7 @@
 // Exit status 0 only when the output file is whole; 1 for anything that
 // stopped the export (nothing is left behind then), 2 for a wrong command
 // line, 130 when interrupted (by any signal that would otherwise end it).
+#include "cli/tool_command_line.h"
 #include "review/archive_index.h"
 #include "review/export_task.h"
 #include "review/exporter.h"
@@ -36,8 +37,6 @@
 namespace vistrel {
 namespace {
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
 constexpr int kExitInterrupted = 130;
 // How long a cancelled export may take to stop and remove its temporary file.
 constexpr auto kStopWait = std::chrono::seconds(10);
@@ -52,66 +51,31 @@ constexpr const char* kUsage =
 struct Options {
     int instance = 0;
     int camera = -1;
-    std::optional<LocalTime> from;
-    std::optional<LocalTime> to;
+    std::optional<TimeArgument> from;
+    std::optional<TimeArgument> to;
     std::string archive;
     std::string output;
 };
 
-int Fail(const std::string& message, int status = kExitFailed)
-{
-    std::fprintf(stderr, "vistrel-export: %s\n", message.c_str());
-    if (status == kExitUsage)
-        std::fputs(kUsage, stderr);
-    return status;
-}
-
 // False (with `error` set) for anything but the options of the usage text.
-bool ParseOptions(int argc, char** argv, Options& options, std::string& error)
+bool ParseOptions(ToolCommandLine& commandLine, Options& options, std::string& error)
 {
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
+    while (commandLine.Next()) {
+        const std::string_view option = commandLine.Option();
         std::string value;
-        bool hasValue = false;
-        if (arg.starts_with("--")) {
-            if (const size_t equals = arg.find('='); equals != std::string_view::npos) {
-                value = std::string(arg.substr(equals + 1));
-                arg = arg.substr(0, equals);
-                hasValue = true;
-            }
-        } else {
+        if (option.empty()) {
             if (!options.output.empty()) {
                 error = "more than one output file given";
                 return false;
             }
-            options.output = std::string(arg);
+            options.output = std::string(commandLine.Argument());
             continue;
         }
-        const auto takeValue = [&]() -> bool {
-            if (hasValue)
-                return true;
-            if (i + 1 >= argc) {
-                error = std::string(arg) + " needs a value";
+        if (option == "--instance") {
+            if (!commandLine.TakeValue(value, error) || !ReadInstance(value, options.instance, error))
                 return false;
-            }
-            value = argv[++i];
-            return true;
-        };
-        if (arg == "--help") {
-            std::fputs(kUsage, stdout);
-            std::exit(0);
-        } else if (arg == "--instance") {
-            if (!takeValue())
-                return false;
-            char* end = nullptr;
-            const long n = std::strtol(value.c_str(), &end, 10);
-            if (value.empty() || *end != '\0' || n < 1 || n > 100) {
-                error = "--instance must be a number from 1 to 100, not \"" + value + "\"";
-                return false;
-            }
-            options.instance = int(n);
-        } else if (arg == "--camera") {
-            if (!takeValue())
+        } else if (option == "--camera") {
+            if (!commandLine.TakeValue(value, error))
                 return false;
             const char letter = value.size() == 1 ? char(std::toupper(static_cast<unsigned char>(value[0]))) : 0;
             if (letter < 'A' || letter > 'H') {
@@ -119,21 +83,16 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error)
                 return false;
             }
             options.camera = letter - 'A';
-        } else if (arg == "--from" || arg == "--to") {
-            if (!takeValue())
+        } else if (option == "--from" || option == "--to") {
+            std::optional<TimeArgument>& time = option == "--from" ? options.from : options.to;
+            if (!commandLine.TakeValue(value, error) || !ReadTime(option, value, time, error))
                 return false;
-            const std::optional<LocalTime> time = ParseLocalTime(value);
-            if (!time) {
-                error = std::string(arg) + " must be a local date and time like \"2026-12-07 14:00\", not \"" + value + "\"";
-                return false;
-            }
-            (arg == "--from" ? options.from : options.to) = time;
-        } else if (arg == "--archive") {
-            if (!takeValue())
+        } else if (option == "--archive") {
+            if (!commandLine.TakeValue(value, error))
                 return false;
             options.archive = value;
         } else {
-            error = "unknown option " + std::string(arg);
+            error = "unknown option " + std::string(option);
             return false;
         }
     }
@@ -170,25 +129,27 @@ sigset_t StopSignals()
     return signals;
 }
 
-std::string Shown(const LocalTime& t)
+// A time as it was given.
+std::string Shown(const TimeArgument& time)
 {
-    char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
-                  t.second);
-    return text;
+    return FormatLocalDateTime(time.local);
 }
 
 int Run(int argc, char** argv)
 {
+    ToolCommandLine commandLine("vistrel-export", kUsage, argc, argv);
+    const auto Fail = [&commandLine](const std::string& message, int status = kExitFailed) {
+        return commandLine.Fail(message, status);
+    };
     Options options;
     std::string error;
-    if (!ParseOptions(argc, argv, options, error))
+    if (!ParseOptions(commandLine, options, error))
         return Fail(error, kExitUsage);
     const std::optional<ExportFormat> format = ExportFormatFor(options.output);
     if (!format)
         return Fail("the output file must end in .mp4 or .zip: \"" + options.output + "\"", kExitUsage);
-    const int64_t fromMs = FromLocalTime(*options.from) * 1000;
-    const int64_t toMs = FromLocalTime(*options.to) * 1000;
+    const int64_t fromMs = options.from->seconds * 1000;
+    const int64_t toMs = options.to->seconds * 1000;
     if (toMs <= fromMs)
         return Fail("--to (" + Shown(*options.to) + ") must be later than --from (" + Shown(*options.from) + ")",
                     kExitUsage);
