@@ -10,7 +10,6 @@ ArchiveCounters::ArchiveCounters(InstanceSettings& settings, std::chrono::millis
 {
 }
 
-// Takes the counter's lock only when there is something to make or to read.
 template <typename Value>
 bool ArchiveCounters::Update(TimedMutex& mutex, Value& counter, ArchiveStamp& counterThrough, Kept<Value>& kept,
                              Value* value, ArchiveStamp* through)
@@ -56,6 +55,13 @@ bool ArchiveCounters::Add(int camera, int32_t count, int64_t bytes, ArchiveStamp
         count_[k].through = through;
         bytes_[k].through = through;
     }
+    return MakeKeptAdditions(camera);
+}
+
+// Bytes first, then the count, as a save adds them.
+bool ArchiveCounters::MakeKeptAdditions(int camera)
+{
+    const size_t k = size_t(camera);
     const bool bytesMade = Update<int64_t>(settings_.ArchiveBytesLock[k], settings_.ArchiveBytes[k],
                                            settings_.ArchiveBytesLastStamp[k], bytes_[k], nullptr, nullptr);
     const bool countMade = Update<int32_t>(settings_.ArchiveCountLock[k], settings_.ArchiveCount[k],
@@ -82,7 +88,7 @@ bool ArchiveCounters::TrySetLastImageBytes(int camera, uint32_t bytes)
 
 bool ArchiveCounters::Settle(int camera)
 {
-    const bool added = Add(camera, 0, 0);
+    const bool added = MakeKeptAdditions(camera);
     const bool set = UpdateLastImageBytes(camera, nullptr);
     return added && set;
 }

@@ -47,9 +47,12 @@ private:
         ArchiveStamp through;
     };
 
+    // Under the counter's lock: the kept change made, then the counter read
+    // where asked. The lock is taken only when there is something to do.
     template <typename Value>
     bool Update(TimedMutex& lock, Value& counter, ArchiveStamp& counterThrough, Kept<Value>& kept, Value* value,
                 ArchiveStamp* through);
+    bool MakeKeptAdditions(int camera);
     bool UpdateLastImageBytes(int camera, uint32_t* bytes);
 
     InstanceSettings& settings_;
