@@ -21,9 +21,9 @@ namespace vistrel {
 
 // An archive image's place in time: the time and number its name carries,
 // ordered by time, then number. A default stamp is none (a name of another
-// form) and orders before all others. Eight bytes on a four-byte boundary:
-// an atomic of it is lock-free, and the review's index keeps a million of
-// them, each with a size, in twelve bytes an image.
+// form) and orders before all others. Eight bytes on a four-byte boundary,
+// so the review's index keeps a million of them, each with a size, in
+// twelve bytes an image.
 struct ArchiveStamp {
     static constexpr uint32_t kNone = UINT32_MAX; // as a sequence: no stamp
 
@@ -54,7 +54,36 @@ private:
     constexpr uint64_t Ordinal() const { return uint64_t(seconds) << 32 | uint32_t(sequence + 1); }
 };
 static_assert(sizeof(ArchiveStamp) == 8 && alignof(ArchiveStamp) == 4);
-static_assert(std::atomic<ArchiveStamp>::is_always_lock_free);
+
+// A stamp shared between threads without a lock, held as one 64-bit word
+// (a std::atomic of the four-byte aligned stamp itself is not lock-free
+// everywhere). Any thread may call it.
+class AtomicArchiveStamp {
+public:
+    ArchiveStamp load() const { return Unpack(word_.load()); }
+    void store(ArchiveStamp stamp) { word_.store(Pack(stamp)); }
+    // As std::atomic's: `expected` gets the stamp held when it was not that.
+    bool compare_exchange_strong(ArchiveStamp& expected, ArchiveStamp desired)
+    {
+        uint64_t word = Pack(expected);
+        const bool exchanged = word_.compare_exchange_strong(word, Pack(desired));
+        expected = Unpack(word);
+        return exchanged;
+    }
+
+private:
+    static constexpr uint64_t Pack(ArchiveStamp stamp) { return uint64_t(stamp.seconds) << 32 | stamp.sequence; }
+    static constexpr ArchiveStamp Unpack(uint64_t word)
+    {
+        ArchiveStamp stamp;
+        stamp.seconds = uint32_t(word >> 32);
+        stamp.sequence = uint32_t(word);
+        return stamp;
+    }
+
+    std::atomic<uint64_t> word_{Pack(ArchiveStamp())};
+};
+static_assert(std::atomic<uint64_t>::is_always_lock_free);
 
 // "-Cam%d%c.jpg": the end of every archive name of one camera of one
 // instance. The image thread names images with it; the archive thread

@@ -38,8 +38,8 @@ struct InstanceSettings {
     // lists the folder while images are saved counts every file exactly once.
     std::array<ArchiveStamp, kCameraCount> ArchiveBytesLastStamp{};
     std::array<ArchiveStamp, kCameraCount> ArchiveCountLastStamp{};
-    std::array<std::atomic<ArchiveStamp>, kCameraCount> ArchiveFirstSavedStamp{};
-    std::array<std::atomic<ArchiveStamp>, kCameraCount> ArchiveLastSavedStamp{};
+    std::array<AtomicArchiveStamp, kCameraCount> ArchiveFirstSavedStamp{};
+    std::array<AtomicArchiveStamp, kCameraCount> ArchiveLastSavedStamp{};
     // How often the image thread made a camera's missing archive folder
     // again: the folder the archive thread counted is gone. No lock.
     std::array<std::atomic<uint32_t>, kCameraCount> ArchiveFolderMade{};
