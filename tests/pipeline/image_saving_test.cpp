@@ -223,10 +223,10 @@ TEST_F(ImageSavingPermissions, AFolderThatCannotBeMadeIsToldWhy)
     auto stepper = Make();
     RunToGrab(*stepper);
     fs::permissions(locked, fs::perms::owner_all);
-    const std::vector<FaultDisplay::Change> failing = {
+    const std::vector<FakeDisplay::FaultChange> failing = {
         {0, Fault::ArchiveSave, "cannot make the folder " + locked + "/Camera1A: Permission denied"},
     };
-    EXPECT_EQ(display.faults(), failing);
+    EXPECT_EQ(display.faultChanges(), failing);
     EXPECT_EQ(settings.ArchiveCount[0], 0);
 }
 
