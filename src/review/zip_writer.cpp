@@ -69,8 +69,8 @@ ZipWriter::ZipWriter(int fd)
 
 bool ZipWriter::Write(const void* data, size_t size)
 {
-    if (!WriteAll(fd_, data, size)) {
-        error_ = errno ? errno : EIO;
+    if (const FileStatus written = WriteAll(fd_, data, size); !written) {
+        error_ = -written.error();
         return false;
     }
     offset_ += size;
