@@ -1,5 +1,6 @@
 #include "web/web_router.h"
 
+#include "archive/archive_file.h"
 #include "common/local_time.h"
 #include "settings/archive_name.h"
 #include "web/password_hash.h"
@@ -16,7 +17,6 @@ namespace {
 
 constexpr size_t kMaxArchiveImages = 100000;
 constexpr size_t kMaxEvents = 10000;
-constexpr size_t kMaxArchiveImageBytes = 32 * 1024 * 1024;
 constexpr int64_t kDefaultSpanSeconds = 24 * 60 * 60;
 
 const char* const kJson = "application/json";
@@ -482,7 +482,7 @@ WebReply WebRouter::Camera(const WebRequest&, const RequestTarget& target, int c
         if (!ArchiveFileStamp(s[5], ArchiveSuffix(instance_, camera)).Valid())
             return JsonError(404, "no such image");
         auto bytes = std::make_shared<std::vector<uint8_t>>();
-        const int result = backend_.ReadArchiveImage(camera, s[5], kMaxArchiveImageBytes, bytes.get());
+        const int result = backend_.ReadArchiveImage(camera, s[5], size_t(kMaxArchiveImageBytes), bytes.get());
         if (result == -ENOENT || result == -EINVAL)
             return JsonError(404, "no such image");
         if (result != 0)
