@@ -25,28 +25,6 @@ bool Before(const LocalDateTime& a, const LocalDateTime& b)
         < std::tie(b.year, b.month, b.day, b.hour, b.minute, b.second);
 }
 
-// The local date and time read as if it were UTC: the instant it names
-// where the clock runs on UTC, and plain calendar arithmetic.
-int64_t AsUtc(const LocalDateTime& local)
-{
-    std::tm fields{};
-    fields.tm_year = local.year - 1900;
-    fields.tm_mon = local.month - 1;
-    fields.tm_mday = local.day;
-    fields.tm_hour = local.hour;
-    fields.tm_min = local.minute;
-    fields.tm_sec = local.second;
-    return int64_t(timegm(&fields));
-}
-
-LocalDateTime UtcFieldsAt(int64_t seconds)
-{
-    const std::time_t t = std::time_t(seconds);
-    std::tm fields{};
-    gmtime_r(&t, &fields);
-    return FieldsOf(fields);
-}
-
 int64_t UtcOffsetAt(int64_t seconds)
 {
     const std::time_t t = std::time_t(seconds);
@@ -75,8 +53,40 @@ bool Expect(std::string_view text, size_t& at, std::string_view oneOf)
     return true;
 }
 
-std::optional<LocalDateTime> ParseLocal(std::string_view text)
+std::string_view TrimBlanks(std::string_view text)
 {
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+} // namespace
+
+int64_t AsUtc(const LocalDateTime& local)
+{
+    std::tm fields{};
+    fields.tm_year = local.year - 1900;
+    fields.tm_mon = local.month - 1;
+    fields.tm_mday = local.day;
+    fields.tm_hour = local.hour;
+    fields.tm_min = local.minute;
+    fields.tm_sec = local.second;
+    return int64_t(timegm(&fields));
+}
+
+LocalDateTime UtcDateTimeAt(int64_t seconds)
+{
+    const std::time_t t = std::time_t(seconds);
+    std::tm fields{};
+    gmtime_r(&t, &fields);
+    return FieldsOf(fields);
+}
+
+std::optional<LocalDateTime> ParseLocalDateTime(std::string_view text)
+{
+    text = TrimBlanks(text);
     LocalDateTime local;
     size_t at = 0;
     if (!ReadInt(text, 4, at, local.year) || !Expect(text, at, "-") || !ReadInt(text, 2, at, local.month)
@@ -94,12 +104,10 @@ std::optional<LocalDateTime> ParseLocal(std::string_view text)
     if (local.year < 1970 || local.hour > 23 || local.minute > 59 || local.second > 59)
         return std::nullopt;
     // The calendar moves 31 February on to March: such a date does not exist.
-    if (UtcFieldsAt(AsUtc(local)) != local)
+    if (UtcDateTimeAt(AsUtc(local)) != local)
         return std::nullopt;
     return local;
 }
-
-} // namespace
 
 LocalDateTime LocalDateTimeAt(int64_t seconds)
 {
@@ -147,10 +155,7 @@ std::string FormatLocalDateTime(const LocalDateTime& local)
 
 std::optional<TimeArgument> ParseTimeArgument(std::string_view text)
 {
-    while (!text.empty() && text.front() == ' ')
-        text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ')
-        text.remove_suffix(1);
+    text = TrimBlanks(text);
     if (!text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         if (text.size() > kMaxSecondsDigits)
             return std::nullopt;
@@ -159,7 +164,7 @@ std::optional<TimeArgument> ParseTimeArgument(std::string_view text)
             seconds = seconds * 10 + (c - '0');
         return TimeArgument{seconds, LocalDateTimeAt(seconds)};
     }
-    const std::optional<LocalDateTime> local = ParseLocal(text);
+    const std::optional<LocalDateTime> local = ParseLocalDateTime(text);
     if (!local)
         return std::nullopt;
     return TimeArgument{InstantOf(*local), *local};

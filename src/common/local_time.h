@@ -30,11 +30,20 @@ int64_t InstantOf(const LocalDateTime& local);
 // "2026-12-07 14:31:05".
 std::string FormatLocalDateTime(const LocalDateTime& local);
 
+// A local date and time "2026-12-07 14:00", "2026-12-07 14:00:30", the same
+// with 'T' for the blank, or a date alone ("2026-12-07", its midnight).
+// Blanks around it do not count. None for anything else, and for a date that
+// does not exist (31 February).
+std::optional<LocalDateTime> ParseLocalDateTime(std::string_view text);
+
+// Plain calendar arithmetic, with no time zone: a date and time read as if
+// it were UTC, and back.
+int64_t AsUtc(const LocalDateTime& fields);
+LocalDateTime UtcDateTimeAt(int64_t seconds);
+
 // A time as given on a command line or in a request: seconds since 1970 (at
-// most twelve digits), or a local date and time "2026-12-07 14:00",
-// "2026-12-07 14:00:30", the same with 'T' for the blank, or a date alone
-// ("2026-12-07", its midnight). Blanks around it do not count. None for
-// anything else, and for a date that does not exist (31 February).
+// most twelve digits), or a local date and time as ParseLocalDateTime takes
+// it. Blanks around it do not count. None for anything else.
 struct TimeArgument {
     int64_t seconds = 0; // the instant it names
     LocalDateTime local; // as given; for seconds, the local time then

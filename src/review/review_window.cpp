@@ -109,9 +109,9 @@ void ReviewWindow::BuildControls()
     auto* go = new QPushButton(QStringLiteral("&Go"), this);
     const auto jump = [this] {
         const QDateTime at = jumpEdit_->dateTime();
-        const LocalTime local{at.date().year(), at.date().month(), at.date().day(),
+        const LocalDateTime local{at.date().year(), at.date().month(), at.date().day(),
                               at.time().hour(), at.time().minute(), at.time().second()};
-        JumpTo(FromLocalTime(local) * 1000);
+        JumpTo(InstantOf(local) * 1000);
     };
     connect(go, &QPushButton::clicked, this, jump);
     connect(jumpEdit_, &QDateTimeEdit::editingFinished, this, jump);
@@ -363,7 +363,7 @@ void ReviewWindow::MoveCursor(std::optional<size_t> image, bool keepInView)
         SetView(view().CentredOn(at));
     {
         const QSignalBlocker block(jumpEdit_);
-        const LocalTime local = ToLocalTime(at / 1000);
+        const LocalDateTime local = LocalDateTimeAt(at / 1000);
         jumpEdit_->setDateTime(QDateTime(QDate(local.year, local.month, local.day),
                                          QTime(local.hour, local.minute, local.second)));
     }

@@ -1,36 +1,13 @@
 #pragma once
 
+#include "common/local_time.h"
 #include "review/archive_index.h"
 
 #include <cstdint>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace vistrel {
-
-// Local date and time, as the C library sees it (TZ honoured).
-struct LocalTime {
-    int year = 1970, month = 1, day = 1; // month 1..12
-    int hour = 0, minute = 0, second = 0;
-
-    friend auto operator<=>(const LocalTime&, const LocalTime&) = default;
-};
-
-LocalTime ToLocalTime(int64_t seconds);
-
-// The instant a local date and time names. A time the clock passes twice
-// (when summer time ends) is its first occurrence; a time the clock skips
-// (when summer time begins) is the first instant after the gap. So
-// "from 02:00 to 03:00" covers every image labelled 02:.., and never an
-// empty or negative span.
-int64_t FromLocalTime(const LocalTime& local);
-
-// "2026-12-07 14:00", "2026-12-07 14:00:30", "2026-12-07T14:00" or
-// "2026-12-07" (midnight), in local time; none for anything else, or a date
-// that does not exist.
-std::optional<LocalTime> ParseLocalTime(std::string_view text);
 
 // "2026-12-07 14:31:05", or any strftime format, in local time.
 std::string FormatLocalTime(int64_t seconds, const char* format = "%Y-%m-%d %H:%M:%S");

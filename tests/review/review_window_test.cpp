@@ -93,7 +93,7 @@ TEST_F(ReviewWindowTest, FindsStepsAndFollowsTheArchive)
         << window->viewLabel()->text().toStdString() << " is not " << viewText.toStdString();
 
     // Jump into the first event by local time, then step through it.
-    window->JumpTo(FromLocalTime(*ParseLocalTime(FormatLocalTime(kStart + 2))) * 1000);
+    window->JumpTo(InstantOf(*ParseLocalDateTime(FormatLocalTime(kStart + 2))) * 1000);
     EXPECT_EQ(window->cursor(), 2u);
     window->StepBy(1);
     EXPECT_EQ(window->cursor(), 3u);

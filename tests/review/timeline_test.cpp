@@ -95,12 +95,12 @@ TEST_F(BerlinTime, LocalTimesNameTheirFirstInstantAcrossSummerTime)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
-        const std::optional<LocalTime> local = ParseLocalTime(c.text);
+        const std::optional<LocalDateTime> local = ParseLocalDateTime(c.text);
         ASSERT_TRUE(local);
-        EXPECT_EQ(FromLocalTime(*local), c.utc);
+        EXPECT_EQ(InstantOf(*local), c.utc);
     }
     for (const char* wrong : {"2026-02-29 10:00", "2026-12-07 24:00", "2026-12-07 14", "07.12.2026 14:00", ""})
-        EXPECT_FALSE(ParseLocalTime(wrong)) << wrong;
+        EXPECT_FALSE(ParseLocalDateTime(wrong)) << wrong;
 }
 
 TEST_F(BerlinTime, TicksFollowTheClockThroughSummerTimeEnding)
