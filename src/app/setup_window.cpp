@@ -1,5 +1,6 @@
 #include "app/setup_window.h"
 
+#include "app/format_probe.h"
 #include "capture/capture_backend.h"
 #include "capture/capture_preview.h"
 #include "common/combo_box.h"
@@ -70,6 +71,7 @@ CModelessDlg::CModelessDlg(IMessageReporter& reporter, InstanceSettings& setting
 CModelessDlg::~CModelessDlg()
 {
     StopWatchdog();
+    formatProbe_.reset();
     // The preview widget must not outlive the capture that feeds it.
     if (video_)
         video_->StopCapture();
@@ -79,7 +81,7 @@ void CModelessDlg::OnInitDialog()
 {
     video_->InitCom();
     video_->ListDevices(ui_->deviceList);
-    video_->ListFormats(0, ui_->formatList);
+    ListFormatsOf(0);
     ui_->inputList->setEnabled(false);
     SetStatus(kUnInitialized);
 }
@@ -100,7 +102,29 @@ void CModelessDlg::ShowSetupWindow()
 void CModelessDlg::OnDeviceChosen(int index)
 {
     if (index >= 0)
-        video_->ListFormats(index, ui_->formatList);
+        ListFormatsOf(index);
+}
+
+void CModelessDlg::ListFormatsOf(int device)
+{
+    formatProbe_.reset();
+    if (FormatQuery query = video_->RemoteFormatQuery(device)) {
+        // A network camera answers in seconds, if at all: the list stays
+        // empty and disabled until it has.
+        CDXVideo::FillFormatList({}, ui_->formatList);
+        formatProbe_ = std::make_unique<FormatProbe>(device, std::move(query));
+        connect(formatProbe_.get(), &FormatProbe::finished, this, &CModelessDlg::OnFormatsProbed);
+        return;
+    }
+    video_->ListFormats(device, ui_->formatList);
+}
+
+void CModelessDlg::OnFormatsProbed(int)
+{
+    // Answers for a device no longer chosen are left; the probe ends with
+    // the next choice.
+    if (formatProbe_ && ui_->deviceList->currentIndex() == formatProbe_->device())
+        CDXVideo::FillFormatList(formatProbe_->formats(), ui_->formatList);
 }
 
 void CModelessDlg::OnInputChosen(int index)
@@ -158,6 +182,12 @@ void CModelessDlg::OnInitializeClicked()
 
 void CModelessDlg::Initialize(int device, const std::string& formatText, int input, const DeviceIdentity& identity)
 {
+    Start(device, formatText, input, identity, true);
+}
+
+void CModelessDlg::Start(int device, const std::string& formatText, int input, const DeviceIdentity& identity,
+                         bool toFront)
+{
     StopWatchdog();
     ApplyStoredStandard();
     if (!identity.name.empty()) {
@@ -191,7 +221,7 @@ void CModelessDlg::Initialize(int device, const std::string& formatText, int inp
     UpdateStandardList();
     NotifyWorkers();
     StartWatchdog();
-    if (isVisible()) {
+    if (toFront && isVisible()) {
         raise();
         activateWindow();
     }
@@ -200,8 +230,21 @@ void CModelessDlg::Initialize(int device, const std::string& formatText, int inp
 void CModelessDlg::ShowChoice(int device, const std::string& formatText)
 {
     ui_->deviceList->setCurrentIndex(device);
-    if (ui_->deviceList->currentIndex() >= 0)
-        video_->ListFormats(ui_->deviceList->currentIndex(), ui_->formatList);
+    const int shown = ui_->deviceList->currentIndex();
+    DeviceEntry entry;
+    if (shown >= 0 && video_->DeviceEntryOf(shown, entry) && entry.Remote()) {
+        // A stream has the one format it sends: the one it starts in. Asking
+        // the camera would wait on the network.
+        formatProbe_.reset();
+        int width = 0, height = 0, bitCount = 0;
+        CDXVideo::ParseFormat(formatText, width, height, bitCount);
+        std::vector<CaptureFormat> formats;
+        if (width > 0 && height > 0)
+            formats.push_back({width, height, bitCount});
+        CDXVideo::FillFormatList(formats, ui_->formatList);
+    } else if (shown >= 0) {
+        ListFormatsOf(shown);
+    }
 
     SelectByPrefix(*ui_->formatList, QString::fromStdString(formatText));
 }
@@ -314,8 +357,16 @@ void CModelessDlg::OnWatchdog()
         StopWatchdog();
         return;
     }
+    CaptureFormat changedTo;
+    if (video_->IsRunning() && video_->FormatChanged(changedTo)) {
+        RestartInFormat(changedTo);
+        return;
+    }
     if (lost_) {
-        TryReconnect();
+        if (!lost_->reconnectsItself)
+            TryReconnect();
+        else if (!video_->DeviceLost())
+            ShowReconnected();
         return;
     }
     if (!video_->DeviceLost())
@@ -332,8 +383,26 @@ void CModelessDlg::OnWatchdog()
             lost.input = settings_.InputPin;
     }
     lost.lostAt = QTime::currentTime();
+    // It keeps trying on its own thread: restarting it would only begin its
+    // back-off again.
+    lost.reconnectsItself = video_->ReconnectsItself();
     SetStatus(QStringLiteral("Video Device Lost at %1, Reconnecting...").arg(lost.lostAt.toString("HH:mm:ss")));
     lost_ = std::move(lost);
+}
+
+void CModelessDlg::ShowReconnected()
+{
+    lost_.reset();
+    SetStatus(RunningText() + QStringLiteral(" (reconnected at %1)").arg(QTime::currentTime().toString("HH:mm:ss")));
+}
+
+void CModelessDlg::RestartInFormat(const CaptureFormat& format)
+{
+    // As a start from this window in the new size: the panes are laid out
+    // for it and the stored format follows. The device is found by its
+    // identity, as its number may have moved since it started.
+    const std::string text = QString::asprintf("%dx%d %d bit", format.width, format.height, format.bitCount).toStdString();
+    Start(runningDevice_, text, -1, video_->RunningDeviceIdentity(), false);
 }
 
 void CModelessDlg::TryReconnect()
@@ -412,6 +481,11 @@ void CModelessDlg::SetInputListEnabled(bool enabled)
 int CModelessDlg::InputListSelection()
 {
     return inputSelection_.load();
+}
+
+void CModelessDlg::SetGrabIntervalMs(int intervalMs)
+{
+    video_->SetGrabIntervalMs(intervalMs);
 }
 
 void CModelessDlg::keyPressEvent(QKeyEvent* event)

@@ -25,6 +25,7 @@ class SetupWindow;
 namespace vistrel {
 
 class CapturePreview;
+class FormatProbe;
 class ICaptureBackend;
 
 // The "Video Device Setup" window: picks the device, format and input,
@@ -35,7 +36,11 @@ class ICaptureBackend;
 // While capture runs, a watchdog on the user-interface thread notices a lost
 // device and starts it again, with the same format and input, once the same
 // device (by its identity, never another one) is back; a stored device that
-// is missing at start-up is waited for the same way.
+// is missing at start-up is waited for the same way. A device that comes
+// back by itself (a network camera) is shown lost until its frames flow
+// again, without a restart; one whose picture size changed is started again
+// in the new size. Nothing here waits on the network: a network camera's
+// formats are asked for on a thread of their own.
 class CModelessDlg : public QWidget, public IVideoSource {
     Q_OBJECT
 public:
@@ -77,6 +82,9 @@ public:
     int SelectInput(int input) override;
     void SetInputListEnabled(bool enabled) override;
     int InputListSelection() override;
+    void SetGrabIntervalMs(int intervalMs) override;
+    // True while a network camera's formats are being asked for.
+    bool ProbingFormats() const { return formatProbe_ != nullptr; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -85,6 +93,10 @@ protected:
 private:
     void OnInitDialog();
     void OnDeviceChosen(int index);
+    // Fills the format list for `device`: at once for a local device; for a
+    // network camera when its stream has answered (FormatProbe).
+    void ListFormatsOf(int device);
+    void OnFormatsProbed(int result);
     void OnInputChosen(int index);
     void OnStandardChosen(int index);
     // Puts the stored standard into the list and the capture object.
@@ -92,6 +104,8 @@ private:
     void UpdateStandardList();
     // Shows the stored device as lost and lets the watchdog wait for it.
     void WaitForDevice(const DeviceIdentity& identity, int device, const std::string& formatText, int input);
+    // Initialize, with `toFront` false for a start the user did not ask for.
+    void Start(int device, const std::string& formatText, int input, const DeviceIdentity& identity, bool toFront);
     void OnInitializeClicked();
     void SetStatus(const QString& text);
     void ShowRunningStatus();
@@ -106,6 +120,10 @@ private:
     void StopWatchdog();
     void OnWatchdog();
     void TryReconnect();
+    // A device that reconnects itself delivers again.
+    void ShowReconnected();
+    // The running device's frames now have the size `format`.
+    void RestartInFormat(const CaptureFormat& format);
 
     // Passes the capture object's messages on, except while quiet: a
     // reconnect attempt runs every tick and must never pile up boxes.
@@ -134,7 +152,8 @@ private:
         std::string formatText;
         int input = -1;
         QTime lostAt;
-        bool startPending = false; // missing at start-up: nothing ran yet
+        bool startPending = false;    // missing at start-up: nothing ran yet
+        bool reconnectsItself = false; // still running: waits for its frames
     };
 
     std::unique_ptr<Ui::SetupWindow> ui_;
@@ -156,6 +175,7 @@ private:
     std::string runningFormat_;
     std::optional<LostCapture> lost_;
     int baseHeight_ = 0; // the window's height without the standard list
+    std::unique_ptr<FormatProbe> formatProbe_; // the network camera whose formats are asked for
 };
 
 } // namespace vistrel
