@@ -1,12 +1,14 @@
 #include "app/setup_window.h"
 
 #include "app/format_probe.h"
+#include "app/network_cameras_dlg.h"
 #include "capture/capture_backend.h"
 #include "capture/capture_preview.h"
 #include "common/combo_box.h"
 #include "common/dialog_units.h"
 #include "common/timed_lock.h"
 #include "common/worker_thread.h"
+#include "settings/registry_store.h"
 #include "ui_setup_window.h"
 
 #include <QCloseEvent>
@@ -56,6 +58,7 @@ CModelessDlg::CModelessDlg(IMessageReporter& reporter, InstanceSettings& setting
     connect(ui_->standardList, &QComboBox::activated, this, &CModelessDlg::OnStandardChosen);
     connect(ui_->initializeButton, &QPushButton::clicked, this, &CModelessDlg::OnInitializeClicked);
     connect(ui_->unInitializeButton, &QPushButton::clicked, this, &CModelessDlg::UnInitialize);
+    connect(ui_->networkButton, &QPushButton::clicked, this, &CModelessDlg::OpenNetworkCameras);
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] {
         if (openManual_)
@@ -486,6 +489,49 @@ int CModelessDlg::InputListSelection()
 void CModelessDlg::SetGrabIntervalMs(int intervalMs)
 {
     video_->SetGrabIntervalMs(intervalMs);
+}
+
+void CModelessDlg::OpenNetworkCameras()
+{
+    if (networkCameras_) {
+        networkCameras_->raise();
+        networkCameras_->activateWindow();
+        return;
+    }
+    auto* dialog = new CNetworkCamerasDlg(reporter_, DefaultRegistryFolder(), openManual_, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::finished, this, &CModelessDlg::RefreshDevices);
+    networkCameras_ = dialog;
+    dialog->open();
+}
+
+CNetworkCamerasDlg* CModelessDlg::networkCamerasDialog() const
+{
+    return networkCameras_.data();
+}
+
+void CModelessDlg::RefreshDevices()
+{
+    DeviceIdentity chosen = video_->RunningDeviceIdentity();
+    int number = runningDevice_;
+    if (!video_->IsRunning()) {
+        number = ui_->deviceList->currentIndex();
+        if (!video_->DeviceIdentityOf(number, chosen))
+            chosen = {};
+    }
+    // The devices as they are now: the chosen one may be numbered anew, or gone.
+    const std::string format = ui_->formatList->currentText().toStdString();
+    video_->ListDevices(ui_->deviceList);
+    const int found = chosen.name.empty() ? -1 : video_->FindDeviceByIdentity(chosen, number);
+    if (found >= 0 && video_->IsRunning()) {
+        runningDevice_ = found;
+        ShowChoice(found, format);
+    } else if (found >= 0) {
+        ui_->deviceList->setCurrentIndex(found);
+    } else if (ui_->deviceList->count() > 0) {
+        ui_->deviceList->setCurrentIndex(0);
+        ListFormatsOf(0);
+    }
 }
 
 void CModelessDlg::keyPressEvent(QKeyEvent* event)

@@ -6,6 +6,7 @@
 #include "common/message_reporter.h"
 #include "common/video_source.h"
 
+#include <QPointer>
 #include <QTime>
 #include <QWidget>
 
@@ -25,6 +26,7 @@ class SetupWindow;
 namespace vistrel {
 
 class CapturePreview;
+class CNetworkCamerasDlg;
 class FormatProbe;
 class ICaptureBackend;
 
@@ -83,6 +85,15 @@ public:
     void SetInputListEnabled(bool enabled) override;
     int InputListSelection() override;
     void SetGrabIntervalMs(int intervalMs) override;
+
+    // Opens the "Network Cameras" dialog (window-modal, without waiting for
+    // it); the device list follows what it changed once it closes.
+    void OpenNetworkCameras();
+    // Lists the devices again, keeping the running device (or the one
+    // chosen) chosen wherever it is numbered now.
+    void RefreshDevices();
+    // The dialog OpenNetworkCameras opened, while it is open.
+    CNetworkCamerasDlg* networkCamerasDialog() const;
     // True while a network camera's formats are being asked for.
     bool ProbingFormats() const { return formatProbe_ != nullptr; }
 
@@ -176,6 +187,7 @@ private:
     std::optional<LostCapture> lost_;
     int baseHeight_ = 0; // the window's height without the standard list
     std::unique_ptr<FormatProbe> formatProbe_; // the network camera whose formats are asked for
+    QPointer<CNetworkCamerasDlg> networkCameras_; // child of this window while open
 };
 
 } // namespace vistrel

@@ -93,7 +93,8 @@ int SaveNetworkCamera(RegistryStore& store, const NetworkCamera& camera, const s
             if (stored.name == previousName)
                 previous.push_back(std::move(stored));
         }
-        if (const int error = RemoveNetworkCamera(store, previousName); error != 0)
+        // Gone already (another instance removed it): nothing to move aside.
+        if (const int error = RemoveNetworkCamera(store, previousName); error != 0 && error != -ENOENT)
             return error;
     }
 
@@ -113,8 +114,10 @@ int SaveNetworkCamera(RegistryStore& store, const NetworkCamera& camera, const s
             write(previous.front());
         return error;
     }
-    if (renamed && !respelled)
-        return RemoveNetworkCamera(store, previousName);
+    if (renamed && !respelled) {
+        const int error = RemoveNetworkCamera(store, previousName);
+        return error == -ENOENT ? 0 : error;
+    }
     return 0;
 }
 
