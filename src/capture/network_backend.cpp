@@ -37,6 +37,13 @@ int ProbeNetworkFormats(const NetworkCamera& camera, std::vector<CaptureFormat>&
     return 0;
 }
 
+std::string NetworkErrorText(int result)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(result, text, sizeof text);
+    return text;
+}
+
 NetworkBackend::NetworkBackend(std::vector<NetworkCamera> cameras)
     : cameras_(std::move(cameras))
 {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace vistrel {
@@ -21,6 +22,10 @@ inline constexpr std::chrono::milliseconds kNetworkProbeTimeout{5000};
 int ProbeNetworkFormats(const NetworkCamera& camera, std::vector<CaptureFormat>& formats,
                         std::chrono::milliseconds timeout = kNetworkProbeTimeout,
                         const std::atomic<bool>* stop = nullptr);
+
+// What a negative result of a probe or a stream means, in words; never
+// holds a URL.
+std::string NetworkErrorText(int result);
 
 // The configured network cameras, in the order given. Listing and opening
 // never touch the network; asking for formats probes within
