@@ -3,28 +3,18 @@
 namespace vistrel {
 
 FormatProbe::FormatProbe(int device, FormatQuery query, QObject* parent)
-    : QObject(parent)
-    , device_(device)
+    : FormatProbe(device, std::move(query), std::make_shared<Answer>(), parent)
 {
-    thread_ = std::thread([this, query = std::move(query)] {
-        std::vector<CaptureFormat> formats;
-        const int result = query(formats, stop_);
-        // Delivered on the user-interface thread; dropped with this object
-        // if it is gone by then (its destructor has waited for this thread).
-        QMetaObject::invokeMethod(
-            this,
-            [this, result, formats = std::move(formats)]() mutable {
-                formats_ = std::move(formats);
-                Q_EMIT finished(result);
-            },
-            Qt::QueuedConnection);
-    });
 }
 
-FormatProbe::~FormatProbe()
+FormatProbe::FormatProbe(int device, FormatQuery query, std::shared_ptr<Answer> answer, QObject* parent)
+    : Task([query = std::move(query), answer](const TaskProgress&, const std::atomic<bool>& cancel) {
+              answer->result = query(answer->formats, cancel);
+          },
+           parent)
+    , device_(device)
+    , answer_(std::move(answer))
 {
-    stop_ = true;
-    thread_.join();
 }
 
 } // namespace vistrel

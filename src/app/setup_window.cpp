@@ -117,12 +117,13 @@ void CModelessDlg::ListFormatsOf(int device)
         CDXVideo::FillFormatList({}, ui_->formatList);
         formatProbe_ = std::make_unique<FormatProbe>(device, std::move(query));
         connect(formatProbe_.get(), &FormatProbe::finished, this, &CModelessDlg::OnFormatsProbed);
+        formatProbe_->Start();
         return;
     }
     video_->ListFormats(device, ui_->formatList);
 }
 
-void CModelessDlg::OnFormatsProbed(int)
+void CModelessDlg::OnFormatsProbed()
 {
     // Answers for a device no longer chosen are left; the probe ends with
     // the next choice.

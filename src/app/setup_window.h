@@ -107,7 +107,7 @@ private:
     // Fills the format list for `device`: at once for a local device; for a
     // network camera when its stream has answered (FormatProbe).
     void ListFormatsOf(int device);
-    void OnFormatsProbed(int result);
+    void OnFormatsProbed();
     void OnInputChosen(int index);
     void OnStandardChosen(int index);
     // Puts the stored standard into the list and the capture object.
