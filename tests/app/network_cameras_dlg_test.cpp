@@ -3,7 +3,10 @@
 
 #include "app/setup_window.h"
 #include "capture/network_camera_store.h"
+#include "common/control_id.h"
+#include "support/recording_reporter.h"
 #include "support/temp_env.h"
+#include "support/window_controls.h"
 
 #include <gtest/gtest.h>
 
@@ -17,18 +20,22 @@
 namespace vistrel {
 namespace {
 
-class RecordingReporter : public IMessageReporter {
-public:
-    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon) override
-    {
-        messages.push_back({text, caption, icon});
-    }
-    struct Message {
-        std::string text, caption;
-        MessageIcon icon;
-    };
-    std::vector<Message> messages;
+using test::RecordingReporter;
+
+// The dialog's controls, by the ids of its template.
+enum DialogControl {
+    kCameraList = 1101,
+    kNameEdit = 1102,
+    kUrlEdit = 1103,
+    kUserEdit = 1104,
+    kPasswordEdit = 1105,
+    kTransportList = 1106,
+    kNewButton = 1107,
+    kSaveButton = 1108,
+    kRemoveButton = 1109,
+    kCloseButton = 1110,
 };
+constexpr int kNetworkButton = 1008; // in the setup window
 
 class NetworkCamerasDialog : public testing::Test {
 protected:
@@ -40,31 +47,31 @@ protected:
     }
 
     template <typename T>
-    T* control(const char* name)
+    T* control(DialogControl id)
     {
-        T* found = dialog.findChild<T*>(name);
-        EXPECT_NE(found, nullptr) << name;
+        T* found = FindControl<T>(dialog, id);
+        EXPECT_NE(found, nullptr) << id;
         return found;
     }
     void fill(const NetworkCamera& camera)
     {
-        control<QLineEdit>("nameEdit")->setText(QString::fromStdString(camera.name));
-        control<QLineEdit>("urlEdit")->setText(QString::fromStdString(camera.url));
-        control<QLineEdit>("userEdit")->setText(QString::fromStdString(camera.user));
-        control<QLineEdit>("passwordEdit")->setText(QString::fromStdString(camera.password));
-        control<QComboBox>("transportList")->setCurrentIndex(camera.transport);
+        control<QLineEdit>(kNameEdit)->setText(QString::fromStdString(camera.name));
+        control<QLineEdit>(kUrlEdit)->setText(QString::fromStdString(camera.url));
+        control<QLineEdit>(kUserEdit)->setText(QString::fromStdString(camera.user));
+        control<QLineEdit>(kPasswordEdit)->setText(QString::fromStdString(camera.password));
+        control<QComboBox>(kTransportList)->setCurrentIndex(camera.transport);
     }
-    void click(const char* button) { control<QPushButton>(button)->click(); }
+    void click(DialogControl button) { control<QPushButton>(button)->click(); }
     void choose(const char* name)
     {
-        const auto items = control<QListWidget>("cameraList")->findItems(name, Qt::MatchExactly);
+        const auto items = control<QListWidget>(kCameraList)->findItems(name, Qt::MatchExactly);
         ASSERT_EQ(items.size(), 1) << name;
-        control<QListWidget>("cameraList")->setCurrentItem(items.front());
+        control<QListWidget>(kCameraList)->setCurrentItem(items.front());
     }
     std::vector<std::string> listed()
     {
         std::vector<std::string> names;
-        auto* list = control<QListWidget>("cameraList");
+        auto* list = control<QListWidget>(kCameraList);
         for (int row = 0; row < list->count(); ++row)
             names.push_back(list->item(row)->text().toStdString());
         return names;
@@ -93,11 +100,11 @@ TEST_F(NetworkCamerasDialog, AddsChangesAndRemovesCameras)
     const NetworkCamera door{"Door", "rtsp://door.local:554/live", "viewer", "Pa55 w:rd@", 1};
     const NetworkCamera yard{"Yard", "http://yard.local/video.mjpg", "", "", 0};
     for (const NetworkCamera& camera : {door, yard}) {
-        click("newButton");
+        click(kNewButton);
         fill(camera);
-        click("saveButton");
+        click(kSaveButton);
     }
-    EXPECT_TRUE(reporter.messages.empty());
+    EXPECT_TRUE(reporter.messages().empty());
     EXPECT_TRUE(dialog.storeChanged());
     EXPECT_EQ(ReadNetworkCameras(store), (std::vector<NetworkCamera>{door, yard}));
     EXPECT_EQ(listed(), (std::vector<std::string>{"Door", "Yard"}));
@@ -105,13 +112,13 @@ TEST_F(NetworkCamerasDialog, AddsChangesAndRemovesCameras)
     // Chosen in the list, a camera shows what is stored, password included
     // (as dots), and saves back as changed.
     choose("Door");
-    EXPECT_EQ(control<QLineEdit>("passwordEdit")->text().toStdString(), door.password);
-    EXPECT_EQ(control<QLineEdit>("passwordEdit")->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(control<QLineEdit>(kPasswordEdit)->text().toStdString(), door.password);
+    EXPECT_EQ(control<QLineEdit>(kPasswordEdit)->echoMode(), QLineEdit::Password);
     NetworkCamera front = door;
     front.name = "Front door";
     front.url = "  rtsps://door.local/live2\n"; // blanks around a pasted URL go
     fill(front);
-    click("saveButton");
+    click(kSaveButton);
     front.url = "rtsps://door.local/live2";
     EXPECT_EQ(ReadNetworkCameras(store), (std::vector<NetworkCamera>{front, yard}));
 
@@ -120,25 +127,25 @@ TEST_F(NetworkCamerasDialog, AddsChangesAndRemovesCameras)
     NetworkCamera lower = yard;
     lower.name = "yard";
     fill(lower);
-    click("saveButton");
+    click(kSaveButton);
     EXPECT_EQ(ReadNetworkCameras(store), (std::vector<NetworkCamera>{front, lower}));
 
     choose("Front door");
-    click("removeButton");
+    click(kRemoveButton);
     EXPECT_EQ(ReadNetworkCameras(store), std::vector<NetworkCamera>{lower});
     EXPECT_EQ(listed(), std::vector<std::string>{"yard"});
-    EXPECT_TRUE(reporter.messages.empty());
+    EXPECT_TRUE(reporter.messages().empty());
 }
 
 TEST_F(NetworkCamerasDialog, RefusesWhatCannotBeUsedAndCommitsNothing)
 {
-    click("newButton");
+    click(kNewButton);
     fill({"Door", "rtsp://door.local/live", "", "", 0});
-    click("saveButton");
-    click("newButton");
+    click(kSaveButton);
+    click(kNewButton);
     fill({"Yard", "http://yard.local/", "", "", 0});
-    click("saveButton");
-    ASSERT_TRUE(reporter.messages.empty());
+    click(kSaveButton);
+    ASSERT_TRUE(reporter.messages().empty());
     const auto before = storeFiles();
 
     const std::string longUrl = "rtsp://host/" + std::string(kMaxNetworkUrlLength - 12 + 1, 'a');
@@ -159,28 +166,29 @@ TEST_F(NetworkCamerasDialog, RefusesWhatCannotBeUsedAndCommitsNothing)
         {"Yard", {"door", "http://yard.local/", "", "", 0}, "Another camera is named \"Door\" already."},
     };
     for (const auto& c : cases) {
-        reporter.messages.clear();
+        reporter.clear();
         if (c.editing)
             choose(c.editing);
         else
-            click("newButton");
+            click(kNewButton);
         fill(c.fields);
-        click("saveButton");
-        ASSERT_EQ(reporter.messages.size(), 1u) << c.fields.name;
-        EXPECT_EQ(reporter.messages[0].text.rfind(c.message, 0), 0u) << reporter.messages[0].text;
-        EXPECT_EQ(reporter.messages[0].caption, "Invalid Value");
-        EXPECT_EQ(reporter.messages[0].icon, MessageIcon::Exclamation);
+        click(kSaveButton);
+        const auto messages = reporter.messages();
+        ASSERT_EQ(messages.size(), 1u) << c.fields.name;
+        EXPECT_EQ(messages[0].text.rfind(c.message, 0), 0u) << messages[0].text;
+        EXPECT_EQ(messages[0].caption, "Invalid Value");
+        EXPECT_EQ(messages[0].icon, MessageIcon::Exclamation);
         // The dialog keeps what was typed, to be put right.
-        EXPECT_EQ(control<QLineEdit>("nameEdit")->text().toStdString(), c.fields.name);
+        EXPECT_EQ(control<QLineEdit>(kNameEdit)->text().toStdString(), c.fields.name);
     }
     EXPECT_TRUE(storeFiles() == before) << "a refused camera changed the store";
 
     // The longest URL is accepted.
-    reporter.messages.clear();
-    click("newButton");
+    reporter.clear();
+    click(kNewButton);
     fill({"Long", longUrl.substr(0, kMaxNetworkUrlLength), "", "", 0});
-    click("saveButton");
-    EXPECT_TRUE(reporter.messages.empty());
+    click(kSaveButton);
+    EXPECT_TRUE(reporter.messages().empty());
     const std::vector<NetworkCamera> cameras = ReadNetworkCameras(store);
     ASSERT_EQ(cameras.size(), 3u);
     EXPECT_EQ(cameras[1].name, "Long");
@@ -201,35 +209,35 @@ TEST(NetworkCamerasButton, OpensTheDialogAndTheDeviceListFollowsIt)
     ASSERT_TRUE(window.IsRunning());
 
     const auto edit = [&](const std::function<void(CNetworkCamerasDlg&)>& change) {
-        window.findChild<QPushButton*>("networkButton")->click();
+        FindControl<QPushButton>(window, kNetworkButton)->click();
         CNetworkCamerasDlg* dialog = window.networkCamerasDialog();
         ASSERT_NE(dialog, nullptr);
         EXPECT_TRUE(dialog->isVisible());
         change(*dialog);
-        dialog->findChild<QPushButton*>("closeButton")->click();
+        FindControl<QPushButton>(*dialog, kCloseButton)->click();
         ASSERT_TRUE(test::waitFor([&] { return window.networkCamerasDialog() == nullptr; }));
     };
     const auto devices = [&] {
         QStringList names;
-        for (int i = 0; i < window.deviceList()->count(); ++i)
-            names << window.deviceList()->itemText(i);
+        for (int i = 0; i < test::DeviceList(window)->count(); ++i)
+            names << test::DeviceList(window)->itemText(i);
         return names;
     };
     edit([](CNetworkCamerasDlg& dialog) {
         dialog.OnNew();
-        dialog.findChild<QLineEdit*>("nameEdit")->setText("Door");
-        dialog.findChild<QLineEdit*>("urlEdit")->setText("rtsp://door.local/live");
+        FindControl<QLineEdit>(dialog, kNameEdit)->setText("Door");
+        FindControl<QLineEdit>(dialog, kUrlEdit)->setText("rtsp://door.local/live");
         dialog.OnSave();
     });
     EXPECT_EQ(devices(), (QStringList{"Vistrel Test Pattern", "Door"}));
-    EXPECT_EQ(window.deviceList()->currentIndex(), 0);
+    EXPECT_EQ(test::DeviceList(window)->currentIndex(), 0);
     EXPECT_TRUE(window.IsRunning());
     edit([](CNetworkCamerasDlg& dialog) {
-        dialog.findChild<QListWidget*>("cameraList")->setCurrentRow(0);
+        FindControl<QListWidget>(dialog, kCameraList)->setCurrentRow(0);
         dialog.OnRemove();
     });
     EXPECT_EQ(devices(), QStringList{"Vistrel Test Pattern"});
-    EXPECT_TRUE(reporter.messages.empty());
+    EXPECT_TRUE(reporter.messages().empty());
     window.UnInitialize();
 }
 

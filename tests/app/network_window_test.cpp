@@ -8,8 +8,10 @@
 #include "capture/network_device.h"
 #include "capture/test_pattern.h"
 #include "settings/registry_store.h"
+#include "support/recording_reporter.h"
 #include "support/stream_server.h"
 #include "support/temp_env.h"
+#include "support/window_controls.h"
 
 #include <gtest/gtest.h>
 
@@ -22,19 +24,12 @@ namespace vistrel {
 namespace {
 
 using namespace std::chrono_literals;
+using test::RecordingReporter;
 using test::StreamServer;
+using test::StatusText;
 using test::waitFor;
 
 constexpr int kFastWatchdogMs = 50;
-
-class RecordingReporter : public IMessageReporter {
-public:
-    void ShowMessage(const std::string& text, const std::string& caption, MessageIcon) override
-    {
-        messages.push_back(caption + ": " + text);
-    }
-    std::vector<std::string> messages;
-};
 
 // What the test sees of the network cameras the window opened.
 struct Opened {
@@ -141,8 +136,8 @@ TEST_F(NetworkWindowTest, ChoosingACameraListsItsFormatsWithoutWaitingForIt)
     ASSERT_EQ(SaveNetworkCamera(store, {"Door", mjpeg.Url("http"), "", "", 0}), 0);
     ASSERT_EQ(SaveNetworkCamera(store, {"Stalled", stall.Url("http"), "", "", 0}), 0);
     auto window = makeWindow();
-    QComboBox& devices = *window->deviceList();
-    QComboBox& formats = *window->formatList();
+    QComboBox& devices = *test::DeviceList(*window);
+    QComboBox& formats = *test::FormatList(*window);
     ASSERT_EQ(devices.count(), 3);
     EXPECT_EQ(devices.itemText(2), "Stalled");
 
@@ -177,7 +172,7 @@ TEST_F(NetworkWindowTest, ALostCameraComesBackByItselfAndANewSizeRestartsCapture
     window->SetGrabIntervalMs(700); // as the image thread does when it loads the settings
     window->Initialize(1, "320x240 24 bit", -1);
     ASSERT_TRUE(window->IsRunning());
-    EXPECT_EQ(window->statusText(), "Decompressed Video Running at 320x240 24bit");
+    EXPECT_EQ(StatusText(*window), "Decompressed Video Running at 320x240 24bit");
     ASSERT_TRUE(waitFor([&] { return window->GrabFrame() != nullptr; }, 20s));
     EXPECT_EQ(opened->GrabIntervals(), std::vector<int>{700});
     window->SetGrabIntervalMs(1000);
@@ -187,13 +182,13 @@ TEST_F(NetworkWindowTest, ALostCameraComesBackByItselfAndANewSizeRestartsCapture
     // device, never restarted.
     server.Kill();
     ASSERT_TRUE(waitFor([&] { return window->Reconnecting(); }, 20s));
-    EXPECT_TRUE(window->statusText().startsWith("Video Device Lost at ")) << window->statusText().toStdString();
-    EXPECT_TRUE(window->statusText().endsWith(", Reconnecting...")) << window->statusText().toStdString();
+    EXPECT_TRUE(StatusText(*window).startsWith("Video Device Lost at ")) << StatusText(*window).toStdString();
+    EXPECT_TRUE(StatusText(*window).endsWith(", Reconnecting...")) << StatusText(*window).toStdString();
     EXPECT_EQ(window->GrabFrame(), nullptr);
     ASSERT_TRUE(server.Start()) << server.Log();
-    ASSERT_TRUE(waitFor([&] { return !window->Reconnecting(); }, 60s)) << window->statusText().toStdString();
-    EXPECT_TRUE(window->statusText().startsWith("Decompressed Video Running at 320x240 24bit (reconnected at "))
-        << window->statusText().toStdString();
+    ASSERT_TRUE(waitFor([&] { return !window->Reconnecting(); }, 60s)) << StatusText(*window).toStdString();
+    EXPECT_TRUE(StatusText(*window).startsWith("Decompressed Video Running at 320x240 24bit (reconnected at "))
+        << StatusText(*window).toStdString();
     EXPECT_EQ(opened->Opens(), 1);
     ASSERT_TRUE(waitFor([&] { return window->GrabFrame() != nullptr; }, 20s));
 
@@ -205,10 +200,10 @@ TEST_F(NetworkWindowTest, ALostCameraComesBackByItselfAndANewSizeRestartsCapture
                           "--password", password, "--port", std::to_string(port)});
     ASSERT_TRUE(resized.Start()) << resized.Log();
     relayouts.clear();
-    ASSERT_TRUE(waitFor([&] { return storedFormat() == "160x120 24 bit"; }, 60s)) << window->statusText().toStdString();
-    EXPECT_EQ(window->statusText(), "Decompressed Video Running at 160x120 24bit");
+    ASSERT_TRUE(waitFor([&] { return storedFormat() == "160x120 24 bit"; }, 60s)) << StatusText(*window).toStdString();
+    EXPECT_EQ(StatusText(*window), "Decompressed Video Running at 160x120 24bit");
     EXPECT_EQ(relayouts, std::vector<uint32_t>{160u | 120u << 16});
-    EXPECT_EQ(window->formatList()->currentText(), "160x120 24 bit");
+    EXPECT_EQ(test::FormatList(*window)->currentText(), "160x120 24 bit");
     EXPECT_EQ(opened->Opens(), 2);
     EXPECT_EQ(opened->GrabIntervals().back(), 1000) << "the new device is told the interval too";
     std::unique_ptr<Frame> frame;
@@ -221,7 +216,7 @@ TEST_F(NetworkWindowTest, ALostCameraComesBackByItselfAndANewSizeRestartsCapture
             + widget->property("currentText").toString() + widget->toolTip();
         EXPECT_FALSE(shown.contains(QString::fromStdString(password))) << shown.toStdString();
     }
-    EXPECT_TRUE(reporter.messages.empty()) << reporter.messages.front();
+    EXPECT_TRUE(reporter.messages().empty()) << reporter.messages().front().text;
 }
 
 TEST_F(NetworkWindowTest, ServersThatSendGarbageOrStallAreShownLost)
@@ -237,12 +232,12 @@ TEST_F(NetworkWindowTest, ServersThatSendGarbageOrStallAreShownLost)
         window->Initialize(device, "320x240 24 bit", -1);
         ASSERT_TRUE(window->IsRunning());
         ASSERT_TRUE(waitFor([&] { return window->Reconnecting(); }, 30s)) << device;
-        EXPECT_TRUE(window->statusText().startsWith("Video Device Lost at ")) << window->statusText().toStdString();
+        EXPECT_TRUE(StatusText(*window).startsWith("Video Device Lost at ")) << StatusText(*window).toStdString();
         EXPECT_EQ(window->GrabFrame(), nullptr);
         window->UnInitialize();
         EXPECT_FALSE(window->IsRunning());
     }
-    EXPECT_TRUE(reporter.messages.empty()) << reporter.messages.front();
+    EXPECT_TRUE(reporter.messages().empty()) << reporter.messages().front().text;
 }
 
 } // namespace
