@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the built program into a temporary prefix and checks that every
 # file lands in its usual place and that the installed program runs: it
-# seeds its settings, records, finds its manual and stops cleanly on SIGTERM.
+# seeds its settings, records, finds its manual and stops cleanly on SIGTERM,
+# and that the templated unit's commands run the instance they name.
 # Then builds the Debian package and checks its files, its maintainer, its
 # licence, its dependencies and that the program unpacked from it runs.
 # Usage: install_check.sh BUILD_DIR
@@ -18,7 +19,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in bin/vistrel bin/vistrel-devices bin/vistrel-export share/doc/vistrel/vistrel.mht share/doc/vistrel/copyright \
          share/applications/vistrel.desktop \
          share/icons/hicolor/scalable/apps/vistrel.svg share/icons/hicolor/64x64/apps/vistrel.png \
-         lib/systemd/user/vistrel.service; do
+         lib/systemd/user/vistrel.service lib/systemd/user/vistrel@.service; do
   [ -f "$prefix/$f" ] || fail "not installed: $f"
 done
 [ -x "$prefix/bin/vistrel" ] || fail "the program is not executable"
@@ -42,6 +43,10 @@ check_copyright() { # file label
     || fail "$2: the copyright file does not carry the licence's text"
 }
 check_copyright "$prefix/share/doc/vistrel/copyright" "install"
+
+template="$prefix/lib/systemd/user/vistrel@.service"
+grep -qx "ExecStart=$prefix/bin/vistrel -m --instance %i" "$template" || fail "the templated unit does not start instance %i"
+grep -qx "TimeoutStopSec=$timeout_s" "$template" || fail "the templated unit does not wait as long as the other"
 
 # Runs a program from an install in a private home and store; exec, so that
 # a run started in the background is the program itself.
@@ -71,6 +76,32 @@ check_runs() { # program label
 }
 check_runs "$prefix/bin/vistrel" "install"
 
+# The templated unit's commands for vistrel@2, as systemd runs them: they
+# seed and record instance 2 (its files, its lock), not the lowest free one.
+check_template() { # unit label
+  rm -rf "$work/home" "$work/store"
+  mkdir -p "$work/home"
+  local pre start
+  pre="$(sed -n 's/^ExecStartPre=//p' "$1" | sed 's/%i/2/g')"
+  start="$(sed -n 's/^ExecStart=//p' "$1" | sed 's/%i/2/g')"
+  # shellcheck disable=SC2086 # the unit's command lines, split as systemd splits them
+  (run_private $pre | grep -q "instance 2") || { fail "$2: $pre does not seed instance 2"; return; }
+  # shellcheck disable=SC2086
+  run_private $start >"$work/run.log" 2>&1 &
+  pid=$!
+  local waited=0
+  while [ ! -s "$work/home/Cameras/Cam2A.jpg" ] && [ "$waited" -lt 600 ] && kill -0 "$pid" 2>/dev/null; do
+    sleep 0.1; waited=$((waited + 1))
+  done
+  [ -s "$work/home/Cameras/Cam2A.jpg" ] || fail "$2: instance 2 recorded nothing"
+  kill -TERM "$pid" 2>/dev/null || true
+  local status=0
+  wait "$pid" || status=$?
+  pid=""
+  [ "$status" -eq 0 ] || { fail "$2: instance 2 stopped with status $status"; cat "$work/run.log"; }
+}
+check_template "$template" "templated unit"
+
 # The Debian package, built from the same build.
 (cd "$build" && cpack -G DEB -B "$work/package" >"$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; fail "cpack -G DEB failed"; }
 deb="$(ls "$work"/package/vistrel_*.deb 2>/dev/null | head -1)"
@@ -86,6 +117,8 @@ if [ -n "$deb" ]; then
   [ -f "$work/root/usr/lib/systemd/user/vistrel.service" ] || fail "the package has no systemd unit"
   grep -qx 'ExecStart=/usr/bin/vistrel -m' "$work/root/usr/lib/systemd/user/vistrel.service" \
     || fail "the package's unit does not start /usr/bin/vistrel"
+  grep -qx 'ExecStart=/usr/bin/vistrel -m --instance %i' "$work/root/usr/lib/systemd/user/vistrel@.service" \
+    || fail "the package's templated unit does not start /usr/bin/vistrel as instance %i"
   [ -f "$work/root/usr/share/doc/vistrel/vistrel.mht" ] || fail "the package has no manual"
   check_copyright "$work/root/usr/share/doc/vistrel/copyright" "package"
   check_runs "$work/root/usr/bin/vistrel" "package"

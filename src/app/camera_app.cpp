@@ -14,7 +14,7 @@
 
 namespace vistrel {
 
-int CCameraApp::Run(const std::vector<std::string>& arguments)
+int CCameraApp::Run(const std::vector<std::string>& arguments, int instance)
 {
     InitResources();
     // The main window hides instead of closing, and dialogs close over a
@@ -25,6 +25,7 @@ int CCameraApp::Run(const std::vector<std::string>& arguments)
     ExitSignals signals;
     MainDlgEnvironment environment;
     environment.arguments = arguments;
+    environment.instance = instance;
     CMainDlg mainWindow(std::move(environment));
     QObject::connect(&signals, &ExitSignals::exitRequested, &mainWindow, [&mainWindow] { mainWindow.StartExit(); });
 
@@ -53,16 +54,16 @@ int RunMainWindow(CMainDlg& window)
     return status;
 }
 
-bool SeedDefaultSettings(std::string& message)
+bool SeedDefaultSettings(std::string& message, int instance)
 {
-    constexpr int32_t kInstance = 1;
+    const int32_t kInstance = instance;
     CRegistryKey key;
     key.SetRootKey(RegistryRoot::HKEY_LOCAL_MACHINE);
     if (key.SetKey(ProcessKeyPath(kInstance), false)) {
         for (const char* name : {"CamView", "Device", "InputPin", "VideoFormat", "VideoOn", "MuxerSpeed",
                                  "EnableMux", "SaveEvery"}) {
             if (key.ValueType(name) != 0) {
-                message = "Settings of instance 1 exist already; left unchanged.";
+                message = "Settings of instance " + std::to_string(kInstance) + " exist already; left unchanged.";
                 return true;
             }
         }
@@ -114,7 +115,7 @@ bool SeedDefaultSettings(std::string& message)
         message = "Cannot write the settings store " + check.Store().folder().string();
         return false;
     }
-    message = "Seeded the settings of instance 1.";
+    message = "Seeded the settings of instance " + std::to_string(kInstance) + ".";
     return true;
 }
 

@@ -13,9 +13,9 @@ class CMainDlg;
 class CCameraApp {
 public:
     // The process's exit status: 0 after a normal exit, 1 when the recorder
-    // could not start (no instance number free) or its last settings save
-    // at exit failed.
-    int Run(const std::vector<std::string>& arguments);
+    // could not start (no instance number free, or `instance`, when not 0,
+    // is held by another process) or its last settings save at exit failed.
+    int Run(const std::vector<std::string>& arguments, int instance = 0);
 };
 
 // Runs `window` as the program does: start-up, then the event loop until
@@ -23,11 +23,11 @@ public:
 // exit sequence's settings save failed.
 int RunMainWindow(CMainDlg& window);
 
-// Writes first-start settings for instance 1 when the store holds none yet:
+// Writes first-start settings for `instance` when the store holds none yet:
 // capture on on the first device at "320x240 24 bit", camera A with overlay,
 // static saving and motion-only archiving under $HOME/Cameras (whose folders
 // it creates). Existing settings are never changed. False, with a reason in
 // `message`, when the store cannot be written.
-bool SeedDefaultSettings(std::string& message);
+bool SeedDefaultSettings(std::string& message, int instance = 1);
 
 } // namespace vistrel

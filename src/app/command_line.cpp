@@ -10,17 +10,32 @@ namespace {
 
 struct LongOption {
     std::string_view name; // without its dashes
-    LongOptionAction action;
+    std::string_view value; // the name of its value in the usage; "" for none
+    LongOptionAction action; // Run for an option that only sets a value
     std::string_view help;
 };
 
+constexpr std::string_view kInstanceOption = "instance";
+
 // Every long option the program knows, in the order the usage lists them.
 constexpr LongOption kLongOptions[] = {
-    {"seed-defaults", LongOptionAction::SeedDefaults,
-     "write first-start settings for instance 1 when none exist, then exit"},
-    {"help", LongOptionAction::Help, "show this help and exit"},
-    {"version", LongOptionAction::Version, "show the version and exit"},
+    {kInstanceOption, "N", LongOptionAction::Run,
+     "be instance N (1 to 100) and no other; status 1 when it runs already"},
+    {"seed-defaults", "", LongOptionAction::SeedDefaults,
+     "write first-start settings for instance 1 (or N) when none exist, then exit"},
+    {"help", "", LongOptionAction::Help, "show this help and exit"},
+    {"version", "", LongOptionAction::Version, "show the version and exit"},
 };
+
+// A whole decimal number from 1 to 100, nothing else.
+bool ParseInstance(std::string_view text, int& instance)
+{
+    if (text.empty() || text.size() > 3
+        || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    instance = std::stoi(std::string(text));
+    return instance >= 1 && instance <= 100;
+}
 
 } // namespace
 
@@ -64,19 +79,42 @@ bool IsStartHidden(const std::vector<std::string>& arguments)
 
 LongOptions ReadLongOptions(const std::vector<std::string>& arguments)
 {
-    for (const std::string& argument : arguments) {
+    LongOptions options;
+    bool decided = false;
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
         if (argument == "--")
             break;
         if (!argument.starts_with("--"))
             continue;
         const std::string_view name = std::string_view(argument).substr(2);
+        if (name == kInstanceOption || name.starts_with(std::string(kInstanceOption) + "=")) {
+            // Read wherever it stands, so "--seed-defaults --instance 2"
+            // seeds instance 2; a number that cannot be one is never ignored.
+            const bool joined = name.size() > kInstanceOption.size();
+            const bool given = joined || i + 1 < arguments.size();
+            const std::string_view value
+                = joined ? name.substr(kInstanceOption.size() + 1) : given ? std::string_view(arguments[++i]) : "";
+            if (!given || !ParseInstance(value, options.instance)) {
+                options.action = LongOptionAction::BadValue;
+                options.error = "--instance takes a number from 1 to 100";
+                return options;
+            }
+            continue;
+        }
+        if (decided)
+            continue;
         const auto known = std::find_if(std::begin(kLongOptions), std::end(kLongOptions),
                                         [&](const LongOption& option) { return option.name == name; });
-        if (known == std::end(kLongOptions))
-            return {LongOptionAction::Unknown, argument};
-        return {known->action, {}};
+        if (known == std::end(kLongOptions)) {
+            options.action = LongOptionAction::Unknown;
+            options.unknown = argument;
+            return options;
+        }
+        options.action = known->action;
+        decided = true;
     }
-    return {};
+    return options;
 }
 
 std::string UsageText()
@@ -93,7 +131,7 @@ std::string UsageText()
     };
     line("-m, /m", "start hidden in the notification area");
     for (const LongOption& option : kLongOptions)
-        line("--" + std::string(option.name), option.help);
+        line("--" + std::string(option.name) + (option.value.empty() ? "" : " " + std::string(option.value)), option.help);
     return text;
 }
 

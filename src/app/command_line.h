@@ -20,15 +20,20 @@ enum class LongOptionAction {
     Version,      // --version: the version on standard output, status 0
     SeedDefaults, // --seed-defaults: write first-start settings and exit
     Unknown,      // an option the program does not know: usage on standard error, status 2
+    BadValue,     // an option's value that cannot be used: `error` and usage on standard error, status 2
 };
 
 struct LongOptions {
     LongOptionAction action = LongOptionAction::Run;
     std::string unknown; // the option refused, with its dashes
+    std::string error;   // why a value was refused (BadValue)
+    int instance = 0;    // --instance N: exactly number N (1..100); 0: the lowest free one
 };
 
 // The first long option among `arguments` (those after the program path)
-// decides; a lone "--" ends the options.
+// other than "--instance N" (or "--instance=N") decides; "--instance" may
+// stand anywhere, and a value of it that is no instance number is a usage
+// error wherever it stands. A lone "--" ends the options.
 LongOptions ReadLongOptions(const std::vector<std::string>& arguments);
 
 // "Usage: vistrel ..." with one line per option, ending in a newline.

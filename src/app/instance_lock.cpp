@@ -40,7 +40,7 @@ std::string InstanceLockDir()
     return DefaultRegistryFolder().string();
 }
 
-InstanceLock::Result InstanceLock::Acquire(const std::string& dir)
+InstanceLock::Result InstanceLock::Acquire(const std::string& dir, int wanted)
 {
     Result result;
     int error = 0;
@@ -67,7 +67,9 @@ InstanceLock::Result InstanceLock::Acquire(const std::string& dir)
         return result;
     }
 
-    for (int n = 1; n <= kMaxInstances; ++n) {
+    const int first = wanted > 0 ? wanted : 1;
+    const int last = wanted > 0 ? wanted : kMaxInstances;
+    for (int n = first; n <= last; ++n) {
         const std::string name = "instance-" + std::to_string(n) + ".lock";
         // Close-on-exec: a program we start (the manual's viewer) must not
         // inherit the lock and keep the number after we end.
@@ -86,7 +88,9 @@ InstanceLock::Result InstanceLock::Acquire(const std::string& dir)
             result.error = ErrnoText("Cannot lock " + dir + "/" + name, flockError);
             break;
         }
-        if (n == kMaxInstances)
+        if (wanted > 0)
+            result.wantedHeld = true;
+        else if (n == kMaxInstances)
             result.allTaken = true;
     }
     ::close(dirFd);

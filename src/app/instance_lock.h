@@ -24,12 +24,14 @@ public:
     struct Result {
         std::unique_ptr<InstanceLock> lock; // null when no number could be taken
         bool allTaken = false;              // every number 1..100 is held by another process
+        bool wantedHeld = false;            // the number asked for is held by another process
         std::string error;                  // why the folder or a lock file could not be used
     };
 
-    // Takes the lowest free number 1..100 in `dir`, creating the folder
-    // (each missing part with mode 0700) where it is missing.
-    static Result Acquire(const std::string& dir);
+    // Takes the lowest free number 1..100 in `dir`, or with `wanted` (1..100)
+    // that number or none, creating the folder (each missing part with mode
+    // 0700) where it is missing.
+    static Result Acquire(const std::string& dir, int wanted = 0);
 
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;

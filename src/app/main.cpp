@@ -23,10 +23,13 @@ int main(int argc, char** argv)
     case vistrel::LongOptionAction::Unknown:
         std::fprintf(stderr, "vistrel: unknown option %s\n%s", options.unknown.c_str(), vistrel::UsageText().c_str());
         return 2;
+    case vistrel::LongOptionAction::BadValue:
+        std::fprintf(stderr, "vistrel: %s\n%s", options.error.c_str(), vistrel::UsageText().c_str());
+        return 2;
     case vistrel::LongOptionAction::SeedDefaults: {
-        // Used by scripts/run.sh before the first start.
+        // Used by scripts/run.sh and the user units before the first start.
         std::string message;
-        const bool ok = vistrel::SeedDefaultSettings(message);
+        const bool ok = vistrel::SeedDefaultSettings(message, options.instance > 0 ? options.instance : 1);
         std::fprintf(ok ? stdout : stderr, "%s\n", message.c_str());
         return ok ? 0 : 1;
     }
@@ -39,5 +42,5 @@ int main(int argc, char** argv)
     // Qt has taken its own options (-platform and the like) out of argv.
     arguments.assign(argv + 1, argv + argc);
     vistrel::CCameraApp app;
-    return app.Run(arguments);
+    return app.Run(arguments, options.instance);
 }

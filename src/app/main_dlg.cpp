@@ -177,10 +177,13 @@ bool CMainDlg::OnInitDialog()
     setWindowIcon(ApplicationIcon());
 
     InstanceLock::Result result
-        = InstanceLock::Acquire(env_.lockDir.empty() ? InstanceLockDir() : env_.lockDir);
+        = InstanceLock::Acquire(env_.lockDir.empty() ? InstanceLockDir() : env_.lockDir, env_.instance);
     if (!result.lock) {
         hidden_ = true;
-        if (result.allTaken)
+        // Asked for by a service: its manager reads standard error.
+        if (result.wantedHeld)
+            std::fprintf(stderr, "vistrel: instance %d is already running\n", env_.instance);
+        else if (result.allTaken)
             reporter_->ShowMessage("You already have 100 instances of this programming running!", "Vistrel",
                                    MessageIcon::None);
         else

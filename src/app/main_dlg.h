@@ -43,6 +43,7 @@ struct MainDlgEnvironment {
     IMessageReporter* reporter = nullptr;   // message boxes over the main window (stderr offscreen)
     IWorkerFactory* workers = nullptr;      // the archive and image threads
     std::vector<std::string> arguments;     // the command line after the program path
+    int instance = 0;                       // --instance: only this number; 0: the lowest free one
     std::string lockDir;                    // InstanceLockDir(): the settings store's folder
     std::function<bool()> trayAvailable;    // asks the desktop
     std::function<bool(const QUrl&)> openUrl; // OpenWithDesktop; false: the program's own manual window

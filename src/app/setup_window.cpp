@@ -1,11 +1,14 @@
 #include "app/setup_window.h"
 
+#include "app/format_probe.h"
+#include "app/network_cameras_dlg.h"
 #include "capture/capture_backend.h"
 #include "capture/capture_preview.h"
 #include "common/combo_box.h"
 #include "common/dialog_units.h"
 #include "common/timed_lock.h"
 #include "common/worker_thread.h"
+#include "settings/registry_store.h"
 #include "ui_setup_window.h"
 
 #include <QCloseEvent>
@@ -55,6 +58,7 @@ CModelessDlg::CModelessDlg(IMessageReporter& reporter, InstanceSettings& setting
     connect(ui_->standardList, &QComboBox::activated, this, &CModelessDlg::OnStandardChosen);
     connect(ui_->initializeButton, &QPushButton::clicked, this, &CModelessDlg::OnInitializeClicked);
     connect(ui_->unInitializeButton, &QPushButton::clicked, this, &CModelessDlg::UnInitialize);
+    connect(ui_->networkButton, &QPushButton::clicked, this, &CModelessDlg::OpenNetworkCameras);
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this, [this] {
         if (openManual_)
@@ -70,6 +74,7 @@ CModelessDlg::CModelessDlg(IMessageReporter& reporter, InstanceSettings& setting
 CModelessDlg::~CModelessDlg()
 {
     StopWatchdog();
+    formatProbe_.reset();
     // The preview widget must not outlive the capture that feeds it.
     if (video_)
         video_->StopCapture();
@@ -79,7 +84,7 @@ void CModelessDlg::OnInitDialog()
 {
     video_->InitCom();
     video_->ListDevices(ui_->deviceList);
-    video_->ListFormats(0, ui_->formatList);
+    ListFormatsOf(0);
     ui_->inputList->setEnabled(false);
     SetStatus(kUnInitialized);
 }
@@ -100,7 +105,30 @@ void CModelessDlg::ShowSetupWindow()
 void CModelessDlg::OnDeviceChosen(int index)
 {
     if (index >= 0)
-        video_->ListFormats(index, ui_->formatList);
+        ListFormatsOf(index);
+}
+
+void CModelessDlg::ListFormatsOf(int device)
+{
+    formatProbe_.reset();
+    if (FormatQuery query = video_->RemoteFormatQuery(device)) {
+        // A network camera answers in seconds, if at all: the list stays
+        // empty and disabled until it has.
+        CDXVideo::FillFormatList({}, ui_->formatList);
+        formatProbe_ = std::make_unique<FormatProbe>(device, std::move(query));
+        connect(formatProbe_.get(), &FormatProbe::finished, this, &CModelessDlg::OnFormatsProbed);
+        formatProbe_->Start();
+        return;
+    }
+    video_->ListFormats(device, ui_->formatList);
+}
+
+void CModelessDlg::OnFormatsProbed()
+{
+    // Answers for a device no longer chosen are left; the probe ends with
+    // the next choice.
+    if (formatProbe_ && ui_->deviceList->currentIndex() == formatProbe_->device())
+        CDXVideo::FillFormatList(formatProbe_->formats(), ui_->formatList);
 }
 
 void CModelessDlg::OnInputChosen(int index)
@@ -158,6 +186,12 @@ void CModelessDlg::OnInitializeClicked()
 
 void CModelessDlg::Initialize(int device, const std::string& formatText, int input, const DeviceIdentity& identity)
 {
+    Start(device, formatText, input, identity, true);
+}
+
+void CModelessDlg::Start(int device, const std::string& formatText, int input, const DeviceIdentity& identity,
+                         bool toFront)
+{
     StopWatchdog();
     ApplyStoredStandard();
     if (!identity.name.empty()) {
@@ -191,7 +225,7 @@ void CModelessDlg::Initialize(int device, const std::string& formatText, int inp
     UpdateStandardList();
     NotifyWorkers();
     StartWatchdog();
-    if (isVisible()) {
+    if (toFront && isVisible()) {
         raise();
         activateWindow();
     }
@@ -200,8 +234,21 @@ void CModelessDlg::Initialize(int device, const std::string& formatText, int inp
 void CModelessDlg::ShowChoice(int device, const std::string& formatText)
 {
     ui_->deviceList->setCurrentIndex(device);
-    if (ui_->deviceList->currentIndex() >= 0)
-        video_->ListFormats(ui_->deviceList->currentIndex(), ui_->formatList);
+    const int shown = ui_->deviceList->currentIndex();
+    DeviceEntry entry;
+    if (shown >= 0 && video_->DeviceEntryOf(shown, entry) && entry.Remote()) {
+        // A stream has the one format it sends: the one it starts in. Asking
+        // the camera would wait on the network.
+        formatProbe_.reset();
+        int width = 0, height = 0, bitCount = 0;
+        CDXVideo::ParseFormat(formatText, width, height, bitCount);
+        std::vector<CaptureFormat> formats;
+        if (width > 0 && height > 0)
+            formats.push_back({width, height, bitCount});
+        CDXVideo::FillFormatList(formats, ui_->formatList);
+    } else if (shown >= 0) {
+        ListFormatsOf(shown);
+    }
 
     SelectByPrefix(*ui_->formatList, QString::fromStdString(formatText));
 }
@@ -314,8 +361,16 @@ void CModelessDlg::OnWatchdog()
         StopWatchdog();
         return;
     }
+    CaptureFormat changedTo;
+    if (video_->IsRunning() && video_->FormatChanged(changedTo)) {
+        RestartInFormat(changedTo);
+        return;
+    }
     if (lost_) {
-        TryReconnect();
+        if (!lost_->reconnectsItself)
+            TryReconnect();
+        else if (!video_->DeviceLost())
+            ShowReconnected();
         return;
     }
     if (!video_->DeviceLost())
@@ -332,8 +387,26 @@ void CModelessDlg::OnWatchdog()
             lost.input = settings_.InputPin;
     }
     lost.lostAt = QTime::currentTime();
+    // It keeps trying on its own thread: restarting it would only begin its
+    // back-off again.
+    lost.reconnectsItself = video_->ReconnectsItself();
     SetStatus(QStringLiteral("Video Device Lost at %1, Reconnecting...").arg(lost.lostAt.toString("HH:mm:ss")));
     lost_ = std::move(lost);
+}
+
+void CModelessDlg::ShowReconnected()
+{
+    lost_.reset();
+    SetStatus(RunningText() + QStringLiteral(" (reconnected at %1)").arg(QTime::currentTime().toString("HH:mm:ss")));
+}
+
+void CModelessDlg::RestartInFormat(const CaptureFormat& format)
+{
+    // As a start from this window in the new size: the panes are laid out
+    // for it and the stored format follows. The device is found by its
+    // identity, as its number may have moved since it started.
+    const std::string text = QString::asprintf("%dx%d %d bit", format.width, format.height, format.bitCount).toStdString();
+    Start(runningDevice_, text, -1, video_->RunningDeviceIdentity(), false);
 }
 
 void CModelessDlg::TryReconnect()
@@ -412,6 +485,54 @@ void CModelessDlg::SetInputListEnabled(bool enabled)
 int CModelessDlg::InputListSelection()
 {
     return inputSelection_.load();
+}
+
+void CModelessDlg::SetGrabIntervalMs(int intervalMs)
+{
+    video_->SetGrabIntervalMs(intervalMs);
+}
+
+void CModelessDlg::OpenNetworkCameras()
+{
+    if (networkCameras_) {
+        networkCameras_->raise();
+        networkCameras_->activateWindow();
+        return;
+    }
+    auto* dialog = new CNetworkCamerasDlg(reporter_, DefaultRegistryFolder(), openManual_, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QDialog::finished, this, &CModelessDlg::RefreshDevices);
+    networkCameras_ = dialog;
+    dialog->open();
+}
+
+CNetworkCamerasDlg* CModelessDlg::networkCamerasDialog() const
+{
+    return networkCameras_.data();
+}
+
+void CModelessDlg::RefreshDevices()
+{
+    DeviceIdentity chosen = video_->RunningDeviceIdentity();
+    int number = runningDevice_;
+    if (!video_->IsRunning()) {
+        number = ui_->deviceList->currentIndex();
+        if (!video_->DeviceIdentityOf(number, chosen))
+            chosen = {};
+    }
+    // The devices as they are now: the chosen one may be numbered anew, or gone.
+    const std::string format = ui_->formatList->currentText().toStdString();
+    video_->ListDevices(ui_->deviceList);
+    const int found = chosen.name.empty() ? -1 : video_->FindDeviceByIdentity(chosen, number);
+    if (found >= 0 && video_->IsRunning()) {
+        runningDevice_ = found;
+        ShowChoice(found, format);
+    } else if (found >= 0) {
+        ui_->deviceList->setCurrentIndex(found);
+    } else if (ui_->deviceList->count() > 0) {
+        ui_->deviceList->setCurrentIndex(0);
+        ListFormatsOf(0);
+    }
 }
 
 void CModelessDlg::keyPressEvent(QKeyEvent* event)

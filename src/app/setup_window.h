@@ -6,6 +6,7 @@
 #include "common/message_reporter.h"
 #include "common/video_source.h"
 
+#include <QPointer>
 #include <QTime>
 #include <QWidget>
 
@@ -25,6 +26,8 @@ class SetupWindow;
 namespace vistrel {
 
 class CapturePreview;
+class CNetworkCamerasDlg;
+class FormatProbe;
 class ICaptureBackend;
 
 // The "Video Device Setup" window: picks the device, format and input,
@@ -35,7 +38,11 @@ class ICaptureBackend;
 // While capture runs, a watchdog on the user-interface thread notices a lost
 // device and starts it again, with the same format and input, once the same
 // device (by its identity, never another one) is back; a stored device that
-// is missing at start-up is waited for the same way.
+// is missing at start-up is waited for the same way. A device that comes
+// back by itself (a network camera) is shown lost until its frames flow
+// again, without a restart; one whose picture size changed is started again
+// in the new size. Nothing here waits on the network: a network camera's
+// formats are asked for on a thread of their own.
 class CModelessDlg : public QWidget, public IVideoSource {
     Q_OBJECT
 public:
@@ -77,6 +84,18 @@ public:
     int SelectInput(int input) override;
     void SetInputListEnabled(bool enabled) override;
     int InputListSelection() override;
+    void SetGrabIntervalMs(int intervalMs) override;
+
+    // Opens the "Network Cameras" dialog (window-modal, without waiting for
+    // it); the device list follows what it changed once it closes.
+    void OpenNetworkCameras();
+    // Lists the devices again, keeping the running device (or the one
+    // chosen) chosen wherever it is numbered now.
+    void RefreshDevices();
+    // The dialog OpenNetworkCameras opened, while it is open.
+    CNetworkCamerasDlg* networkCamerasDialog() const;
+    // True while a network camera's formats are being asked for.
+    bool ProbingFormats() const { return formatProbe_ != nullptr; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -85,6 +104,10 @@ protected:
 private:
     void OnInitDialog();
     void OnDeviceChosen(int index);
+    // Fills the format list for `device`: at once for a local device; for a
+    // network camera when its stream has answered (FormatProbe).
+    void ListFormatsOf(int device);
+    void OnFormatsProbed();
     void OnInputChosen(int index);
     void OnStandardChosen(int index);
     // Puts the stored standard into the list and the capture object.
@@ -92,6 +115,8 @@ private:
     void UpdateStandardList();
     // Shows the stored device as lost and lets the watchdog wait for it.
     void WaitForDevice(const DeviceIdentity& identity, int device, const std::string& formatText, int input);
+    // Initialize, with `toFront` false for a start the user did not ask for.
+    void Start(int device, const std::string& formatText, int input, const DeviceIdentity& identity, bool toFront);
     void OnInitializeClicked();
     void SetStatus(const QString& text);
     void ShowRunningStatus();
@@ -106,6 +131,10 @@ private:
     void StopWatchdog();
     void OnWatchdog();
     void TryReconnect();
+    // A device that reconnects itself delivers again.
+    void ShowReconnected();
+    // The running device's frames now have the size `format`.
+    void RestartInFormat(const CaptureFormat& format);
 
     // Passes the capture object's messages on, except while quiet: a
     // reconnect attempt runs every tick and must never pile up boxes.
@@ -134,7 +163,8 @@ private:
         std::string formatText;
         int input = -1;
         QTime lostAt;
-        bool startPending = false; // missing at start-up: nothing ran yet
+        bool startPending = false;    // missing at start-up: nothing ran yet
+        bool reconnectsItself = false; // still running: waits for its frames
     };
 
     std::unique_ptr<Ui::SetupWindow> ui_;
@@ -156,6 +186,8 @@ private:
     std::string runningFormat_;
     std::optional<LostCapture> lost_;
     int baseHeight_ = 0; // the window's height without the standard list
+    std::unique_ptr<FormatProbe> formatProbe_; // the network camera whose formats are asked for
+    QPointer<CNetworkCamerasDlg> networkCameras_; // child of this window while open
 };
 
 } // namespace vistrel

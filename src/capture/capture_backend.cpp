@@ -1,7 +1,10 @@
 #include "capture/capture_backend.h"
 
+#include "capture/network_backend.h"
+#include "capture/network_camera_store.h"
 #include "capture/test_pattern.h"
 #include "capture/v4l2_backend.h"
+#include "settings/registry_store.h"
 
 #include <QByteArray>
 #include <QtGlobal>
@@ -63,12 +66,24 @@ int CompositeBackend::OpenDevice(int number, std::unique_ptr<ICaptureDevice>& de
     return backend->OpenDevice(local, device);
 }
 
+FormatQuery CompositeBackend::RemoteFormatQuery(int number)
+{
+    int local = 0;
+    ICaptureBackend* backend = Locate(number, local);
+    return backend ? backend->RemoteFormatQuery(local) : FormatQuery{};
+}
+
 std::unique_ptr<ICaptureBackend> MakeDefaultCaptureBackend()
 {
     std::vector<std::unique_ptr<ICaptureBackend>> backends;
     if (qgetenv("VISTREL_NO_V4L2") != "1")
         backends.push_back(std::make_unique<V4l2Backend>());
     backends.push_back(std::make_unique<TestPatternBackend>());
+    // Another instance's dialog, or a script, may change the cameras at any
+    // time: each enumeration reads them anew (the store reads a key's file
+    // again only when it changed).
+    auto store = std::make_shared<RegistryStore>(DefaultRegistryFolder());
+    backends.push_back(std::make_unique<NetworkBackend>([store] { return ReadNetworkCameras(*store); }));
     return std::make_unique<CompositeBackend>(std::move(backends));
 }
 

@@ -3,7 +3,9 @@
 #include "common/bitmap.h"
 #include "common/frame.h"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -38,8 +40,14 @@ struct DeviceEntry {
     std::string link;
     std::string path; // the device node; empty for built-in devices
     bool openable = true;
+    // Where a device reached over the network is, to show: its URL with any
+    // credentials masked. Empty for local devices.
+    std::string location;
 
     DeviceIdentity Identity() const { return {name, busInfo, link}; }
+    // Its formats come over the network and take seconds to learn: a window
+    // asks for them through RemoteFormatQuery, off its own thread.
+    bool Remote() const { return !location.empty(); }
 };
 
 // The video standard of an analog input, as the user chooses it.
@@ -150,6 +158,10 @@ public:
     virtual std::unique_ptr<Frame> PreviewFrame() { return LatestFrame(); }
 };
 
+// Learns a remote device's formats on any thread, with its own copy of what
+// it needs; `stop` ends it early. 0, or a negative error code.
+using FormatQuery = std::function<int(std::vector<CaptureFormat>& formats, const std::atomic<bool>& stop)>;
+
 // A source of capture devices, numbered from 0 in enumeration order.
 // Called on the user-interface thread.
 class ICaptureBackend {
@@ -157,10 +169,14 @@ public:
     virtual ~ICaptureBackend() = default;
     // False when the devices cannot be enumerated or there are none.
     virtual bool EnumerateDevices(std::vector<DeviceEntry>& devices) = 0;
-    // The formats of a device in enumeration order; false when it cannot be read.
+    // The formats of a device in enumeration order; false when it cannot be
+    // read. For a remote device this waits on the network (bounded).
     virtual bool DeviceFormats(int number, std::vector<CaptureFormat>& formats) = 0;
-    // Opens a device; 0 or a negative failure code.
+    // Opens a device; 0 or a negative failure code. Never waits on the network.
     virtual int OpenDevice(int number, std::unique_ptr<ICaptureDevice>& device) = 0;
+    // For a remote device (DeviceEntry::Remote), its formats as a query to
+    // run away from the user-interface thread; empty for any other device.
+    virtual FormatQuery RemoteFormatQuery(int /*number*/) { return {}; }
 };
 
 // The devices of several backends, one after the other: numbers continue
@@ -172,6 +188,7 @@ public:
     bool EnumerateDevices(std::vector<DeviceEntry>& devices) override;
     bool DeviceFormats(int number, std::vector<CaptureFormat>& formats) override;
     int OpenDevice(int number, std::unique_ptr<ICaptureDevice>& device) override;
+    FormatQuery RemoteFormatQuery(int number) override;
 
 private:
     // The backend that owns device `number` and the number within it; null when none.
@@ -180,8 +197,10 @@ private:
     std::vector<std::unique_ptr<ICaptureBackend>> backends_;
 };
 
-// The V4L2 devices followed by the test-pattern device. With the environment
-// variable VISTREL_NO_V4L2 set to 1, only the test-pattern device.
+// The V4L2 devices, the test-pattern device, then the network cameras of
+// the settings store (read again at each enumeration), so local devices keep
+// their numbers whatever cameras are configured. With the environment
+// variable VISTREL_NO_V4L2 set to 1, no V4L2 devices.
 std::unique_ptr<ICaptureBackend> MakeDefaultCaptureBackend();
 
 // The bit count of delivered frames for a device format's bit count

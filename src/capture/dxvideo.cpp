@@ -72,6 +72,7 @@ public:
     std::shared_ptr<ICaptureDevice> device;
     DeviceIdentity identity;
     std::atomic<int> state{kStateIdle};
+    std::atomic<int> grabIntervalMs{0}; // 0: not told yet
 
     // User-interface thread only.
     QPointer<CapturePreview> preview;
@@ -189,6 +190,8 @@ int CDXVideo::BuildGraph(int deviceIndex, CapturePreview* preview, const Capture
     if (const int rc = device->SetFormat(format); rc < 0)
         return fail(rc, "Failed to Set Video Format");
     device->SetStandard(impl_->standard);
+    if (const int intervalMs = impl_->grabIntervalMs.load(); intervalMs > 0)
+        device->SetGrabIntervalMs(intervalMs);
 
     const int delivered = DeliveredBitCount(format.bitCount);
     const int grabber = delivered ? device->SetDeliveredBitCount(delivered) : kEFail;
@@ -270,6 +273,25 @@ bool CDXVideo::DeviceLost() const
     return device && device->Lost();
 }
 
+bool CDXVideo::ReconnectsItself() const
+{
+    const auto device = impl_->CurrentDevice();
+    return device && device->ReconnectsItself();
+}
+
+bool CDXVideo::FormatChanged(CaptureFormat& now) const
+{
+    const auto device = impl_->CurrentDevice();
+    return device && device->FormatChanged(now);
+}
+
+void CDXVideo::SetGrabIntervalMs(int intervalMs)
+{
+    impl_->grabIntervalMs = intervalMs;
+    if (const auto device = impl_->CurrentDevice())
+        device->SetGrabIntervalMs(intervalMs);
+}
+
 bool CDXVideo::FindDevice(int number, bool& found)
 {
     found = false;
@@ -289,22 +311,30 @@ int CDXVideo::FindDeviceByIdentity(const DeviceIdentity& identity, int preferred
         return -1;
     // A stored link names the device itself; without one, the name and the
     // bus must both match, so that another camera of the same model on
-    // another port never stands in for the one chosen.
+    // another port never stands in for the one chosen. A network camera is
+    // known by its URL alone: it never answers to an identity without one.
     auto matches = [&](size_t number) {
         const DeviceEntry& entry = devices[number];
         if (!entry.nameReadable || !entry.openable)
             return false;
         if (!identity.link.empty())
             return entry.link == identity.link;
-        return entry.name == identity.name && entry.busInfo == identity.busInfo;
+        return !entry.Remote() && entry.name == identity.name && entry.busInfo == identity.busInfo;
     };
-    if (preferred >= 0 && size_t(preferred) < devices.size() && matches(size_t(preferred)))
-        return preferred;
-    for (size_t number = 0; number < devices.size(); ++number) {
-        if (matches(number))
-            return int(number);
-    }
-    return -1;
+    // Two network cameras may be configured with one URL: the one of the
+    // stored name is the one chosen.
+    auto named = [&](size_t number) { return matches(number) && devices[number].name == identity.name; };
+    auto first = [&](auto fits) {
+        if (preferred >= 0 && size_t(preferred) < devices.size() && fits(size_t(preferred)))
+            return preferred;
+        for (size_t number = 0; number < devices.size(); ++number) {
+            if (fits(number))
+                return int(number);
+        }
+        return -1;
+    };
+    const int sameName = first(named);
+    return sameName >= 0 ? sameName : first(matches);
 }
 
 DeviceIdentity CDXVideo::RunningDeviceIdentity() const
@@ -325,6 +355,23 @@ bool CDXVideo::DeviceIdentityOf(int number, DeviceIdentity& identity)
         return false;
     identity = devices[size_t(number)].Identity();
     return true;
+}
+
+bool CDXVideo::DeviceEntryOf(int number, DeviceEntry& entry)
+{
+    std::vector<DeviceEntry> devices;
+    if (number < 0 || !impl_->backend->EnumerateDevices(devices) || number >= int(devices.size()))
+        return false;
+    entry = devices[size_t(number)];
+    return true;
+}
+
+FormatQuery CDXVideo::RemoteFormatQuery(int number)
+{
+    DeviceEntry entry;
+    if (!DeviceEntryOf(number, entry) || !entry.Remote())
+        return {};
+    return impl_->backend->RemoteFormatQuery(number);
 }
 
 bool CDXVideo::HasStandards() const
@@ -413,6 +460,15 @@ int CDXVideo::ListFormats(int deviceNumber, QComboBox* list)
         formats = device->Formats();
     }
 
+    return FillFormatList(formats, list);
+}
+
+int CDXVideo::FillFormatList(const std::vector<CaptureFormat>& formats, QComboBox* list)
+{
+    if (list) {
+        list->clear();
+        list->setEnabled(false);
+    }
     int count = 0;
     for (const CaptureFormat& format : formats) {
         if (!IsAcceptedBitCount(format.bitCount))

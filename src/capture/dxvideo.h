@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 class QComboBox;
 
@@ -20,7 +21,8 @@ class CapturePreview;
 // ListInputs without a list at any time. A stop never frees what a
 // concurrent grab or route uses, and never waits for one.
 // Devices are numbered as the backends enumerate them: the V4L2 devices
-// (/dev/video0, /dev/video1, ...) and then the test-pattern device.
+// (/dev/video0, /dev/video1, ...), the test-pattern device, then the
+// network cameras.
 class CDXVideo {
 public:
     // With no backend given, uses the V4L2 devices followed by the test-pattern device.
@@ -45,6 +47,17 @@ public:
     // True while running on a device that failed or disappeared; it delivers
     // no frames, and IsRunning stays true until StopCapture.
     bool DeviceLost() const;
+    // True when the running device comes back by itself once lost (a network
+    // camera): the caller waits for DeviceLost to clear instead of restarting it.
+    bool ReconnectsItself() const;
+    // True while the running device's frames have another size than the
+    // format it was started in (a network camera whose resolution changed):
+    // it delivers nothing until started again in `now`.
+    bool FormatChanged(CaptureFormat& now) const;
+    // How often the image thread grabs, for this device and every device
+    // started after it (a network camera then decodes only what is grabbed).
+    // Any thread; never waits on a device.
+    void SetGrabIntervalMs(int intervalMs);
 
     // False for a negative number or when the devices cannot be enumerated;
     // otherwise true, with `found` set when that device exists with a readable name.
@@ -56,6 +69,12 @@ public:
     int FindDeviceByIdentity(const DeviceIdentity& identity, int preferred);
     // The identity of device `number` as enumerated now; false when there is none.
     bool DeviceIdentityOf(int number, DeviceIdentity& identity);
+    // Device `number` as enumerated now; false when there is none.
+    bool DeviceEntryOf(int number, DeviceEntry& entry);
+    // For a device reached over the network, its formats as a query to run
+    // off the user-interface thread (ListFormats would wait on the network
+    // there); empty for a local device.
+    FormatQuery RemoteFormatQuery(int number);
     // The identity and the name of the running device; empty when idle.
     DeviceIdentity RunningDeviceIdentity() const;
     std::string RunningDeviceName() const;
@@ -72,6 +91,9 @@ public:
     int ListDevices(QComboBox* list);
     // Acceptable formats found, duplicates counted; -1 on failure. List may be null.
     int ListFormats(int deviceNumber, QComboBox* list);
+    // Fills a format list from formats learnt elsewhere exactly as
+    // ListFormats does (sorted, the default chosen); their acceptable count.
+    static int FillFormatList(const std::vector<CaptureFormat>& formats, QComboBox* list);
     // Video inputs of the running device; -1 without capture or crossbar. List may be null.
     int ListInputs(QComboBox* list);
 

@@ -14,14 +14,14 @@ extern "C" {
 namespace vistrel {
 
 int ProbeNetworkFormats(const NetworkCamera& camera, std::vector<CaptureFormat>& formats,
-                        std::chrono::milliseconds timeout)
+                        std::chrono::milliseconds timeout, const std::atomic<bool>* stop)
 {
     using Clock = std::chrono::steady_clock;
     formats.clear();
     if (ValidateNetworkCamera(camera) != NetworkCameraError::None)
         return AVERROR(EINVAL);
     const Clock::time_point deadline = Clock::now() + timeout;
-    NetworkInput input(nullptr);
+    NetworkInput input(stop);
     if (const int rc = input.Open(camera, timeout); rc < 0)
         return rc;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -37,20 +37,46 @@ int ProbeNetworkFormats(const NetworkCamera& camera, std::vector<CaptureFormat>&
     return 0;
 }
 
+std::string NetworkErrorText(int result)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(result, text, sizeof text);
+    return text;
+}
+
 NetworkBackend::NetworkBackend(std::vector<NetworkCamera> cameras)
     : cameras_(std::move(cameras))
 {
 }
 
+NetworkBackend::NetworkBackend(std::function<std::vector<NetworkCamera>()> source)
+    : source_(std::move(source))
+{
+}
+
 bool NetworkBackend::EnumerateDevices(std::vector<DeviceEntry>& devices)
 {
+    if (source_)
+        cameras_ = source_();
     devices.clear();
     for (const NetworkCamera& camera : cameras_) {
         DeviceEntry entry(camera.name);
         entry.link = UrlWithoutUserInfo(camera.url);
+        entry.location = MaskedUrl(camera);
+        if (entry.location.empty())
+            entry.location = "(no URL)"; // still a network camera, which cannot be opened
         devices.push_back(std::move(entry));
     }
     return !devices.empty();
+}
+
+FormatQuery NetworkBackend::RemoteFormatQuery(int number)
+{
+    if (number < 0 || number >= int(cameras_.size()))
+        return {};
+    return [camera = cameras_[size_t(number)]](std::vector<CaptureFormat>& formats, const std::atomic<bool>& stop) {
+        return ProbeNetworkFormats(camera, formats, kNetworkProbeTimeout, &stop);
+    };
 }
 
 bool NetworkBackend::DeviceFormats(int number, std::vector<CaptureFormat>& formats)

@@ -78,11 +78,12 @@ std::string PercentEncoded(std::string_view text)
 NetworkCameraError ValidateNetworkCamera(const NetworkCamera& camera)
 {
     // The name becomes a key of the settings store: its separators, a
-    // parent-folder step, or a line break in it would name another key.
+    // parent-folder step, or a line break in it would name another key, and
+    // a leading dot is the store's mark of its own folders, never listed.
     if (camera.name.empty())
         return NetworkCameraError::EmptyName;
     if (camera.name.find_first_of("\\/") != std::string::npos || camera.name.find("..") != std::string::npos
-        || HasControlCharacter(camera.name))
+        || camera.name.front() == '.' || HasControlCharacter(camera.name))
         return NetworkCameraError::UnsafeName;
     if (camera.url.size() > kMaxNetworkUrlLength)
         return NetworkCameraError::UrlTooLong;
@@ -109,7 +110,8 @@ const char* NetworkCameraErrorText(NetworkCameraError error)
     switch (error) {
     case NetworkCameraError::None: return "";
     case NetworkCameraError::EmptyName: return "The camera needs a name.";
-    case NetworkCameraError::UnsafeName: return "A camera name may not contain \\, / or .. or control characters.";
+    case NetworkCameraError::UnsafeName:
+        return "A camera name may not begin with a dot, nor contain \\, / or .. or control characters.";
     case NetworkCameraError::UrlTooLong: return "The URL may be at most 2048 characters long.";
     case NetworkCameraError::UnsupportedScheme: return "The URL must begin with rtsp://, rtsps://, http:// or https://.";
     case NetworkCameraError::NoHost: return "The URL names no host.";

@@ -28,7 +28,7 @@ inline constexpr size_t kMaxNetworkUrlLength = 2048;
 enum class NetworkCameraError {
     None,
     EmptyName,
-    UnsafeName,        // holds '\', '/', "..", or a control character
+    UnsafeName,        // holds '\', '/', "..", or a control character, or begins with '.'
     UrlTooLong,        // over kMaxNetworkUrlLength characters
     UnsupportedScheme, // not rtsp, rtsps, http or https
     NoHost,

@@ -1,14 +1,12 @@
 #include "capture/network_input.h"
 
-#include "capture/capture_log.h"
+#include "capture/libav_log.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
-#include <libavutil/log.h>
 }
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -20,20 +18,6 @@ namespace {
 // An RTSP goodbye to a server that went away must not hold up a stop.
 constexpr std::chrono::milliseconds kCloseTimeout{1500};
 
-void LibavLog(void* object, int level, const char* format, va_list args)
-{
-    if (level > AV_LOG_WARNING || !lcCapture().isDebugEnabled())
-        return;
-    char line[1024];
-    int prefix = 1;
-    av_log_format_line2(object, level, format, args, line, sizeof line, &prefix);
-    std::string text = MaskUserInfo(line);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    qCDebug(lcCapture, "libav: %s", text.c_str());
-}
-
 bool EndsWith(const char* text, const char* suffix)
 {
     const size_t length = std::strlen(text), suffixLength = std::strlen(suffix);
@@ -41,29 +25,6 @@ bool EndsWith(const char* text, const char* suffix)
 }
 
 } // namespace
-
-void RouteLibavLog()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        av_log_set_callback(LibavLog);
-        avformat_network_init();
-    });
-}
-
-std::string MaskUserInfo(std::string text)
-{
-    size_t from = 0;
-    while ((from = text.find("://", from)) != std::string::npos) {
-        const size_t begin = from + 3;
-        const size_t end = text.find_first_of("/?# \t\r\n\"'", begin);
-        const size_t at = text.rfind('@', end == std::string::npos ? std::string::npos : end - 1);
-        if (at != std::string::npos && at >= begin && (end == std::string::npos || at < end))
-            text.replace(begin, at - begin, "***");
-        from = begin;
-    }
-    return text;
-}
 
 bool JpegFrameSize(const uint8_t* data, size_t size, int& width, int& height)
 {
@@ -110,6 +71,8 @@ NetworkInput::NetworkInput(const std::atomic<bool>* stop)
     : stop_(stop)
 {
     RouteLibavLog();
+    static std::once_flag networkReady;
+    std::call_once(networkReady, [] { avformat_network_init(); });
 }
 
 NetworkInput::~NetworkInput()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/libav_log.h" // MaskUserInfo, for what is logged of a stream
 #include "capture/network_camera.h"
 
 #include <atomic>
@@ -49,15 +50,6 @@ private:
     AVFormatContext* context_ = nullptr;
     bool http_ = false;
 };
-
-// Sends libav's own messages to the capture log (off unless enabled), with
-// any user information of a URL in them masked, and drops everything
-// chattier than a warning, where request headers with credentials appear.
-// Any thread; takes effect once per process.
-void RouteLibavLog();
-
-// `text` with the user information of every URL in it replaced by "***".
-std::string MaskUserInfo(std::string text);
 
 // The size a JPEG declares in its frame header. False when the data does
 // not begin a JPEG, has no frame header, or does not end with the JPEG end

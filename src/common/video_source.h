@@ -24,6 +24,10 @@ public:
     virtual void SetInputListEnabled(bool enabled) = 0;
     // Selected position of that list, -1 when nothing is selected.
     virtual int InputListSelection() = 0;
+    // How often frames are grabbed from now on (the save interval, or the
+    // multiplexer speed while multiplexing), so a device that decodes a
+    // compressed stream can skip what no grab takes.
+    virtual void SetGrabIntervalMs(int /*intervalMs*/) {}
 };
 
 } // namespace vistrel

@@ -135,6 +135,8 @@ bool ImageStepper::ReloadSettings()
         pane.SetOverlaySettings(overlays[size_t(k)]);
     }
 
+    source_.SetGrabIntervalMs(enableMux_ && enabledInputCount_ > 0 ? muxerSpeed_ : saveEvery_);
+
     // The manual input choice of the setup window holds only without multiplexing.
     if (enableMux_) {
         source_.SetInputListEnabled(false);
@@ -194,6 +196,7 @@ int ImageStepper::FrameStep()
         StoreMuxOff();
         enableMux_ = 0;
         muxPosition_ = 0;
+        source_.SetGrabIntervalMs(saveEvery_);
     }
 
     if (currentTakesPart)

@@ -3,6 +3,7 @@
 #include "review/export_steps.h"
 
 #include "review/review_log.h"
+#include "capture/libav_log.h"
 
 #include <algorithm>
 #include <csetjmp>
@@ -66,24 +67,6 @@ std::string AvError(int code)
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
     return text;
-}
-
-// The libraries' own messages (encoder statistics) go to the developer log,
-// not to the user's terminal.
-void LibraryLog(void* object, int level, const char* format, va_list args)
-{
-    if (level > AV_LOG_WARNING || !lcReview().isDebugEnabled())
-        return;
-    char line[512];
-    int prefix = 1;
-    av_log_format_line2(object, level, format, args, line, sizeof line, &prefix);
-    qCDebug(lcReview, "libav: %s", line);
-}
-
-void RouteLibraryLog()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_callback(LibraryLog); });
 }
 
 struct Size {
@@ -458,7 +441,7 @@ std::vector<std::string> AvailableVideoEncoders()
 ExportResult WriteMp4(const ExportJob& job, const TaskProgress& progress, const std::atomic<bool>& cancel,
                       AtomicOutput& output, int dirFd)
 {
-    RouteLibraryLog();
+    RouteLibavLog();
     ExportResult result;
     JpegReader reader;
 

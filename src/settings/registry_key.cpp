@@ -76,6 +76,16 @@ int32_t CRegistryKey::ReadInt(std::string_view name, int32_t defaultValue)
 
 std::string CRegistryKey::ReadString(std::string_view name, const std::string& defaultValue)
 {
+    return readText(name, defaultValue, kStringBufferBytes);
+}
+
+std::string CRegistryKey::ReadLongString(std::string_view name, const std::string& defaultValue)
+{
+    return readText(name, defaultValue, kMaxLongTextChars + 1);
+}
+
+std::string CRegistryKey::readText(std::string_view name, const std::string& defaultValue, size_t bufferBytes)
+{
     RegValue value;
     if (read(name, value) != RegStatus::Ok || (value.type != REG_SZ && value.type != REG_EXPAND_SZ))
         return defaultValue;
@@ -83,7 +93,7 @@ std::string CRegistryKey::ReadString(std::string_view name, const std::string& d
     // as the reader would need room for it.
     const auto zero = std::find(value.data.begin(), value.data.end(), uint8_t(0));
     const size_t bytesWithZero = zero == value.data.end() ? value.data.size() + 1 : value.data.size();
-    if (bytesWithZero > kStringBufferBytes) {
+    if (bytesWithZero > bufferBytes) {
         lastError_ = int32_t(RegStatus::MoreData);
         return defaultValue;
     }
@@ -115,8 +125,18 @@ bool CRegistryKey::WriteInt(std::string_view name, int32_t value)
 
 bool CRegistryKey::WriteString(std::string_view name, std::string_view text)
 {
+    return writeText(name, text, kMaxWrittenChars);
+}
+
+bool CRegistryKey::WriteLongString(std::string_view name, std::string_view text)
+{
+    return writeText(name, text, kMaxLongTextChars);
+}
+
+bool CRegistryKey::writeText(std::string_view name, std::string_view text, size_t maxChars)
+{
     text = text.substr(0, text.find('\0'));
-    if (text.size() > kMaxWrittenChars)
+    if (text.size() > maxChars)
         return false;
     RegValue value{REG_SZ, std::vector<uint8_t>(text.begin(), text.end())};
     value.data.push_back(0);

@@ -22,6 +22,9 @@ public:
     static constexpr size_t kStringBufferBytes = 255; // a text read back, terminating zero included
     static constexpr size_t kMaxWrittenChars = 254;   // longer texts are not written
     static constexpr size_t kFontBytes = sizeof(LOGFONTA);
+    // Texts added beyond the original values (the chosen device's identity,
+    // which for a network camera is a URL of up to 2048 characters).
+    static constexpr size_t kMaxLongTextChars = 4096;
 
     // The store folder is read from the environment when the key is made.
     explicit CRegistryKey(std::filesystem::path storeFolder = DefaultRegistryFolder());
@@ -40,6 +43,10 @@ public:
     // Only REG_SZ and REG_EXPAND_SZ (unexpanded), up to 255 bytes with the
     // terminating zero; else the default.
     std::string ReadString(std::string_view name, const std::string& defaultValue);
+    // As ReadString and WriteString, for the texts that may be up to
+    // kMaxLongTextChars long.
+    std::string ReadLongString(std::string_view name, const std::string& defaultValue);
+    bool WriteLongString(std::string_view name, std::string_view text);
     // Replaces font with the stored record when it is exactly 60 bytes; a
     // longer or shorter one, or none, leaves font and gives false.
     bool ReadFont(std::string_view name, LOGFONTA& font);
@@ -67,6 +74,8 @@ public:
 private:
     RegStatus read(std::string_view name, RegValue& value);
     bool write(std::string_view name, RegValue value);
+    std::string readText(std::string_view name, const std::string& defaultValue, size_t bufferBytes);
+    bool writeText(std::string_view name, std::string_view text, size_t maxChars);
 
     int32_t lastError_ = 0;
     RegistryRoot rootKey_ = RegistryRoot::HKEY_CURRENT_USER;

@@ -3,11 +3,14 @@
 #include "settings/settings_log.h"
 #include "common/write_all.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <vector>
 
 #include <fcntl.h>
@@ -93,6 +96,58 @@ bool FindChildFolder(const fs::path& parent, std::string_view part, fs::path& ch
     return true;
 }
 
+// "Camera" and a number: the keys of one instance.
+bool IsInstanceKeyName(std::string_view name)
+{
+    constexpr std::string_view kPrefix = "Camera";
+    if (name.size() <= kPrefix.size() || !NamesEqual(name.substr(0, kPrefix.size()), kPrefix))
+        return false;
+    const std::string_view number = name.substr(kPrefix.size());
+    return std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The index of the first folder of a key path that belongs to a key holding
+// secrets (HoldsSecrets); parts.size() when none does.
+size_t FirstSecretPart(const std::vector<std::string_view>& parts)
+{
+    constexpr std::string_view kVistrel[] = {"Software", "Tallow Software", "Vistrel"};
+    if (parts.size() < 5)
+        return parts.size();
+    for (size_t i = 0; i < std::size(kVistrel); ++i) {
+        if (!NamesEqual(parts[i], kVistrel[i]))
+            return parts.size();
+    }
+    if (NamesEqual(parts[3], "NetworkCameras"))
+        return 4;
+    if (IsInstanceKeyName(parts[3]) && (NamesEqual(parts[4], "Events") || NamesEqual(parts[4], "Web")))
+        return 4;
+    return parts.size();
+}
+
+// Names of the store's own, never keys: temporaries and keys being removed.
+bool IsStoreInternalName(std::string_view name)
+{
+    return !name.empty() && name.front() == '.';
+}
+
+// Case-blind name order, exact order between names that differ only in case.
+bool NameOrder(const std::string& a, const std::string& b)
+{
+    const auto lower = [](char c) { return char(std::tolower(static_cast<unsigned char>(c))); };
+    const bool less = std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                                   [&](char x, char y) { return lower(x) < lower(y); });
+    if (less || !NamesEqual(a, b))
+        return less;
+    return a < b;
+}
+
+// A name no other writer in any process picks at the same moment.
+std::string UniqueSuffix()
+{
+    static std::atomic<unsigned> counter{0};
+    return std::to_string(::getpid()) + "." + std::to_string(counter++);
+}
+
 void SyncFolder(const fs::path& folder)
 {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -129,6 +184,12 @@ bool ApplyValue(RegFile& file, const std::string& keyName, std::string_view name
 }
 
 } // namespace
+
+bool HoldsSecrets(std::string_view keyPath)
+{
+    std::vector<std::string_view> parts;
+    return SplitKeyPath(keyPath, parts) && FirstSecretPart(parts) < parts.size();
+}
 
 std::string_view RootName(RegistryRoot root)
 {
@@ -262,19 +323,32 @@ int KeepAside(const fs::path& keyFolder, fs::path& keptAs)
     return -EEXIST;
 }
 
-// Replaces the key's file atomically; 0 or -errno.
-int SaveKeyFile(const fs::path& keyFolder, const RegFile& file)
+// A secret key's folder lets no one else in, even one made before the rule
+// or by hand.
+void NarrowSecretFolder(const fs::path& keyFolder)
 {
-    static std::atomic<unsigned> counter{0};
+    struct stat st {};
+    if (::stat(keyFolder.c_str(), &st) != 0 || (st.st_mode & 07777) == 0700)
+        return;
+    if (::chmod(keyFolder.c_str(), 0700) != 0)
+        qCInfo(lcSettings, "cannot narrow %s to mode 0700: %s", keyFolder.c_str(), std::strerror(errno));
+}
+
+// Replaces the key's file atomically; 0 or -errno. A secret key's file is
+// made with mode 0600 from its first byte: the temporary that becomes it.
+int SaveKeyFile(const fs::path& keyFolder, const RegFile& file, bool secret)
+{
     const std::string text = FormatRegFile(file);
+    if (secret)
+        NarrowSecretFolder(keyFolder);
 
     // The temporary name starts with a dot, so it can never be taken for the
     // key's file, and a leftover from a crash is simply never read.
     fs::path temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = keyFolder / (".values.reg." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp");
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        temp = keyFolder / (".values.reg." + UniqueSuffix() + ".tmp");
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, secret ? 0600 : 0666);
         if (fd < 0 && errno != EEXIST)
             break;
     }
@@ -343,13 +417,16 @@ int RegistryStore::resolveKey(RegistryRoot root, std::string_view keyPath, bool 
             return -errno;
     }
     std::string name(rootName);
-    for (std::string_view part : parts) {
+    const size_t firstSecret = FirstSecretPart(parts);
+    for (size_t index = 0; index < parts.size(); ++index) {
+        const std::string_view part = parts[index];
         fs::path child;
         if (!FindChildFolder(current, part, child)) {
             if (!create)
                 return -ENOENT;
             child = current / std::string(part);
-            if (::mkdir(child.c_str(), 0777) != 0 && !(errno == EEXIST && fs::is_directory(child, ec))) {
+            const mode_t mode = index >= firstSecret ? 0700 : 0777;
+            if (::mkdir(child.c_str(), mode) != 0 && !(errno == EEXIST && fs::is_directory(child, ec))) {
                 const int error = errno;
                 qCInfo(lcSettings, "cannot create key folder %s: %s", child.c_str(), std::strerror(error));
                 return -error;
@@ -482,7 +559,7 @@ int RegistryStore::stageValue(RegistryRoot root, std::string_view keyPath, std::
         const Cached* current = nullptr;
         if (const int error = loadKey(folder, current); error != 0)
             return error;
-        it = pending_.emplace(folder, Pending{current->file, false, current->notAKeyFile}).first;
+        it = pending_.emplace(folder, Pending{current->file, false, current->notAKeyFile, HoldsSecrets(keyPath)}).first;
     }
     if (ApplyValue(it->second.file, keyName, name, value))
         it->second.changed = true;
@@ -501,6 +578,63 @@ RegStatus RegistryStore::writeValue(RegistryRoot root, std::string_view keyPath,
     const int error = stageValue(root, keyPath, name, value);
     noteFailure(error, std::string(RootName(root)) + '\\' + std::string(keyPath));
     return StatusOf(error);
+}
+
+RegStatus RegistryStore::listSubkeys(RegistryRoot root, std::string_view keyPath, std::vector<std::string>& names) const
+{
+    names.clear();
+    fs::path folder;
+    if (const int error = resolveKey(root, keyPath, false, folder, nullptr); error != 0)
+        return StatusOf(error);
+    std::error_code ec;
+    fs::directory_iterator it(folder, ec);
+    for (const fs::directory_iterator end; !ec && it != end; it.increment(ec)) {
+        std::string name = it->path().filename().string();
+        std::error_code typeEc;
+        if (!IsStoreInternalName(name) && it->is_directory(typeEc))
+            names.push_back(std::move(name));
+    }
+    if (ec) {
+        qCInfo(lcSettings, "cannot list %s: %s", folder.c_str(), ec.message().c_str());
+        names.clear();
+        return StatusOf(-ec.value());
+    }
+    std::sort(names.begin(), names.end(), NameOrder);
+    return RegStatus::Ok;
+}
+
+RegStatus RegistryStore::deleteKey(RegistryRoot root, std::string_view keyPath)
+{
+    if (keyPath.empty())
+        return RegStatus::InvalidParameter; // a root is never removed
+    fs::path folder;
+    if (const int error = resolveKey(root, keyPath, false, folder, nullptr); error != 0)
+        return StatusOf(error);
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code typeEc;
+        if (it->is_directory(typeEc))
+            return RegStatus::AccessDenied; // subkeys are removed first, one by one
+    }
+    if (ec)
+        return StatusOf(-ec.value());
+
+    // One rename takes the key out of every reader's sight; what follows only
+    // frees the space.
+    const fs::path parent = folder.parent_path();
+    const fs::path aside = parent / (".removed-" + folder.filename().string() + "." + UniqueSuffix());
+    if (::rename(folder.c_str(), aside.c_str()) != 0) {
+        const int error = errno;
+        qCInfo(lcSettings, "cannot remove key folder %s: %s", folder.c_str(), std::strerror(error));
+        return StatusOf(-error);
+    }
+    SyncFolder(parent);
+    cache_.erase(folder);
+    pending_.erase(folder);
+    fs::remove_all(aside, ec);
+    if (ec)
+        qCInfo(lcSettings, "removed key left %s behind: %s", aside.c_str(), ec.message().c_str());
+    return RegStatus::Ok;
 }
 
 void RegistryStore::noteFailure(int error, std::string keyName)
@@ -526,7 +660,7 @@ SaveStatus RegistryStore::commitBatch()
                 status.keptAside.push_back(std::move(kept));
         }
         if (error == 0)
-            error = SaveKeyFile(folder, pending.file);
+            error = SaveKeyFile(folder, pending.file, pending.secret);
         if (error != 0) {
             qCInfo(lcSettings, "key %s not saved: %s", pending.file.keyName.c_str(), std::strerror(-error));
             if (status.error == 0) {

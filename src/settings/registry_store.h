@@ -98,6 +98,18 @@ public:
     // The key must exist (as with a key opened for writing).
     RegStatus writeValue(RegistryRoot root, std::string_view keyPath, std::string_view name, const RegValue& value);
 
+    // The names of the key's subkeys as spelled on disk, in name order (case
+    // ignored). Names beginning with '.' are the store's own and never listed.
+    // FileNotFound or InvalidParameter as openKey; AccessDenied when the key's
+    // folder cannot be read.
+    RegStatus listSubkeys(RegistryRoot root, std::string_view keyPath, std::vector<std::string>& names) const;
+    // Removes a key without subkeys, its values with it. Readers see it whole
+    // or not at all: its folder is first renamed aside in the same parent
+    // (under a name beginning with '.'), then deleted. FileNotFound when there
+    // is no such key; AccessDenied when it has subkeys or cannot be renamed,
+    // and then nothing changed. Also drops what a batch collected for it.
+    RegStatus deleteKey(RegistryRoot root, std::string_view keyPath);
+
     // While a batch is open, writes collect in memory, one copy per key, and
     // each changed key's file is replaced once when the batch closes: a full
     // save then costs one fsync a key instead of one a value. Reads see the
@@ -129,6 +141,7 @@ private:
         RegFile file;
         bool changed = false;
         std::string keepAside; // why the key's file is not a key file; it is kept before the new one is written
+        bool secret = false;   // HoldsSecrets: written with mode 0600 in a folder of mode 0700
     };
     // A key's parsed file and the identity of the file it came from (device,
     // inode, size, times): a replaced file is a new inode, so a match means
@@ -166,5 +179,14 @@ private:
 };
 
 inline constexpr std::string_view kValuesFileName = "values.reg";
+
+// True for the keys that hold a secret (a password), whatever their root:
+// "Software\Tallow Software\Vistrel\NetworkCameras\<name>" and
+// "Software\Tallow Software\Vistrel\Camera<n>\Events" or "...\Web", and
+// every key below them. The store makes their folders with mode 0700 and
+// writes their files (and the temporaries they replace) with mode 0600,
+// whichever code writes them; an existing folder is narrowed to 0700 at the
+// key's next write. Names compare without regard to case.
+bool HoldsSecrets(std::string_view keyPath);
 
 } // namespace vistrel

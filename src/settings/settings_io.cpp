@@ -150,9 +150,10 @@ void WriteEverySetting(InstanceSettings& s, CRegistryKey& key, int32_t camView, 
     key.WriteInt("EnableMux", s.EnableMux);
     key.WriteInt("SaveEvery", s.SaveEvery);
     // After the values older programs know, which ignore these.
-    key.WriteString("DeviceName", s.DeviceName);
-    key.WriteString("DeviceBusInfo", s.DeviceBusInfo);
-    key.WriteString("DeviceLink", s.DeviceLink);
+    // A network camera's name and URL may be longer than the original texts.
+    key.WriteLongString("DeviceName", s.DeviceName);
+    key.WriteLongString("DeviceBusInfo", s.DeviceBusInfo);
+    key.WriteLongString("DeviceLink", s.DeviceLink);
     key.WriteString("VideoStandard", s.VideoStandard);
 
     for (int camera = 0; camera < kCameraCount; ++camera) {
@@ -200,9 +201,9 @@ bool LoadInstanceSettings(InstanceSettings& s, CRegistryKey& key, int32_t& camVi
     s.MuxerSpeed = key.ReadInt("MuxerSpeed", s.MuxerSpeed);
     s.EnableMux = key.ReadInt("EnableMux", s.EnableMux);
     s.SaveEvery = key.ReadInt("SaveEvery", s.SaveEvery);
-    s.DeviceName = key.ReadString("DeviceName", s.DeviceName);
-    s.DeviceBusInfo = key.ReadString("DeviceBusInfo", s.DeviceBusInfo);
-    s.DeviceLink = key.ReadString("DeviceLink", s.DeviceLink);
+    s.DeviceName = key.ReadLongString("DeviceName", s.DeviceName);
+    s.DeviceBusInfo = key.ReadLongString("DeviceBusInfo", s.DeviceBusInfo);
+    s.DeviceLink = key.ReadLongString("DeviceLink", s.DeviceLink);
     s.VideoStandard = key.ReadString("VideoStandard", s.VideoStandard);
 
     for (int camera = 0; camera < kCameraCount; ++camera) {

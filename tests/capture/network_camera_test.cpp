@@ -39,6 +39,7 @@ TEST(NetworkCameraTest, NamesUrlsAndTransportsAreChecked)
         {Camera("..", "rtsp://cam/"), NetworkCameraError::UnsafeName},
         {Camera("x..y", "rtsp://cam/"), NetworkCameraError::UnsafeName},
         {Camera("two\nlines", "rtsp://cam/"), NetworkCameraError::UnsafeName},
+        {Camera(".hidden", "rtsp://cam/"), NetworkCameraError::UnsafeName},
         {Camera("Front door.1", "rtsp://cam/"), NetworkCameraError::None},
         {Camera("Door", "ftp://cam/x"), NetworkCameraError::UnsupportedScheme},
         {Camera("Door", "file:///etc/passwd"), NetworkCameraError::UnsupportedScheme},

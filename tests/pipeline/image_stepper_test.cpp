@@ -213,6 +213,7 @@ TEST_F(StepperTest, RoutingFailureSwitchesMultiplexingOffAndKeepsTheFrameItsCame
     source.selectResults = { 1, 0 }; // B is routed, D is refused
     auto stepper = Make();
     ASSERT_TRUE(stepper->Multiplexing());
+    EXPECT_EQ(source.grabIntervals, std::vector<int> { 200 }) << "grabs come at the multiplexer's pace";
 
     // A is not flagged: the first step only routes B. The second grabs B's
     // frame, and routing D fails.
@@ -227,6 +228,7 @@ TEST_F(StepperTest, RoutingFailureSwitchesMultiplexingOffAndKeepsTheFrameItsCame
     }
     EXPECT_EQ(display.panes[1].images(), 1) << "the frame captured on B is B's";
     EXPECT_EQ(display.panes[0].images(), 0);
+    EXPECT_EQ(source.grabIntervals.back(), 1000) << "and now at the save interval";
 
     // From now on every frame is camera A's, paced by SaveEvery.
     EXPECT_EQ(RunToGrab(*stepper), 0);
@@ -245,6 +247,7 @@ TEST_F(StepperTest, MultiplexingWithNoInputFlaggedRunsCameraA)
         RunToGrab(*stepper);
     EXPECT_EQ(display.panes[0].images(), 3);
     EXPECT_TRUE(source.routed.empty());
+    EXPECT_EQ(source.grabIntervals, std::vector<int> { 1000 });
 }
 
 TEST_F(StepperTest, MotionOnlySavingKeepsSaveCountFramesAfterMotion)
@@ -471,6 +474,7 @@ TEST_F(StepperTest, ReloadResetsTheDisplaysAndReappliesTheManualInput)
         TimedLock lock(settings.SettingsLock);
         settings.OverlayText[3] = "Gate %t";
         settings.SaveCount[3] = 9;
+        settings.SaveEvery = 2500;
     }
     source.inputs = 4;
     source.selection = 2;
@@ -492,6 +496,7 @@ TEST_F(StepperTest, ReloadResetsTheDisplaysAndReappliesTheManualInput)
     EXPECT_EQ(stepper->StaticSavesSinceMotion(3), 9);
     EXPECT_EQ(source.inputListEnabled, 1);
     EXPECT_EQ(source.routed, std::vector<int> { 2 });
+    EXPECT_EQ(source.grabIntervals, (std::vector<int> { 1000, 2500 })) << "the device hears every new interval";
 }
 
 // While another thread holds SettingsLock past the 5 s wait, the reload is

@@ -235,6 +235,17 @@ TEST_F(SettingsIoTest, EverySettingSurvivesASaveAndALoad)
     EXPECT_EQ(r.DeviceName, s.DeviceName);
     EXPECT_EQ(r.DeviceBusInfo, s.DeviceBusInfo);
     EXPECT_EQ(r.DeviceLink, s.DeviceLink);
+
+    // A network camera's identity is its URL, up to 2048 characters: stored
+    // whole, or the next start would look for the device saved before.
+    r.DeviceName = std::string(300, 'n');
+    r.DeviceLink = "rtsp://camera.local/" + std::string(2048 - 20, 'a');
+    save(r, 8, false);
+    InstanceSettings again;
+    again.InstanceNumber = 3;
+    load(again, camView);
+    EXPECT_EQ(again.DeviceName, r.DeviceName);
+    EXPECT_EQ(again.DeviceLink, r.DeviceLink);
     EXPECT_EQ(r.VideoStandard, "PAL");
     EXPECT_EQ(r.MuxerInputs, s.MuxerInputs);
     EXPECT_EQ(r.Rotation, s.Rotation);

@@ -65,6 +65,11 @@ public:
         std::lock_guard guard(mutex_);
         return selection;
     }
+    void SetGrabIntervalMs(int intervalMs) override
+    {
+        std::lock_guard guard(mutex_);
+        grabIntervals.push_back(intervalMs);
+    }
 
     int grabCount() const
     {
@@ -79,6 +84,7 @@ public:
     std::deque<bool> failGrabs; // true: that grab returns nothing
     std::function<std::unique_ptr<Frame>()> makeFrame;
     std::function<void()> onGrab; // runs after the grab, e.g. to advance a clock
+    std::vector<int> grabIntervals; // each SetGrabIntervalMs, in order
     int inputs = -1;
     int selectResult = 1;
     std::deque<int> selectResults; // results of the next routes, before selectResult

@@ -5,7 +5,7 @@ benchmarks. Started by a test, killed by it; nothing here outlives it.
     stream_servers.py MODE [--port N] [--size WxH] [--fps N] [--gop N]
                            [--codec h264|h265|mjpeg] [--user U --password P]
                            [--frames N] [--bitrate KBITS] [--preset P]
-                           [--profile P] [--whole-frames] [--lose N]
+                           [--profile P] [--whole-frames] [--lose N] [--stay]
 
 Prints "PORT <n>" on standard output once it listens (port 0, the default,
 takes a free one), then serves until it is killed. The stream is at /cam.
@@ -17,6 +17,8 @@ Modes:
   mjpeg      HTTP multipart MJPEG of a moving test picture
   snapshot   HTTP: every request answered with the picture of that moment
   resize     multipart MJPEG whose pictures change to --size2 after --frames
+             pictures of a connection; with --stay, from then on every
+             connection gets --size2 only, as from a camera set anew
   truncated  multipart MJPEG whose pictures are cut off halfway
   garbage    every connection answered with random bytes
   stall      HTTP requests answered with multipart headers, then nothing;
@@ -103,6 +105,7 @@ def http_server(args):
     if args.mode == "resize":
         width2, height2 = parse_size(args.size2)
         sources.append(JpegSource(width2, height2, args.fps))
+    resized = threading.Event()  # --stay: the new size for every later connection
 
     class Handler(BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.0"
@@ -129,11 +132,15 @@ def http_server(args):
                 while True:
                     time.sleep(60)
             serial, sent = 0, 0
+            if resized.is_set():
+                sent = args.frames
             try:
                 while True:
                     source = sources[1] if args.mode == "resize" and sent >= args.frames else sources[0]
                     if source is not sources[0] and sent == args.frames:
                         serial = 0
+                        if args.stay:
+                            resized.set()
                     frame, serial = source.next_frame(serial)
                     if args.mode == "truncated":
                         frame = frame[: len(frame) // 2]
@@ -269,6 +276,7 @@ def main():
     parser.add_argument("--whole-frames", action="store_true", help="one H.264 slice a picture")
     parser.add_argument("--frames", type=int, default=10)
     parser.add_argument("--lose", type=int, default=0, help="RTSP: drop every n-th RTP packet")
+    parser.add_argument("--stay", action="store_true", help="resize: later connections get --size2 only")
     parser.add_argument("--user", default="")
     parser.add_argument("--password", default="")
     args = parser.parse_args()

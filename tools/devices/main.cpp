@@ -2,9 +2,12 @@
 // each device with its formats (the default choice marked) and, where the
 // device starts at that format, its video inputs and, for analog inputs,
 // the video standards to choose from. A device that cannot be opened is
-// listed with the reason. Uses the capture object's
-// own listing code, so the output is exactly the window's choice.
+// listed with the reason. A network camera is listed with its URL
+// (credentials masked) and the format its stream reports, asked for within
+// a few seconds. Uses the capture object's own listing code, so the output
+// is exactly the window's choice.
 #include "capture/dxvideo.h"
+#include "capture/network_backend.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -42,6 +45,21 @@ int main(int argc, char** argv)
     for (int device = 0; device < devices.count(); ++device) {
         std::printf("device %d: %s\n", device, devices.itemText(device).toLocal8Bit().constData());
         QComboBox formats;
+        vistrel::DeviceEntry entry;
+        if (video.DeviceEntryOf(device, entry) && entry.Remote()) {
+            std::printf("  url: %s\n", entry.location.c_str());
+            // The window asks on a thread of its own; here waiting is fine.
+            std::vector<vistrel::CaptureFormat> reported;
+            const std::atomic<bool> never{false};
+            if (const int rc = video.RemoteFormatQuery(device)(reported, never); rc < 0)
+                std::fprintf(stderr, "vistrel-devices: device %d reports no format: %s\n", device,
+                             vistrel::NetworkErrorText(rc).c_str());
+            vistrel::CDXVideo::FillFormatList(reported, &formats);
+            for (int i = 0; i < formats.count(); ++i)
+                std::printf("  format: %s%s\n", formats.itemText(i).toLocal8Bit().constData(),
+                            i == formats.currentIndex() ? " (default)" : "");
+            continue; // no inputs: nothing to start for
+        }
         video.ListFormats(device, &formats);
         for (int i = 0; i < formats.count(); ++i)
             std::printf("  format: %s%s\n", formats.itemText(i).toLocal8Bit().constData(),
