@@ -6,6 +6,7 @@
 #include "common/timed_lock.h"
 #include "common/video_source.h"
 #include "pipeline/motion.h"
+#include "pipeline/motion_events.h"
 
 #include <array>
 #include <chrono>
@@ -30,7 +31,8 @@ struct ImageClock {
 // reload. Lives on the image thread: CImageThread forwards its messages and
 // ticks here, and no other thread touches it. It reads InstanceSettings only
 // while reloading, under SettingsLock, and writes it only to switch
-// multiplexing off.
+// multiplexing off. Motion events go to the sink it is given (none: no
+// events); posting never blocks.
 class ImageStepper {
 public:
     static constexpr int kTickMs = 100;
@@ -38,7 +40,7 @@ public:
 
     // `counterLockWait` bounds the waits for the archive counters' locks.
     ImageStepper(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings, ImageClock clock = {},
-                 std::chrono::milliseconds counterLockWait = kLockWait);
+                 std::chrono::milliseconds counterLockWait = kLockWait, IEventSink* events = nullptr);
 
     void RequestQuit() { quitRequested_ = true; }
     void RequestReload() { reloadRequested_ = true; }
@@ -55,7 +57,11 @@ public:
     // Pacing and one frame; returns the delay of the next timer in ms.
     int FrameStep();
     // Saves pane `camera`'s image under a new archive name and counts it.
-    void WriteArchiveImage(int camera);
+    // The image's path once it is written whole, else empty.
+    std::string WriteArchiveImage(int camera);
+    // Ends the cameras' open motion events (capture stops, settings change,
+    // the thread ends).
+    void CloseMotionEvents();
 
     int TickCount() const { return tickCount_; }
     int TicksToWait() const { return ticksToWait_; }
@@ -94,7 +100,9 @@ private:
     };
 
     void ProcessFrame(int camera, std::unique_ptr<Frame> frame);
-    void SaveDecisions(int camera, bool motion);
+    // The archive image saved, if any.
+    std::string SaveDecisions(int camera, bool motion);
+    void PostMotionEdges(int camera, int level, const std::string& savedImage);
     bool SaveFile(int camera, const std::string& path, const std::string& folder, Fault fault);
     void ReportFault(int camera, Fault fault, const std::string& reason);
     int Finish(std::chrono::steady_clock::time_point start, int intervalMs, int camera, bool multiplexed);
@@ -107,6 +115,7 @@ private:
     InstanceSettings& settings_;
     ImageClock clock_;
     const std::chrono::milliseconds counterLockWait_;
+    IEventSink* const events_;
 
     int32_t tickCount_ = 0;
     int32_t ticksToWait_ = 1;
@@ -122,6 +131,9 @@ private:
     int enabledInputCount_ = 0;
     std::array<Camera, kCameraCount> cameras_;
     std::array<MotionState, kCameraCount> motion_;
+    std::array<MotionEvents, kCameraCount> motionEvents_{MotionEvents('A'), MotionEvents('B'), MotionEvents('C'),
+                                                        MotionEvents('D'), MotionEvents('E'), MotionEvents('F'),
+                                                        MotionEvents('G'), MotionEvents('H')};
     std::array<PendingCounters, kCameraCount> pending_;
     // Why the static file and the archive images of each camera last failed
     // to save; empty while saving works. The display hears of changes only.
