@@ -2,6 +2,7 @@
 
 #include "settings/instance_settings.h"
 #include "capture/dxvideo.h"
+#include "common/event.h"
 #include "common/messages.h"
 #include "common/message_reporter.h"
 #include "common/video_source.h"
@@ -35,7 +36,9 @@ class ICaptureBackend;
 // While capture runs, a watchdog on the user-interface thread notices a lost
 // device and starts it again, with the same format and input, once the same
 // device (by its identity, never another one) is back; a stored device that
-// is missing at start-up is waited for the same way.
+// is missing at start-up is waited for the same way. A lost device is a lost
+// camera for each camera it records, told as camera-lost and camera-back
+// events.
 class CModelessDlg : public QWidget, public IVideoSource {
     Q_OBJECT
 public:
@@ -50,6 +53,9 @@ public:
 
     // The workers that hear WM_SETTINGS_CHANGED from this window.
     void SetThreadIds(ThreadId imageThread, ThreadId archiveThread);
+    // Where lost and found devices are told (none: nowhere); it must outlive
+    // this window or be unset first.
+    void SetEventSink(IEventSink* events) { events_ = events; }
 
     // Shows the window and brings it to the front.
     void ShowSetupWindow();
@@ -106,6 +112,8 @@ private:
     void StopWatchdog();
     void OnWatchdog();
     void TryReconnect();
+    // camera-lost or camera-back for every camera the device records.
+    void PostCameraEdges(EdgeKind kind);
 
     // Passes the capture object's messages on, except while quiet: a
     // reconnect attempt runs every tick and must never pile up boxes.
@@ -155,6 +163,7 @@ private:
     int runningDevice_ = -1;
     std::string runningFormat_;
     std::optional<LostCapture> lost_;
+    IEventSink* events_ = nullptr;
     int baseHeight_ = 0; // the window's height without the standard list
 };
 
