@@ -39,7 +39,9 @@ CEventsDlg::CEventsDlg(IDialogHost& host, int instance, std::function<void()> co
 {
     ui_->setupUi(this);
     for (int e = 0; e < kEdgeKindCount; ++e) {
-        auto* box = new QCheckBox(QString::fromLatin1(EdgeName(EdgeKind(e))), ui_->hookEventsGroup);
+        const QString edge = QString::fromLatin1(EdgeName(EdgeKind(e)));
+        auto* box = new QCheckBox(edge, ui_->hookEventsGroup);
+        box->setObjectName(edge);
         static_cast<QGridLayout*>(ui_->hookEventsGroup->layout())->addWidget(box, e / kEdgeColumns, e % kEdgeColumns);
         edgeBoxes_[size_t(e)] = box;
     }
@@ -49,8 +51,10 @@ CEventsDlg::CEventsDlg(IDialogHost& host, int instance, std::function<void()> co
     for (int k = 0; k < kCameraCount; ++k) {
         cameras->addWidget(new QLabel(QStringLiteral("Camera %1").arg(CameraLetter(k)), ui_->camerasGroup), k + 1, 0);
         notifyBoxes_[size_t(k)] = new QCheckBox(ui_->camerasGroup);
+        notifyBoxes_[size_t(k)]->setObjectName(QStringLiteral("notify%1").arg(CameraLetter(k)));
         cameras->addWidget(notifyBoxes_[size_t(k)], k + 1, 1);
         gapEdits_[size_t(k)] = new QLineEdit(ui_->camerasGroup);
+        gapEdits_[size_t(k)]->setObjectName(QStringLiteral("gap%1").arg(CameraLetter(k)));
         DigitsOnly(gapEdits_[size_t(k)]);
         cameras->addWidget(gapEdits_[size_t(k)], k + 1, 2);
     }
