@@ -239,7 +239,6 @@ void CMainDlg::StartUp()
         if (ReviewWindow* review = OpenReview(camera - 'A'))
             review->JumpTo(startS * 1000);
     });
-    events_->PostRecorderEdge(EdgeKind::RecorderStart);
     display_->SetEventSink(&events_->Sink());
     if (!workers_) {
         ownWorkers_ = std::make_unique<RecorderWorkerFactory>(&events_->Sink());
@@ -264,6 +263,9 @@ void CMainDlg::StartUp()
     setupWindow_->SetThreadIds(ImageThreadId(), ArchiveThreadId());
 
     LoadSettings();
+    // Once the settings gave the events their listeners, so the hook and the
+    // broker hear of the start too.
+    events_->PostRecorderEdge(EdgeKind::RecorderStart);
 
     QString toolTip = QString::asprintf("Vistrel %d", instanceNumber_);
     {
