@@ -6,6 +6,10 @@
 #   a  one camera, 640x480, saving every 100 ms: overlay, static file, archive
 #   b  four multiplexed cameras at 100 ms, 320x240, the same saving
 #   c  one camera, 1920x1080, saving once a second, window hidden (-m)
+#   e  scenario a twice in one run: events all off (no hook, no MQTT, the
+#      event log unusable) and all on (a hook run for every edge, MQTT to a
+#      mosquitto broker on loopback, the log), with the CPU per saved frame
+#      of both and their ratio
 #   v  scenario a on a real driver: the kernel's vivid in the virtual
 #      machine of scripts/vivid.sh, its webcam input in YUYV ("640x480 16
 #      bit"), against the test pattern in the same format and the road, all
@@ -64,6 +68,30 @@ seed() {
   done
 }
 
+# The events of scenario e: EVENTS=on sets a hook for every edge and a
+# broker; otherwise the event log is made unusable, so nothing is kept.
+events_setup() {
+  if [ "${EVENTS:-}" != on ]; then
+    mkdir -p "$VISTREL_REGISTRY/events-1.sqlite" # a folder where the log would be
+    return 0
+  fi
+  local port
+  port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+  printf 'listener %s 127.0.0.1\nallow_anonymous true\n' "$port" >"$SANDBOX/mosquitto.conf"
+  [ "$(id -u)" = 0 ] && printf 'user root\n' >>"$SANDBOX/mosquitto.conf"
+  mosquitto -c "$SANDBOX/mosquitto.conf" >>"$SANDBOX/mosquitto.log" 2>&1 &
+  BROKER_PID=$!
+  reg_write_key 'Software\Tallow Software\Vistrel\Camera1\Events' \
+    '"MqttHost"="127.0.0.1"' "\"MqttPort\"=$(reg_le32 "$port")" '"Hook"="/bin/true %c %e %f"' \
+    '"HookEvents"="motion-start,motion-end,camera-lost,camera-back,fault-start,fault-end,recorder-start,recorder-exit"'
+}
+events_teardown() {
+  [ -n "${BROKER_PID:-}" ] || return 0
+  kill -TERM "$BROKER_PID" 2>/dev/null || true
+  wait "$BROKER_PID" 2>/dev/null || true
+  BROKER_PID=""
+}
+
 images() { find "$HOME/Cameras" -name '*-Cam1?.jpg' -type f 2>/dev/null | wc -l; }
 some_images() { [ "$(images)" -gt 0 ]; }
 
@@ -74,6 +102,7 @@ run() {
   shift 3
   recorder_sandbox
   seed "$letters" "$speed" "$format"
+  events_setup
   RECORDER_ARGS=("$@")
   "$VISTREL_BIN" "${RECORDER_ARGS[@]}" >>"$SANDBOX/recorder.log" 2>&1 &
   RECORDER_PID=$!
@@ -87,6 +116,7 @@ run() {
   rss_kb="$(proc_rss_kb "$RECORDER_PID")"
   recorder_alive || fail "the recorder died ($letters $format)"
   stop_recorder_cleanly
+  events_teardown
   [ ${#failures[@]} -eq 0 ] || tail -20 "$SANDBOX/recorder.log"
   cpu_s="$(awk -v t=$((t1 - t0)) -v hz="$hz" 'BEGIN { printf "%.3f", t / hz }')"
   frames=$((n1 - n0))
@@ -103,7 +133,7 @@ report() { # label width height
       per, hot, (hot > 0 ? per / hot : 0), paced, (paced > 0 ? per / paced : 0) }'
 }
 
-trap 'kill_recorder; [ -n "${SANDBOX:-}" ] && rm -rf "$SANDBOX"; true' EXIT
+trap 'kill_recorder; events_teardown; [ -n "${SANDBOX:-}" ] && rm -rf "$SANDBOX"; true' EXIT
 for s in "${scenarios[@]}"; do
   case "$s" in
   a) run A 100 "640x480 24 bit"; report "a (one camera, 640x480, 100 ms)" 640 480 ;;
@@ -112,6 +142,14 @@ for s in "${scenarios[@]}"; do
     run A 1000 "1920x1080 24 bit" -m
     report "c (one camera, 1920x1080, 1 s, hidden)" 1920 1080
     awk -v c="$cpu_s" -v s="$SPAN" 'BEGIN { printf "c: %.2f%% of one core\n", 100 * c / s }'
+    ;;
+  e)
+    run A 100 "640x480 24 bit"; report "e off (one camera, 640x480, 100 ms, events off)" 640 480
+    off_cpu="$cpu_s"; off_frames="$frames"
+    EVENTS=on run A 100 "640x480 24 bit"; report "e on (the same, hook, MQTT and log on)" 640 480
+    awk -v c0="$off_cpu" -v n0="$off_frames" -v c1="$cpu_s" -v n1="$frames" 'BEGIN {
+      a = (n0 > 0 ? c0 * 1000 / n0 : 0); b = (n1 > 0 ? c1 * 1000 / n1 : 0)
+      printf "e: %.3f ms per saved frame with events on, %.3f off: %.3fx\n", b, a, (a > 0 ? b / a : 0) }'
     ;;
   v)
     out="$(VIVID_BENCH="$SPAN" VIVID_RECORDER="$VISTREL_BIN" VIVID_DEVICES="$(dirname "$VISTREL_BIN")/vistrel-devices" \

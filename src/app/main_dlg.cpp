@@ -6,6 +6,7 @@
 #include "common/control_id.h"
 #include "app/manual.h"
 #include "app/pane_layout.h"
+#include "app/recorder_events.h"
 #include "settings/settings_io.h"
 #include "app/setup_window.h"
 #include "app/stderr_reporter.h"
@@ -15,6 +16,7 @@
 #include "common/label_progress_ctrl.h"
 #include "common/timed_lock.h"
 #include "display/picture_box.h"
+#include "options/events_dlg.h"
 #include "options/muxer_dlg.h"
 #include "options/options_dlg.h"
 #include "pipeline/transforms.h"
@@ -57,12 +59,7 @@ CMainDlg::CMainDlg(MainDlgEnvironment environment)
         ownReporter_ = MakeProgramReporter(this);
         reporter_ = ownReporter_.get();
     }
-    if (env_.workers) {
-        workers_ = env_.workers;
-    } else {
-        ownWorkers_ = std::make_unique<RecorderWorkerFactory>();
-        workers_ = ownWorkers_.get();
-    }
+    workers_ = env_.workers; // the recorder's own are made with the events, at start-up
 
     setWindowTitle(QStringLiteral("Vistrel"));
     setWindowIcon(ApplicationIcon());
@@ -92,15 +89,23 @@ CMainDlg::~CMainDlg()
     // hung: leave it (and what it uses) to the end of the process rather
     // than block here for ever.
     const bool hung = exitStarted_ && registry_.IsClosing();
-    if (archiveThread_ && archiveThread_->isRunning() && hung)
+    bool leftRunning = false;
+    if (archiveThread_ && archiveThread_->isRunning() && hung) {
         (void)archiveThread_.release();
+        leftRunning = true;
+    }
     archiveThread_.reset();
     if (imageThread_ && imageThread_->isRunning() && hung) {
         (void)imageThread_.release();
         (void)setupWindow_.release();
+        leftRunning = true;
     }
     imageThread_.reset();
     setupWindow_.reset();
+    // A hung worker may still post to the events.
+    if (leftRunning)
+        (void)events_.release();
+    events_.reset();
 }
 
 void CMainDlg::CreateMenu()
@@ -117,7 +122,9 @@ void CMainDlg::CreateMenu()
                           kSelectDeviceCommand);
     select->setShortcut(QKeySequence(Qt::Key_F2));
     select->setShortcutContext(Qt::WindowShortcut);
-    add(bar->addMenu(QStringLiteral("&Options")), QStringLiteral("&Multiplexing"), kMultiplexingCommand);
+    QMenu* options = bar->addMenu(QStringLiteral("&Options"));
+    add(options, QStringLiteral("&Multiplexing"), kMultiplexingCommand);
+    add(options, QStringLiteral("&Events..."), kEventsCommand);
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
     auto* views = new QActionGroup(this);
     for (auto [text, id] : {std::pair{"&1 Camera", kView1Command}, std::pair{"&4 Cameras", kView4Command},
@@ -225,6 +232,22 @@ void CMainDlg::StartUp()
     hidden_ = IsStartHidden(env_.arguments);
     PrepareMeters();
 
+    // The events come first: the workers and the setup window post to them.
+    events_ = std::make_unique<RecorderEvents>(instanceNumber_, env_.lockDir.empty() ? InstanceLockDir() : env_.lockDir,
+                                               settings_);
+    connect(events_.get(), &RecorderEvents::gapsChanged, this, [this] {
+        PostThreadMessage(ImageThreadId(), WM_SETTINGS_CHANGED, 0, 0);
+    });
+    connect(events_.get(), &RecorderEvents::notificationActivated, this, [this](char camera, qint64 startS) {
+        if (ReviewWindow* review = OpenReview(camera - 'A'))
+            review->JumpTo(startS * 1000);
+    });
+    display_->SetEventSink(&events_->Sink());
+    if (!workers_) {
+        ownWorkers_ = std::make_unique<RecorderWorkerFactory>(&events_->Sink());
+        workers_ = ownWorkers_.get();
+    }
+
     archiveThread_ = workers_->CreateArchiveThread(*display_, settings_, registry_);
 
     // The setup window is made before the image thread, which takes it as its
@@ -238,10 +261,14 @@ void CMainDlg::StartUp()
         setupWindow_->move(frame.topLeft());
     }
 
+    setupWindow_->SetEventSink(&events_->Sink());
     imageThread_ = workers_->CreateImageThread(*display_, *setupWindow_, settings_, registry_);
     setupWindow_->SetThreadIds(ImageThreadId(), ArchiveThreadId());
 
     LoadSettings();
+    // Once the settings gave the events their listeners, so the hook and the
+    // broker hear of the start too.
+    events_->PostRecorderEdge(EdgeKind::RecorderStart);
 
     QString toolTip = QString::asprintf("Vistrel %d", instanceNumber_);
     {
@@ -274,6 +301,8 @@ void CMainDlg::StartUp()
 void CMainDlg::LoadSettings()
 {
     const bool videoOn = LoadInstanceSettings(settings_, key_, camView_);
+    if (events_)
+        events_->Reload(); // before the workers start or hear of the new settings
     LayoutPanes(0, 0);
     if (!setupWindow_ || !videoOn)
         return;
@@ -306,6 +335,10 @@ void CMainDlg::SaveSettings()
                      kept.file.c_str(), kept.reason.c_str(), kept.keptAs.c_str());
     std::fflush(stderr);
     display_->SetSettingsFault(SaveFailureText(status));
+    // A dialog changed the settings: the retention that bounds the log may
+    // be new. The dialog tells the workers itself.
+    if (events_ && !exitStarted_)
+        events_->Reload();
 }
 
 void CMainDlg::OnCommand(int commandId)
@@ -323,6 +356,9 @@ void CMainDlg::OnCommand(int commandId)
         break;
     case kMultiplexingCommand:
         OpenMultiplexer();
+        break;
+    case kEventsCommand:
+        OpenEvents();
         break;
     case kView1Command:
         LayoutPanes(1, 0);
@@ -444,17 +480,29 @@ void CMainDlg::OpenMultiplexer()
     dialog.exec();
 }
 
-void CMainDlg::OpenReview(int camera)
+void CMainDlg::OpenEvents()
 {
-    if (exitStarted_)
-        return;
+    CEventsDlg dialog(*this, instanceNumber_, [this] { ReloadEvents(); }, this);
+    dialog.exec();
+}
+
+void CMainDlg::ReloadEvents()
+{
+    if (events_ && events_->Reload())
+        PostThreadMessage(ImageThreadId(), WM_SETTINGS_CHANGED, 0, 0);
+}
+
+ReviewWindow* CMainDlg::OpenReview(int camera)
+{
+    if (exitStarted_ || camera < 0 || camera >= kCameraCount)
+        return nullptr;
     std::erase_if(reviewWindows_, [](const QPointer<ReviewWindow>& window) { return window.isNull(); });
     for (const QPointer<ReviewWindow>& window : reviewWindows_) {
         if (window->camera() == camera) {
             window->showNormal();
             window->raise();
             window->activateWindow();
-            return;
+            return window;
         }
     }
     ReviewEnvironment environment;
@@ -464,6 +512,7 @@ void CMainDlg::OpenReview(int camera)
     window->setWindowIcon(windowIcon());
     reviewWindows_.emplace_back(window);
     window->show();
+    return window;
 }
 
 void CMainDlg::CloseReviews()
@@ -543,6 +592,8 @@ void CMainDlg::OnExitTimer()
         return;
     exitTimer_.stop();
     CloseReviews();
+    if (events_)
+        events_->PostRecorderEdge(EdgeKind::RecorderExit);
     if (setupWindow_) {
         SaveSettings();
         finalSaveFailed_ = lastSaveFailed_;

@@ -33,6 +33,7 @@ namespace vistrel {
 class CModelessDlg;
 class ICaptureBackend;
 class IWorkerFactory;
+class RecorderEvents;
 class ReviewWindow;
 
 // What the main window takes from the process. Tests substitute any of it;
@@ -120,7 +121,11 @@ private:
     void ShowSetupWindow();
     void OpenCameraOptions(int camera);
     void OpenMultiplexer();
-    void OpenReview(int camera);
+    void OpenEvents();
+    // The camera's review window, opened or brought to the front.
+    ReviewWindow* OpenReview(int camera);
+    // Reads the events settings again; the image thread reloads when a gap changed.
+    void ReloadEvents();
     void CloseReviews();
     void ShowAbout();
     void Restore();
@@ -151,6 +156,9 @@ private:
 
     std::array<CameraControls, kCameraCount> controls_{}; // children of the client area
     std::unique_ptr<WorkerDisplay> display_; // outlives the workers that write to it
+    // Made before the workers and the setup window, which post to it, and
+    // destroyed after them.
+    std::unique_ptr<RecorderEvents> events_;
 
     std::unique_ptr<CModelessDlg> setupWindow_;
     std::unique_ptr<CWorkerThread> archiveThread_;

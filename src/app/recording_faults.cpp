@@ -2,6 +2,9 @@
 
 #include "settings/instance_settings.h" // CameraLetter
 
+#include <algorithm>
+#include <ctime>
+
 namespace vistrel {
 
 namespace {
@@ -38,14 +41,33 @@ void RecordingFaults::SetInstance(int instance)
     instance_ = instance;
 }
 
+void RecordingFaults::SetEventSink(IEventSink* events)
+{
+    std::lock_guard guard(mutex_);
+    events_ = events;
+}
+
 std::optional<std::string> RecordingFaults::Set(int camera, Fault fault, const std::string& reason)
 {
     if (!Valid(camera, fault))
         return std::nullopt;
     std::lock_guard guard(mutex_);
-    std::string& held = reasons_[size_t(camera)][size_t(fault)];
+    auto& reasons = reasons_[size_t(camera)];
+    const auto anyFailing = [&reasons] {
+        return std::any_of(reasons.begin(), reasons.end(), [](const std::string& r) { return !r.empty(); });
+    };
+    const bool cameraWasFailing = anyFailing();
+    std::string& held = reasons[size_t(fault)];
     const bool wasFailing = !held.empty();
     held = reason;
+    if (events_ && cameraWasFailing != anyFailing()) {
+        EventEdge edge;
+        edge.kind = cameraWasFailing ? EdgeKind::FaultEnd : EdgeKind::FaultStart;
+        edge.camera = CameraLetter(camera);
+        edge.time = int64_t(std::time(nullptr));
+        edge.reason = reason;
+        events_->Post(std::move(edge));
+    }
     if (wasFailing == !reason.empty())
         return std::nullopt;
     const FaultTexts texts = TextsOf(fault);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/event.h"
 #include "common/recorder_display.h"
 
 #include <array>
@@ -14,11 +15,15 @@ namespace vistrel {
 // behind a camera's red archive meter and its tooltip, the tray tooltip, and
 // the one line for standard error when a failure starts and when it ends.
 // The workers set from their threads; the main window sets the settings
-// fault and reads on the user-interface thread.
+// fault and reads on the user-interface thread. A camera's faults are also
+// one recording-fault event, from its first fault until none is left, posted
+// to the event sink (set before the workers start).
 class RecordingFaults {
 public:
     explicit RecordingFaults(int instance = 1) : instance_(instance) {}
     void SetInstance(int instance);
+    // Where a camera's fault-start and fault-end go; none: nowhere.
+    void SetEventSink(IEventSink* events);
 
     // Records the camera's fault (an empty reason: it works again). Returns
     // the line for standard error when the fault starts or ends; a reason
@@ -36,10 +41,14 @@ public:
     std::string TrayToolTip() const;
 
 private:
-    mutable std::mutex mutex_; // guards instance_, reasons_ and settingsReason_
+    // Guards instance_, reasons_, settingsReason_ and events_; held while
+    // posting an edge (which never blocks), so a camera's starts and ends
+    // reach the sink in the order they happened.
+    mutable std::mutex mutex_;
     int instance_;
     std::array<std::array<std::string, 3>, kCameraCount> reasons_; // [camera][Fault]
     std::string settingsReason_; // why the last settings save failed, or ""
+    IEventSink* events_ = nullptr;
 };
 
 } // namespace vistrel

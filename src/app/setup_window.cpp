@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <ctime>
 
 namespace vistrel {
 
@@ -305,6 +306,7 @@ void CModelessDlg::WaitForDevice(const DeviceIdentity& identity, int device, con
     lost.startPending = true;
     SetStatus(QStringLiteral("Video Device Lost at %1, Reconnecting...").arg(lost.lostAt.toString("HH:mm:ss")));
     lost_ = std::move(lost);
+    PostCameraEdges(EdgeKind::CameraLost);
 }
 
 void CModelessDlg::UnInitialize()
@@ -350,6 +352,9 @@ void CModelessDlg::StartWatchdog()
 void CModelessDlg::StopWatchdog()
 {
     watchdog_->stop();
+    // No longer waited for: the lost camera's event ends here.
+    if (lost_)
+        PostCameraEdges(EdgeKind::CameraBack);
     lost_.reset();
 }
 
@@ -392,6 +397,7 @@ void CModelessDlg::OnWatchdog()
     lost.reconnectsItself = video_->ReconnectsItself();
     SetStatus(QStringLiteral("Video Device Lost at %1, Reconnecting...").arg(lost.lostAt.toString("HH:mm:ss")));
     lost_ = std::move(lost);
+    PostCameraEdges(EdgeKind::CameraLost);
 }
 
 void CModelessDlg::ShowReconnected()
@@ -440,8 +446,33 @@ void CModelessDlg::TryReconnect()
     }
     UpdateStandardList();
     SetStatus(RunningText() + QStringLiteral(" (reconnected at %1)").arg(QTime::currentTime().toString("HH:mm:ss")));
+    PostCameraEdges(EdgeKind::CameraBack);
     // The image thread re-applies the input and multiplexing on reload.
     NotifyWorkers();
+}
+
+void CModelessDlg::PostCameraEdges(EdgeKind kind)
+{
+    if (!events_)
+        return;
+    std::string cameras = "A";
+    {
+        TimedLock lock(settings_.SettingsLock);
+        if (lock && settings_.EnableMux) {
+            cameras.clear();
+            for (int k = 0; k < kCameraCount; ++k)
+                if (settings_.MuxerInputs[size_t(k)])
+                    cameras += CameraLetter(k);
+        }
+    }
+    const int64_t now = int64_t(std::time(nullptr));
+    for (const char camera : cameras) {
+        EventEdge edge;
+        edge.kind = kind;
+        edge.camera = camera;
+        edge.time = now;
+        events_->Post(std::move(edge));
+    }
 }
 
 void CModelessDlg::NotifyWorkers()

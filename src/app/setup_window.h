@@ -2,6 +2,7 @@
 
 #include "settings/instance_settings.h"
 #include "capture/dxvideo.h"
+#include "common/event.h"
 #include "common/messages.h"
 #include "common/message_reporter.h"
 #include "common/video_source.h"
@@ -43,6 +44,9 @@ class ICaptureBackend;
 // again, without a restart; one whose picture size changed is started again
 // in the new size. Nothing here waits on the network: a network camera's
 // formats are asked for on a thread of their own.
+//
+// A lost device is a lost camera for each camera it records, told as
+// camera-lost and camera-back events.
 class CModelessDlg : public QWidget, public IVideoSource {
     Q_OBJECT
 public:
@@ -57,6 +61,9 @@ public:
 
     // The workers that hear WM_SETTINGS_CHANGED from this window.
     void SetThreadIds(ThreadId imageThread, ThreadId archiveThread);
+    // Where lost and found devices are told (none: nowhere); it must outlive
+    // this window or be unset first.
+    void SetEventSink(IEventSink* events) { events_ = events; }
 
     // Shows the window and brings it to the front.
     void ShowSetupWindow();
@@ -135,6 +142,8 @@ private:
     void ShowReconnected();
     // The running device's frames now have the size `format`.
     void RestartInFormat(const CaptureFormat& format);
+    // camera-lost or camera-back for every camera the device records.
+    void PostCameraEdges(EdgeKind kind);
 
     // Passes the capture object's messages on, except while quiet: a
     // reconnect attempt runs every tick and must never pile up boxes.
@@ -185,6 +194,7 @@ private:
     int runningDevice_ = -1;
     std::string runningFormat_;
     std::optional<LostCapture> lost_;
+    IEventSink* events_ = nullptr;
     int baseHeight_ = 0; // the window's height without the standard list
     std::unique_ptr<FormatProbe> formatProbe_; // the network camera whose formats are asked for
     QPointer<CNetworkCamerasDlg> networkCameras_; // child of this window while open

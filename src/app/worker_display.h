@@ -39,6 +39,9 @@ public:
 
     // The instance number the fault lines on standard error name.
     void SetInstance(int instance);
+    // Where the cameras' recording faults go as events; set before the
+    // workers start, and outliving them.
+    void SetEventSink(IEventSink* events) { faults_.SetEventSink(events); }
     // The last settings save failed for `reason`, or worked (empty): every
     // archive meter and the tray show it until a save works again, and
     // standard error says it once at each change. User-interface thread.

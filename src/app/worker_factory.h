@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/instance_settings.h"
+#include "common/event.h"
 #include "common/recorder_display.h"
 #include "common/thread_registry.h"
 #include "common/video_source.h"
@@ -22,13 +23,22 @@ public:
                                                              InstanceSettings& settings, CThreadRegistry& registry) = 0;
 };
 
-// CArchiveThread and CImageThread.
+// CArchiveThread and CImageThread; the image thread posts its motion events
+// to `events` (none: no events), which must outlive the thread.
 class RecorderWorkerFactory : public IWorkerFactory {
 public:
+    explicit RecorderWorkerFactory(IEventSink* events = nullptr)
+        : events_(events)
+    {
+    }
+
     std::unique_ptr<CWorkerThread> CreateArchiveThread(IRecorderDisplay& display, InstanceSettings& settings,
                                                        CThreadRegistry& registry) override;
     std::unique_ptr<CWorkerThread> CreateImageThread(IRecorderDisplay& display, IVideoSource& video,
                                                      InstanceSettings& settings, CThreadRegistry& registry) override;
+
+private:
+    IEventSink* const events_;
 };
 
 } // namespace vistrel

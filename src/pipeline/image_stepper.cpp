@@ -37,12 +37,13 @@ bool NameTaken(const std::string& path)
 } // namespace
 
 ImageStepper::ImageStepper(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings, ImageClock clock,
-                           std::chrono::milliseconds counterLockWait)
+                           std::chrono::milliseconds counterLockWait, IEventSink* events)
     : display_(display)
     , source_(source)
     , settings_(settings)
     , clock_(std::move(clock))
     , counters_(settings, counterLockWait)
+    , events_(events)
 {
 }
 
@@ -55,8 +56,10 @@ int ImageStepper::Start()
 
 std::optional<int> ImageStepper::Tick()
 {
-    if (quitRequested_)
+    if (quitRequested_) {
+        CloseMotionEvents();
         return std::nullopt;
+    }
     if (muxOffPending_)
         StoreMuxOff();
     // Counter updates that found their lock busy wait no longer than a tick,
@@ -71,6 +74,7 @@ std::optional<int> ImageStepper::Tick()
 bool ImageStepper::ReloadSettings()
 {
     std::array<OverlaySettings, kCameraCount> overlays;
+    std::array<int, kCameraCount> gapS{};
     {
         TimedLock lock(settings_.SettingsLock);
         if (!lock)
@@ -105,8 +109,14 @@ bool ImageStepper::ReloadSettings()
             camera.staticSavesSinceMotion = camera.saveCount;
             camera.archiveSavesSinceMotion = camera.saveCount;
             overlays[k] = settings_.Overlay(int(k));
+            gapS[k] = settings_.EventGapS[k];
         }
     }
+
+    // An event open under the old settings ends at its last kept frame.
+    CloseMotionEvents();
+    for (size_t k = 0; k < kCameraCount; ++k)
+        motionEvents_[k].SetRules(cameras_[k].triggerLevel, cameras_[k].saveCount, gapS[k]);
 
     // The display resets come after the lock is released: no lock is held
     // while calling into the user interface.
@@ -154,8 +164,10 @@ bool ImageStepper::ReloadSettings()
 
 int ImageStepper::FrameStep()
 {
-    if (!source_.IsRunning())
-        return kIdleMs; // not counted as a tick
+    if (!source_.IsRunning()) {
+        CloseMotionEvents(); // no frames are coming to end them
+        return kIdleMs;      // not counted as a tick
+    }
 
     ++tickCount_;
     if (tickCount_ <= ticksToWait_)
@@ -230,10 +242,31 @@ void ImageStepper::ProcessFrame(int k, std::unique_ptr<Frame> frame)
     display_.SetMeterPos(k, Meter::Motion, level);
     display_.SetMeterText(k, Meter::Motion, StringPrintf("Motion Detection Meter: %d", level));
 
-    SaveDecisions(k, motion);
+    const std::string saved = SaveDecisions(k, motion);
+    // While nothing happens this is all an event costs: no clock, no post.
+    if (events_ && (motion || motionEvents_[size_t(k)].Open()))
+        PostMotionEdges(k, level, saved);
 }
 
-void ImageStepper::SaveDecisions(int k, bool motion)
+void ImageStepper::PostMotionEdges(int k, int level, const std::string& savedImage)
+{
+    MotionEdges edges = motionEvents_[size_t(k)].Step(int64_t(clock_.unixTime()), level, savedImage);
+    if (edges.end)
+        events_->Post(std::move(*edges.end));
+    if (edges.start)
+        events_->Post(std::move(*edges.start));
+}
+
+void ImageStepper::CloseMotionEvents()
+{
+    for (MotionEvents& camera : motionEvents_) {
+        std::optional<EventEdge> end = camera.Close();
+        if (end && events_)
+            events_->Post(std::move(*end));
+    }
+}
+
+std::string ImageStepper::SaveDecisions(int k, bool motion)
 {
     Camera& camera = cameras_[size_t(k)];
     if (motion) {
@@ -254,17 +287,19 @@ void ImageStepper::SaveDecisions(int k, bool motion)
         saveStatic();
     }
 
+    std::string saved;
     if (camera.enableArchiveMotion) {
         if (camera.enableArchiving && camera.archiveSavesSinceMotion < camera.saveCount) {
-            WriteArchiveImage(k);
+            saved = WriteArchiveImage(k);
             ++camera.archiveSavesSinceMotion;
         }
     } else if (camera.enableArchiving) {
-        WriteArchiveImage(k);
+        saved = WriteArchiveImage(k);
     }
+    return saved;
 }
 
-void ImageStepper::WriteArchiveImage(int k)
+std::string ImageStepper::WriteArchiveImage(int k)
 {
     const Camera& camera = cameras_[size_t(k)];
     const uint32_t time = clock_.unixTime();
@@ -282,14 +317,15 @@ void ImageStepper::WriteArchiveImage(int k)
 
     // Only an image that was written whole is counted.
     if (!SaveFile(k, name, camera.archivePath, Fault::ArchiveSave))
-        return;
+        return {};
     std::error_code error;
     const uintmax_t size = std::filesystem::file_size(name, error);
     if (error)
-        return;
+        return {};
 
     counters_.Add(k, 1, int64_t(size), key);
     counters_.SetLastImageBytes(k, uint32_t(size));
+    return name;
 }
 
 // A folder that is missing (deleted, or never made because the settings were

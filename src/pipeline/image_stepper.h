@@ -7,6 +7,7 @@
 #include "common/timed_lock.h"
 #include "common/video_source.h"
 #include "pipeline/motion.h"
+#include "pipeline/motion_events.h"
 
 #include <array>
 #include <chrono>
@@ -31,7 +32,8 @@ struct ImageClock {
 // reload. Lives on the image thread: CImageThread forwards its messages and
 // ticks here, and no other thread touches it. It reads InstanceSettings only
 // while reloading, under SettingsLock, and writes it only to switch
-// multiplexing off.
+// multiplexing off. Motion events go to the sink it is given (none: no
+// events); posting never blocks.
 class ImageStepper {
 public:
     static constexpr int kTickMs = 100;
@@ -39,7 +41,7 @@ public:
 
     // `counterLockWait` bounds the waits for the archive counters' locks.
     ImageStepper(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings, ImageClock clock = {},
-                 std::chrono::milliseconds counterLockWait = kLockWait);
+                 std::chrono::milliseconds counterLockWait = kLockWait, IEventSink* events = nullptr);
 
     void RequestQuit() { quitRequested_ = true; }
     void RequestReload() { reloadRequested_ = true; }
@@ -56,7 +58,11 @@ public:
     // Pacing and one frame; returns the delay of the next timer in ms.
     int FrameStep();
     // Saves pane `camera`'s image under a new archive name and counts it.
-    void WriteArchiveImage(int camera);
+    // The image's path once it is written whole, else empty.
+    std::string WriteArchiveImage(int camera);
+    // Ends the cameras' open motion events (capture stops, settings change,
+    // the thread ends).
+    void CloseMotionEvents();
 
     int TickCount() const { return tickCount_; }
     int TicksToWait() const { return ticksToWait_; }
@@ -86,7 +92,9 @@ private:
         int32_t archiveSavesSinceMotion = 0;
     };
     void ProcessFrame(int camera, std::unique_ptr<Frame> frame);
-    void SaveDecisions(int camera, bool motion);
+    // The archive image saved, if any.
+    std::string SaveDecisions(int camera, bool motion);
+    void PostMotionEdges(int camera, int level, const std::string& savedImage);
     bool SaveFile(int camera, const std::string& path, const std::string& folder, Fault fault);
     void ReportFault(int camera, Fault fault, const std::string& reason);
     int Finish(std::chrono::steady_clock::time_point start, int intervalMs, int camera, bool multiplexed);
@@ -99,6 +107,7 @@ private:
     ImageClock clock_;
     // Counter updates whose lock was busy are made at the next tick.
     ArchiveCounters counters_;
+    IEventSink* const events_;
 
     int32_t tickCount_ = 0;
     int32_t ticksToWait_ = 1;
@@ -114,6 +123,9 @@ private:
     int enabledInputCount_ = 0;
     std::array<Camera, kCameraCount> cameras_;
     std::array<MotionState, kCameraCount> motion_;
+    std::array<MotionEvents, kCameraCount> motionEvents_{MotionEvents('A'), MotionEvents('B'), MotionEvents('C'),
+                                                        MotionEvents('D'), MotionEvents('E'), MotionEvents('F'),
+                                                        MotionEvents('G'), MotionEvents('H')};
     // Why the static file and the archive images of each camera last failed
     // to save; empty while saving works. The display hears of changes only.
     std::array<std::array<std::string, 2>, kCameraCount> faults_;

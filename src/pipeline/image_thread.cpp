@@ -5,9 +5,9 @@
 namespace vistrel {
 
 CImageThread::CImageThread(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings,
-    CThreadRegistry& registry, ImageClock clock)
+    CThreadRegistry& registry, ImageClock clock, IEventSink* events)
     : CWorkerThread(Group::Image, registry)
-    , stepper_(display, source, settings, std::move(clock))
+    , stepper_(display, source, settings, std::move(clock), kLockWait, events)
 {
 }
 

@@ -2,12 +2,14 @@
 
 #include "common/text_format.h"
 #include "common/timed_lock.h"
+#include "events/event_log.h"
 #include "review/archive_watcher.h"
 #include "review/export_panel.h"
 #include "review/image_loader.h"
 #include "review/image_pane.h"
 #include "review/timeline_widget.h"
 #include "settings/instance_settings.h"
+#include "settings/registry_store.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -24,6 +26,9 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
+#include <ctime>
+#include <filesystem>
 
 namespace vistrel {
 
@@ -32,6 +37,7 @@ namespace {
 constexpr int kPlayTickMs = 15;
 constexpr int kListingTickMs = 200;
 constexpr int64_t kHourMs = 3600 * 1000;
+constexpr int64_t kEventsRereadMs = 5000;
 
 struct Zoom {
     const char* name;
@@ -59,6 +65,26 @@ QString Local(int64_t ms, const char* format = "%a %Y-%m-%d %H:%M:%S")
 }
 
 } // namespace
+
+std::vector<Event> LoadCameraEvents(int instance, char camera)
+{
+    const std::filesystem::path path = EventLogPath(DefaultRegistryFolder(), instance);
+    std::error_code error;
+    if (!std::filesystem::exists(path, error))
+        return {};
+    EventLogStatus status;
+    std::unique_ptr<EventLog> log = EventLog::Open(path, EventLog::Mode::ReadOnly, status);
+    std::vector<Event> all;
+    if (!log || !log->InRange(INT64_MIN, INT64_MAX, all).ok())
+        return {};
+    std::vector<Event> shown;
+    for (Event& event : all)
+        if (event.camera == camera
+            && (event.type == EventType::Motion || event.type == EventType::CameraLost
+                || event.type == EventType::RecordingFault))
+            shown.push_back(std::move(event));
+    return shown;
+}
 
 ReviewWindow::ReviewWindow(int camera, ReviewEnvironment environment, QWidget* parent)
     : QWidget(parent, Qt::Window)
@@ -187,6 +213,11 @@ void ReviewWindow::BuildControls()
     addButton(QStringLiteral(">|"), QStringLiteral("Newest image (End)"),
               [this] { StepBy(int(index_ ? index_->size() : 0)); });
     transport->addSpacing(12);
+    addButton(QStringLiteral("Previous event"), QStringLiteral("Start of the previous event (Page Up)"),
+              [this] { PreviousEvent(); });
+    addButton(QStringLiteral("Next event"), QStringLiteral("Start of the next event (Page Down)"),
+              [this] { NextEvent(); });
+    transport->addSpacing(12);
     transport->addWidget(new QLabel(QStringLiteral("Speed:"), this));
     speedBox_ = new QComboBox(this);
     for (int speed : kSpeeds)
@@ -280,6 +311,7 @@ void ReviewWindow::SetCamera(int camera)
     timeline_->SetSelection(std::nullopt);
     timeline_->SetCursorTime(std::nullopt);
     imagePane_->SetImage(QImage(), QString());
+    LoadEvents();
     StartWatching();
     UpdateTimeLabel();
     UpdateViewLabel();
@@ -306,6 +338,8 @@ void ReviewWindow::OnArchiveChanged()
 {
     if (!watcher_)
         return;
+    if (eventsAge_.hasExpired(kEventsRereadMs))
+        LoadEvents();
     const bool wasAtNewest = cursor_ && index_ && *cursor_ + 1 == index_->size();
     index_ = watcher_->Snapshot();
     timeline_->SetIndex(index_);
@@ -319,6 +353,11 @@ void ReviewWindow::OnArchiveChanged()
     if (index_->empty()) {
         Pause();
         MoveCursor(std::nullopt, false);
+    } else if (!cursorKey_ && pendingJumpMs_) {
+        viewPlaced_ = true;
+        const int64_t at = *pendingJumpMs_;
+        pendingJumpMs_.reset();
+        JumpTo(at);
     } else if (!cursorKey_) {
         // First sight (or the folder is back): the newest image, the first
         // time with the last hour up to it in view.
@@ -466,12 +505,44 @@ void ReviewWindow::SetView(const TimelineView& requested)
     UpdateScrollBar();
 }
 
+void ReviewWindow::LoadEvents()
+{
+    events_ = env_.loadEvents ? env_.loadEvents(instance_, CameraLetter(camera_))
+                              : LoadCameraEvents(instance_, CameraLetter(camera_));
+    eventsAge_.start();
+    timeline_->SetEvents(events_, int64_t(std::time(nullptr)));
+}
+
+int64_t ReviewWindow::CursorSeconds() const
+{
+    const int64_t ms = cursor_ ? index_->TimeMs(*cursor_) : view().startMs + view().spanMs / 2;
+    return ms / 1000 - (ms % 1000 < 0 ? 1 : 0);
+}
+
+void ReviewWindow::NextEvent()
+{
+    const int64_t now = CursorSeconds();
+    const auto next = std::find_if(events_.begin(), events_.end(), [now](const Event& e) { return e.start > now; });
+    if (next != events_.end())
+        JumpTo(next->start * 1000);
+}
+
+void ReviewWindow::PreviousEvent()
+{
+    const int64_t now = CursorSeconds();
+    const auto previous = std::find_if(events_.rbegin(), events_.rend(), [now](const Event& e) { return e.start < now; });
+    if (previous != events_.rend())
+        JumpTo(previous->start * 1000);
+}
+
 void ReviewWindow::JumpTo(int64_t ms)
 {
     Pause();
     SetView(view().CentredOn(ms));
-    if (!index_ || index_->empty())
+    if (!index_ || index_->empty()) {
+        pendingJumpMs_ = ms;
         return;
+    }
     const size_t after = index_->Range(ms, ms).first;
     MoveCursor(std::min(after, index_->size() - 1), false);
 }
@@ -664,6 +735,8 @@ void ReviewWindow::keyPressEvent(QKeyEvent* event)
     case Qt::Key_Home: StepBy(-int(index_ ? index_->size() : 0)); break;
     case Qt::Key_End: StepBy(int(index_ ? index_->size() : 0)); break;
     case Qt::Key_Space: playing() ? Pause() : Play(); break;
+    case Qt::Key_PageUp: PreviousEvent(); break;
+    case Qt::Key_PageDown: NextEvent(); break;
     default: QWidget::keyPressEvent(event); return;
     }
     event->accept();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/event.h"
 #include "review/archive_index.h"
 #include "review/exporter.h"
 #include "review/playback.h"
@@ -38,7 +39,14 @@ struct ReviewEnvironment {
     InstanceSettings* settings = nullptr; // InstanceSettings::Instance()
     // Where to export to (empty: not now). A save dialog unless replaced.
     std::function<QString(QWidget* parent, ExportFormat format, const QString& suggested)> chooseOutput;
+    // The camera's motion, lost-camera and fault events of an instance,
+    // oldest first. The instance's event log unless replaced.
+    std::function<std::vector<Event>(int instance, char camera)> loadEvents;
 };
+
+// The events of one camera of an instance as the review shows them, read
+// from the instance's log in the settings store; none when it has no log.
+std::vector<Event> LoadCameraEvents(int instance, char camera);
 
 // Reviews one camera's archive while the recorder goes on: a timeline by
 // local time built from the image names, the image at the cursor fitted or
@@ -48,7 +56,9 @@ struct ReviewEnvironment {
 // the settings once (a short hold of SettingsLock) and then only the folder.
 // Lives on the user-interface thread; the listing, the image decoding and
 // the export each run on a thread of their own and only post their results
-// here, so nothing the window does waits on the disk.
+// here, so nothing the window does waits on the disk, but for reading the
+// camera's events from the event log (a small indexed database) when the
+// camera is chosen and at most every few seconds as the archive grows.
 class ReviewWindow : public QWidget {
     Q_OBJECT
 public:
@@ -77,7 +87,12 @@ public:
     void SetLoop(bool loop);
     void SetFitted(bool fitted);
     // The image at or after a time (else the last one before it), centred.
+    // Asked before the archive is listed, it is done once images are known.
     void JumpTo(int64_t ms);
+    // The cursor to the start of the next (or previous) event of the camera.
+    void NextEvent();
+    void PreviousEvent();
+    const std::vector<Event>& events() const { return events_; }
     void SetView(const TimelineView& view);
     void SetSelection(int64_t fromMs, int64_t toMs);
     void ClearSelection();
@@ -107,6 +122,8 @@ private:
     void UpdateSelectionLabel();
     void UpdateScrollBar();
     void OnPlayTick();
+    void LoadEvents();
+    int64_t CursorSeconds() const;
     int64_t NowMs() const { return clock_.elapsed(); }
     // The selection as images [first, last), if it holds any.
     std::optional<std::pair<size_t, size_t>> SelectedImages() const;
@@ -127,6 +144,9 @@ private:
     std::optional<size_t> cursor_;
     std::optional<ArchiveKey> cursorKey_; // the same image in the next snapshot
     std::optional<std::pair<int64_t, int64_t>> selection_;
+    std::optional<int64_t> pendingJumpMs_; // asked for before any image was known
+    std::vector<Event> events_;
+    QElapsedTimer eventsAge_; // since the events were read
 
     std::unique_ptr<ImageLoader> loader_;
     std::optional<ArchiveKey> requestedKey_;

@@ -19,6 +19,10 @@ const QColor kSelection(255, 210, 60, 70);
 const QColor kCursor(230, 40, 40);
 const QColor kTickText(210, 210, 210);
 const QColor kTickLine(255, 255, 255, 40);
+const QColor kMotionMark(255, 170, 0);
+const QColor kLostBand(170, 90, 220, 90);
+const QColor kFaultBand(230, 40, 40, 90);
+constexpr int kMarkHeight = 6;
 
 } // namespace
 
@@ -56,6 +60,13 @@ void TimelineWidget::SetSelection(std::optional<std::pair<int64_t, int64_t>> ran
     update();
 }
 
+void TimelineWidget::SetEvents(std::vector<Event> events, int64_t nowS)
+{
+    events_ = std::move(events);
+    nowS_ = nowS;
+    update();
+}
+
 void TimelineWidget::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
@@ -78,6 +89,21 @@ void TimelineWidget::paintEvent(QPaintEvent*)
                 2, int(std::lround((bars.height() - 2) * std::sqrt(double(counts[size_t(c)]) / double(most)))));
             painter.fillRect(c, h - barHeight, 1, barHeight, kImages);
         }
+    }
+
+    eventRects_.clear();
+    for (const Event& event : events_) {
+        const double from = std::clamp(view_.ToX(event.start * 1000, w), -1.0, w + 1.0);
+        const double to = std::clamp(view_.ToX((event.end.value_or(nowS_) + 1) * 1000, w), -1.0, w + 1.0);
+        const bool mark = event.type == EventType::Motion;
+        // A mark stays visible however short the event, and however far out the view.
+        const QRect where = QRectF(from, bars.top(), std::max(2.0, to - from), mark ? kMarkHeight : bars.height())
+                                .toAlignedRect();
+        eventRects_.push_back(where);
+        if (where.right() < 0 || where.left() > w)
+            continue;
+        const QColor colour = mark ? kMotionMark : event.type == EventType::CameraLost ? kLostBand : kFaultBand;
+        painter.fillRect(where, colour);
     }
 
     if (selection_) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/event.h"
 #include "review/archive_index.h"
 #include "review/timeline.h"
 
@@ -8,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace vistrel {
 
@@ -15,7 +17,9 @@ namespace vistrel {
 // column is a gap: nothing saved then), round local times, the selected
 // range and the cursor. A click or drag asks for the cursor, Shift with a
 // click or drag selects a range, the wheel zooms around the mouse. Lives on
-// the user-interface thread, as part of the review window.
+// the user-interface thread, as part of the review window. The camera's
+// events lie over the images: motion as marks along the top, a lost camera
+// and recording faults as coloured bands.
 class TimelineWidget : public QWidget {
     Q_OBJECT
 public:
@@ -26,6 +30,11 @@ public:
     const TimelineView& view() const { return view_; }
     void SetCursorTime(std::optional<int64_t> ms);
     void SetSelection(std::optional<std::pair<int64_t, int64_t>> range);
+    // Events still open are drawn up to `nowS`.
+    void SetEvents(std::vector<Event> events, int64_t nowS);
+    // Where the events were drawn at the last paint, for tests: one rectangle
+    // each, in the order given.
+    const std::vector<QRect>& eventRects() const { return eventRects_; }
 
     QSize sizeHint() const override { return {800, 96}; }
     QSize minimumSizeHint() const override { return {200, 72}; }
@@ -49,6 +58,9 @@ private:
     TimelineView view_;
     std::optional<int64_t> cursorMs_;
     std::optional<std::pair<int64_t, int64_t>> selection_;
+    std::vector<Event> events_;
+    int64_t nowS_ = 0;
+    std::vector<QRect> eventRects_;
     std::optional<int64_t> selectingFromMs_; // while Shift-dragging
     bool scrubbing_ = false;
 };

@@ -85,6 +85,10 @@ struct InstanceSettings {
     std::array<int32_t, kCameraCount> Minutes{};
     std::array<int32_t, kCameraCount> TriggerLevel{};
     std::array<int32_t, kCameraCount> SaveCount{};
+    // Seconds within which motion that starts again carries on the same
+    // motion event ("EventGapS"). Not part of the settings save: the
+    // application reads it with the events' settings, whose dialog writes it.
+    std::array<int32_t, kCameraCount> EventGapS{10, 10, 10, 10, 10, 10, 10, 10};
 
     // The overlay settings of one camera as its pane keeps them (caller holds SettingsLock).
     OverlaySettings Overlay(int camera) const;

@@ -255,18 +255,33 @@ TEST_F(ReconnectTest, AStoredDeviceMissingAtStartUpIsWaitedForAndNeverReplaced)
     EXPECT_EQ(settings.DeviceName, TestPatternBackend::kName);
 }
 
+// The loss and the return are told as events of every multiplexed camera.
 TEST_F(ReconnectTest, WithMultiplexingTheReconnectLeavesTheInputsToTheImageThread)
 {
     {
         TimedLock lock(settings.SettingsLock);
         settings.EnableMux = 1;
+        settings.MuxerInputs = {1, 0, 1, 0, 0, 0, 0, 0};
     }
+    struct Sink : IEventSink {
+        bool Post(EventEdge edge) override
+        {
+            edges.push_back(std::string(EdgeName(edge.kind)) + " " + edge.camera);
+            return true;
+        }
+        std::vector<std::string> edges;
+    } sink;
     auto window = makeWindow();
+    window->SetEventSink(&sink);
     window->Initialize(0, "320x240 24 bit", 2);
     ASSERT_TRUE(window->IsRunning());
     loseDevice(*window);
+    EXPECT_EQ(sink.edges, (std::vector<std::string>{"camera-lost A", "camera-lost C"}));
     TestPatternFaults::Instance().SetVanished(false);
     ASSERT_TRUE(test::waitFor([&] { return !window->Reconnecting(); }));
+    EXPECT_EQ(sink.edges,
+              (std::vector<std::string>{"camera-lost A", "camera-lost C", "camera-back A", "camera-back C"}));
+    window->SetEventSink(nullptr);
     EXPECT_FALSE(test::InputList(*window)->isEnabled());
     EXPECT_TRUE(showsInput(*window, 0)) << "the new start routes input 0 until the image thread moves on";
     TimedLock lock(settings.SettingsLock);

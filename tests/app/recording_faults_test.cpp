@@ -52,6 +52,37 @@ TEST(RecordingFaults, ALineWhenAFailureStartsAndWhenItEndsNotWhileItLasts)
 
 using RecordingFaultsOnTheWindow = test::MainWindowTest;
 
+// A camera's faults are one recording-fault event: from its first fault
+// until none of them is left, whichever fault comes and goes in between.
+TEST(RecordingFaults, ACamerasFaultsAreOneEventFromTheFirstToTheLast)
+{
+    struct Sink : IEventSink {
+        bool Post(EventEdge edge) override
+        {
+            edges.push_back(std::move(edge));
+            return true;
+        }
+        std::vector<EventEdge> edges;
+    } sink;
+    RecordingFaults faults(1);
+    faults.SetEventSink(&sink);
+    faults.Set(1, Fault::StaticSave, "cannot save /b.jpg: Permission denied");
+    faults.Set(1, Fault::ArchiveSave, "cannot save archive images in /b: No space left on device");
+    faults.Set(2, Fault::ArchiveDelete, "cannot delete /c/1-Cam1C.jpg: Permission denied");
+    faults.Set(1, Fault::StaticSave, "");
+    faults.Set(1, Fault::ArchiveSave, "cannot save archive images in /b: Read-only file system");
+    ASSERT_EQ(sink.edges.size(), 2u);
+    EXPECT_EQ(sink.edges[0].kind, EdgeKind::FaultStart);
+    EXPECT_EQ(sink.edges[0].camera, 'B');
+    EXPECT_EQ(sink.edges[0].reason, "cannot save /b.jpg: Permission denied");
+    EXPECT_EQ(sink.edges[1].kind, EdgeKind::FaultStart);
+    EXPECT_EQ(sink.edges[1].camera, 'C');
+    faults.Set(1, Fault::ArchiveSave, "");
+    ASSERT_EQ(sink.edges.size(), 3u);
+    EXPECT_EQ(sink.edges[2].kind, EdgeKind::FaultEnd);
+    EXPECT_EQ(sink.edges[2].camera, 'B');
+}
+
 TEST_F(RecordingFaultsOnTheWindow, TheArchiveMeterTurnsRedWithTheReasonAndTheTrayToolTipSaysSo)
 {
     auto window = makeWindow();

@@ -296,6 +296,82 @@ TEST_F(StepperTest, MotionOnlySavingKeepsSaveCountFramesAfterMotion)
     EXPECT_EQ(stepper->ArchiveSavesSinceMotion(0), 3);
 }
 
+// What the image thread posts, in order.
+class RecordingSink : public IEventSink {
+public:
+    bool Post(EventEdge edge) override
+    {
+        edges.push_back(std::move(edge));
+        return true;
+    }
+    std::vector<EventEdge> edges;
+};
+
+// One frame a second: motion starts an event with the archive image saved
+// from that frame; motion again within the gap carries it on; the end,
+// at the last frame motion-only saving kept, is told once the gap has passed.
+// A reload and the thread's end close an open event.
+TEST_F(StepperTest, MotionEventsFollowTheSaveCountAndTheGap)
+{
+    settings.TriggerLevel[0] = 10;
+    settings.SaveCount[0] = 2;
+    settings.EventGapS[0] = 3;
+    settings.EnableArchving[0] = 1;
+    settings.EnableArchiveMotion[0] = 1;
+    fs::create_directories(Folder(0));
+    RecordingSink sink;
+    uint32_t unixTime = kUnixTime;
+    ImageClock clock;
+    clock.now = [this] { return now_; };
+    clock.unixTime = [&unixTime] { return unixTime; };
+    ImageStepper stepper(display, source, settings, clock, kLockWait, &sink);
+    stepper.Start();
+    const auto image = [this](uint32_t time) {
+        return Folder(0) + "/" + std::to_string(time) + "0-Cam1A.jpg";
+    };
+    const auto frame = [&](uint32_t grey) {
+        grey_ = grey;
+        RunToGrab(stepper);
+        ++unixTime;
+    };
+
+    frame(0x40);
+    EXPECT_TRUE(sink.edges.empty()) << "no motion, no event";
+    frame(0x80); // t+1: motion, saved
+    ASSERT_EQ(sink.edges.size(), 1u);
+    EXPECT_EQ(sink.edges[0].kind, EdgeKind::MotionStart);
+    EXPECT_EQ(sink.edges[0].camera, 'A');
+    EXPECT_EQ(sink.edges[0].time, kUnixTime + 1);
+    EXPECT_EQ(sink.edges[0].firstImage, image(kUnixTime + 1));
+    frame(0x80); // t+2: kept by the save count
+    frame(0x80); // t+3: saving stops
+    frame(0x40); // t+4: motion within the gap: the same event
+    frame(0x40); // t+5: kept, the event's last frame
+    for (int i = 0; i < 3; ++i)
+        frame(0x40); // t+6..8: within the gap of t+5
+    ASSERT_EQ(sink.edges.size(), 1u) << "the end waits for the gap";
+    frame(0x40); // t+9: the gap has passed
+    ASSERT_EQ(sink.edges.size(), 2u);
+    const EventEdge& end = sink.edges[1];
+    EXPECT_EQ(end.kind, EdgeKind::MotionEnd);
+    EXPECT_EQ(end.time, kUnixTime + 5);
+    EXPECT_EQ(end.firstImage, image(kUnixTime + 1));
+    EXPECT_EQ(end.lastImage, image(kUnixTime + 5));
+    EXPECT_GE(end.level, 10);
+
+    frame(0x80);
+    ASSERT_EQ(sink.edges.size(), 3u);
+    stepper.RequestReload();
+    frame(0x80);
+    ASSERT_EQ(sink.edges.size(), 4u);
+    EXPECT_EQ(sink.edges[3].kind, EdgeKind::MotionEnd) << "a reload ends the open event";
+    frame(0x40);
+    stepper.RequestQuit();
+    EXPECT_FALSE(stepper.Tick());
+    ASSERT_EQ(sink.edges.size(), 6u);
+    EXPECT_EQ(sink.edges[5].kind, EdgeKind::MotionEnd) << "the thread's end ends the open event";
+}
+
 TEST_F(StepperTest, MeterAndBlocksFollowTheLevelAgainstTheTrigger)
 {
     struct Case {

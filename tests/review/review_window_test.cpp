@@ -1,7 +1,10 @@
 #include "review/review_window.h"
 
 #include "common/text_format.h"
+#include "events/event_log.h"
+#include "settings/registry_store.h"
 #include "review/timeline.h"
+#include "review/timeline_widget.h"
 #include "support/temp_env.h"
 
 #include "archive_fixture.h"
@@ -12,6 +15,7 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QScopeGuard>
+#include <QTest>
 
 #include <chrono>
 #include <cstdio>
@@ -112,6 +116,56 @@ TEST_F(ReviewWindowTest, FindsStepsAndFollowsTheArchive)
     archive.Add({kStart + 3600 + 10, 0}, Qt::white);
     ASSERT_TRUE(waitFor([&] { return Listed(*window, keys.size() - 1); }));
     EXPECT_EQ(window->index()->images().back().key, (ArchiveKey{kStart + 3600 + 10, 0}));
+}
+
+// The camera's events from the instance's log lie on the timeline, motion
+// as a mark along the top and a fault as a band; the event keys and buttons
+// go from one event's start to the next.
+TEST_F(ReviewWindowTest, ShowsTheEventsOfTheLogAndJumpsBetweenThem)
+{
+    test::TempEnvironment env;
+    {
+        EventLogStatus status;
+        auto log = EventLog::Open(EventLogPath(DefaultRegistryFolder(), 1), EventLog::Mode::ReadWrite, status);
+        ASSERT_TRUE(log) << status.message;
+        const auto add = [&](EventType type, char camera, int64_t start, int64_t end) {
+            Event event;
+            event.type = type;
+            event.camera = camera;
+            event.start = start;
+            event.end = end;
+            ASSERT_TRUE(log->Insert(event).ok());
+        };
+        add(EventType::Motion, 'A', kStart + 1, kStart + 3);
+        add(EventType::Motion, 'B', kStart + 2, kStart + 4); // another camera's
+        add(EventType::RecordingFault, 'A', kStart + 3600, kStart + 3601);
+        add(EventType::Motion, 'A', kStart + 3602, kStart + 3602);
+    }
+    auto window = Open();
+    ASSERT_TRUE(waitFor([&] { return Listed(*window, keys.size()); }));
+    ASSERT_EQ(window->events().size(), 3u);
+
+    // The first ten minutes in view; the cursor stays on the newest image.
+    window->SetView({int64_t(kStart) * 1000 - 60000, 600000});
+    const QImage painted = window->timeline()->grab().toImage();
+    const std::vector<QRect>& rects = window->timeline()->eventRects();
+    ASSERT_EQ(rects.size(), 3u);
+    EXPECT_LT(rects[0].height(), rects[1].height()) << "motion is a mark, a fault a band";
+    const QColor mark = painted.pixelColor(rects[0].center());
+    EXPECT_TRUE(mark.red() > 200 && mark.green() > 120 && mark.blue() < 60) << mark.name().toStdString();
+
+    window->JumpTo(int64_t(kStart) * 1000);
+    EXPECT_EQ(window->cursor(), 0u);
+    window->NextEvent();
+    EXPECT_EQ(window->cursor(), 1u);
+    QTest::keyClick(window.get(), Qt::Key_PageDown);
+    EXPECT_EQ(window->cursor(), 6u);
+    window->NextEvent();
+    EXPECT_EQ(window->cursor(), 8u);
+    window->NextEvent();
+    EXPECT_EQ(window->cursor(), 8u) << "no event after the last";
+    QTest::keyClick(window.get(), Qt::Key_PageUp);
+    EXPECT_EQ(window->cursor(), 6u);
 }
 
 TEST_F(ReviewWindowTest, PlaysInALoopOverTheSelectionAndExportsIt)

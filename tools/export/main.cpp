@@ -4,12 +4,14 @@
 // stopped the export (nothing is left behind then), 2 for a wrong command
 // line, 130 when interrupted (by any signal that would otherwise end it).
 #include "cli/tool_command_line.h"
+#include "events/event_log.h"
 #include "review/archive_index.h"
 #include "review/export_task.h"
 #include "review/exporter.h"
 #include "review/timeline.h"
 #include "settings/instance_settings.h"
 #include "settings/registry_key.h"
+#include "settings/registry_store.h"
 #include "settings/settings_io.h"
 
 #include <atomic>
@@ -20,6 +22,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,19 +44,25 @@ namespace {
 constexpr int kExitInterrupted = 130;
 // How long a cancelled export may take to stop and remove its temporary file.
 constexpr auto kStopWait = std::chrono::seconds(10);
+// What an event's export holds before its start and after its end.
+constexpr int64_t kEventMarginS = 5;
 
 constexpr const char* kUsage =
     "usage: vistrel-export --instance N --camera A --from \"YYYY-MM-DD HH:MM[:SS]\" --to \"YYYY-MM-DD HH:MM[:SS]\"\n"
     "                      [--archive FOLDER] OUTPUT.mp4|OUTPUT.zip\n"
+    "       vistrel-export --instance N --event ID [--archive FOLDER] OUTPUT.mp4|OUTPUT.zip\n"
     "Exports the images of camera A of recorder instance N (1..100) saved from --from up to (not\n"
     "including) --to, local time, as an H.264 MP4 video or a ZIP of the JPEG files. The archive\n"
-    "folder is the camera's from the settings store unless --archive names another.\n";
+    "folder is the camera's from the settings store unless --archive names another. With --event,\n"
+    "the camera and span are those of event ID of the instance's event log (as vistrel-events\n"
+    "lists them), with 5 seconds before its start and after its end.\n";
 
 struct Options {
     int instance = 0;
     int camera = -1;
     std::optional<TimeArgument> from;
     std::optional<TimeArgument> to;
+    std::optional<int64_t> event;
     std::string archive;
     std::string output;
 };
@@ -87,6 +97,17 @@ bool ParseOptions(ToolCommandLine& commandLine, Options& options, std::string& e
             std::optional<TimeArgument>& time = option == "--from" ? options.from : options.to;
             if (!commandLine.TakeValue(value, error) || !ReadTime(option, value, time, error))
                 return false;
+        } else if (option == "--event") {
+            if (!commandLine.TakeValue(value, error))
+                return false;
+            char* end = nullptr;
+            errno = 0;
+            const long long id = std::strtoll(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || errno != 0 || id < 1) {
+                error = "--event must be an event number, not \"" + value + "\"";
+                return false;
+            }
+            options.event = id;
         } else if (option == "--archive") {
             if (!commandLine.TakeValue(value, error))
                 return false;
@@ -95,6 +116,17 @@ bool ParseOptions(ToolCommandLine& commandLine, Options& options, std::string& e
             error = "unknown option " + std::string(option);
             return false;
         }
+    }
+    if (options.event) {
+        if (options.camera >= 0 || options.from || options.to) {
+            error = "--event takes the place of --camera, --from and --to";
+            return false;
+        }
+        if (options.instance == 0 || options.output.empty()) {
+            error = "--instance, --event and an output file are all needed";
+            return false;
+        }
+        return true;
     }
     if (options.instance == 0 || options.camera < 0 || !options.from || !options.to || options.output.empty()) {
         error = "--instance, --camera, --from, --to and an output file are all needed";
@@ -135,6 +167,35 @@ std::string Shown(const TimeArgument& time)
     return FormatLocalDateTime(time.local);
 }
 
+// The camera and span of the event, read from the instance's log: empty, or
+// why not.
+std::string EventSpan(Options& options, int64_t& fromS, int64_t& toS)
+{
+    const std::string id = std::to_string(*options.event);
+    const std::string instance = std::to_string(options.instance);
+    const std::filesystem::path path = EventLogPath(DefaultRegistryFolder(), options.instance);
+    std::error_code missing;
+    if (!std::filesystem::exists(path, missing))
+        return "instance " + instance + " has no event log (" + path.string() + ")";
+    EventLogStatus status;
+    const std::unique_ptr<EventLog> log = EventLog::Open(path, EventLog::Mode::ReadOnly, status);
+    std::optional<Event> event;
+    if (log)
+        status = log->ById(*options.event, event);
+    if (!log || !status.ok())
+        return "the event log " + path.string() + " cannot be read: " + status.message;
+    if (!event)
+        return "the event log of instance " + instance + " holds no event " + id;
+    if (event->camera < 'A' || event->camera > 'H')
+        return "event " + id + " (" + std::string(EventTypeName(event->type)) + ") is of no camera";
+    options.camera = event->camera - 'A';
+    // An event still open reaches to now.
+    const int64_t end = event->end.value_or(std::max<int64_t>(event->start, int64_t(std::time(nullptr))));
+    fromS = event->start - kEventMarginS;
+    toS = end + kEventMarginS + 1; // the images of the last second count
+    return {};
+}
+
 int Run(int argc, char** argv)
 {
     ToolCommandLine commandLine("vistrel-export", kUsage, argc, argv);
@@ -148,11 +209,25 @@ int Run(int argc, char** argv)
     const std::optional<ExportFormat> format = ExportFormatFor(options.output);
     if (!format)
         return Fail("the output file must end in .mp4 or .zip: \"" + options.output + "\"", kExitUsage);
-    const int64_t fromMs = options.from->seconds * 1000;
-    const int64_t toMs = options.to->seconds * 1000;
-    if (toMs <= fromMs)
-        return Fail("--to (" + Shown(*options.to) + ") must be later than --from (" + Shown(*options.from) + ")",
-                    kExitUsage);
+    int64_t fromS = 0;
+    int64_t toS = 0;
+    std::string fromText;
+    std::string toText;
+    if (options.event) {
+        if (const std::string why = EventSpan(options, fromS, toS); !why.empty())
+            return Fail(why);
+        fromText = FormatLocalDateTime(LocalDateTimeAt(fromS));
+        toText = FormatLocalDateTime(LocalDateTimeAt(toS));
+    } else {
+        fromS = options.from->seconds;
+        toS = options.to->seconds;
+        fromText = Shown(*options.from);
+        toText = Shown(*options.to);
+        if (toS <= fromS)
+            return Fail("--to (" + toText + ") must be later than --from (" + fromText + ")", kExitUsage);
+    }
+    const int64_t fromMs = fromS * 1000;
+    const int64_t toMs = toS * 1000;
 
     const std::string camera = std::to_string(options.instance) + CameraLetter(options.camera);
     const std::string folder = options.archive.empty() ? StoredArchiveFolder(options.instance, options.camera)
@@ -174,7 +249,7 @@ int Run(int argc, char** argv)
         if (!index.empty())
             held = "it holds " + std::to_string(index.size()) + " images from "
                 + FormatLocalTime(index.TimeMs(0) / 1000) + " to " + FormatLocalTime(index.TimeMs(index.size() - 1) / 1000);
-        return Fail("no images of camera " + camera + " from " + Shown(*options.from) + " to " + Shown(*options.to)
+        return Fail("no images of camera " + camera + " from " + fromText + " to " + toText
                     + " in \"" + folder + "\" (" + held + ")");
     }
 
