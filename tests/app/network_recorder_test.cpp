@@ -211,7 +211,7 @@ TEST_F(NetworkRecorder, RecordsRtspAndHttpCamerasThroughAServerOutage)
     ASSERT_TRUE(http.Start()) << http.Log();
     // Back within the longest backoff (30 s) and the time to connect.
     for (int instance : {1, 2}) {
-        ASSERT_TRUE(waitFor([&] { return !archive(instance).empty() && archive(instance).back().stamp.Time() >= restartedAt; }, 45s))
+        ASSERT_TRUE(waitFor([&] { return !archive(instance).empty() && archive(instance).back().stamp.seconds >= restartedAt; }, 45s))
             << "instance " << instance << " did not resume:\n" << errors(instance).toStdString();
         EXPECT_TRUE(recorded(instance, archive(instance).size() + 5));
     }
@@ -236,7 +236,7 @@ TEST_F(NetworkRecorder, RecordsRtspAndHttpCamerasThroughAServerOutage)
             if (bytes == previous)
                 repeated << name;
             if (i > 0)
-                longestGapS = std::max(longestGapS, images[i].stamp.Time() - images[i - 1].stamp.Time());
+                longestGapS = std::max(longestGapS, images[i].stamp.seconds - images[i - 1].stamp.seconds);
             previous = bytes;
         }
         EXPECT_TRUE(wrongSize.isEmpty()) << "not 320x240: " << wrongSize.join(' ').toStdString();
