@@ -48,6 +48,14 @@ public:
     // Writes the pane's current image as a baseline JPEG. On failure errno
     // says why where a file call failed (it is left alone otherwise).
     virtual bool SaveJpeg(const std::string& path, int quality) = 0;
+    // The current image as a JPEG of that quality: the bytes a save of it
+    // made, or, with `encode`, encoded now (and kept for a save that
+    // follows). Shared, never changed once made; null when there are none.
+    virtual std::shared_ptr<const std::vector<uint8_t>> Jpeg(int quality, bool encode)
+    {
+        (void)quality, (void)encode;
+        return nullptr;
+    }
 };
 
 // The two meters and two labels under each pane.

@@ -3,6 +3,7 @@
 #include "common/make_path.h"
 #include "common/timed_lock.h"
 #include "pipeline/jpeg.h"
+#include "pipeline/live_frames.h"
 #include "pipeline/transforms.h"
 
 #include <algorithm>
@@ -240,6 +241,16 @@ void ImageStepper::ProcessFrame(int k, std::unique_ptr<Frame> frame)
     display_.SetMeterText(k, Meter::Motion, Format("Motion Detection Meter: %d", level));
 
     SaveDecisions(k, motion);
+    if (live_ && live_->Active())
+        PublishLive(k);
+}
+
+// The bytes a save of this frame made are handed on as they are; a frame that
+// was not saved is encoded only while someone watches the camera.
+void ImageStepper::PublishLive(int k)
+{
+    if (auto jpeg = display_.Pane(k).Jpeg(cameras_[size_t(k)].jpegQuality, live_->Watched(k)))
+        live_->Publish(k, std::move(jpeg));
 }
 
 void ImageStepper::SaveDecisions(int k, bool motion)

@@ -18,6 +18,8 @@
 
 namespace vistrel {
 
+class LiveFrames;
+
 // The clocks the image thread reads: a monotonic one for pacing and the
 // seconds since 1970 for archive names. Tests substitute their own.
 struct ImageClock {
@@ -39,6 +41,10 @@ public:
     // `counterLockWait` bounds the waits for the archive counters' locks.
     ImageStepper(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings, ImageClock clock = {},
                  std::chrono::milliseconds counterLockWait = kLockWait);
+
+    // Where the pictures for remote viewers go (none: nowhere); set before
+    // the thread starts. It must outlive the stepper.
+    void SetLiveFrames(LiveFrames* live) { live_ = live; }
 
     void RequestQuit() { quitRequested_ = true; }
     void RequestReload() { reloadRequested_ = true; }
@@ -95,6 +101,7 @@ private:
 
     void ProcessFrame(int camera, std::unique_ptr<Frame> frame);
     void SaveDecisions(int camera, bool motion);
+    void PublishLive(int camera);
     bool SaveFile(int camera, const std::string& path, const std::string& folder, Fault fault);
     void ReportFault(int camera, Fault fault, const std::string& reason);
     int Finish(std::chrono::steady_clock::time_point start, int intervalMs, int camera, bool multiplexed);
@@ -107,6 +114,7 @@ private:
     InstanceSettings& settings_;
     ImageClock clock_;
     const std::chrono::milliseconds counterLockWait_;
+    LiveFrames* live_ = nullptr;
 
     int32_t tickCount_ = 0;
     int32_t ticksToWait_ = 1;

@@ -12,9 +12,10 @@ namespace vistrel {
 class CImageThread : public CWorkerThread {
 public:
     // The program passes InstanceSettings::Instance(); the display, the
-    // source and the settings must outlive the thread.
+    // source, the settings and `live` (where pictures for remote viewers go,
+    // if anywhere) must outlive the thread.
     CImageThread(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings,
-        CThreadRegistry& registry = CThreadRegistry::Instance(), ImageClock clock = {});
+        CThreadRegistry& registry = CThreadRegistry::Instance(), ImageClock clock = {}, LiveFrames* live = nullptr);
     // Stops a running thread before the stepper it uses goes away.
     ~CImageThread() override;
 
