@@ -18,6 +18,8 @@ struct LongOption {
 constexpr LongOption kLongOptions[] = {
     {"seed-defaults", LongOptionAction::SeedDefaults,
      "write first-start settings for instance 1 when none exist, then exit"},
+    {"web-password", LongOptionAction::WebPassword,
+     "set the remote access password of instance 1 (or --instance N) from the terminal or standard input, then exit"},
     {"help", LongOptionAction::Help, "show this help and exit"},
     {"version", LongOptionAction::Version, "show the version and exit"},
 };

@@ -6,6 +6,7 @@
 #include "common/control_id.h"
 #include "app/manual.h"
 #include "app/pane_layout.h"
+#include "app/remote_access.h"
 #include "settings/settings_io.h"
 #include "app/setup_window.h"
 #include "app/stderr_reporter.h"
@@ -17,6 +18,8 @@
 #include "display/picture_box.h"
 #include "options/muxer_dlg.h"
 #include "options/options_dlg.h"
+#include "options/remote_access_dlg.h"
+#include "pipeline/live_frames.h"
 #include "pipeline/transforms.h"
 #include "resources/resources.h"
 #include "review/review_window.h"
@@ -57,10 +60,11 @@ CMainDlg::CMainDlg(MainDlgEnvironment environment)
         ownReporter_ = MakeProgramReporter(this);
         reporter_ = ownReporter_.get();
     }
+    liveFrames_ = std::make_unique<LiveFrames>();
     if (env_.workers) {
         workers_ = env_.workers;
     } else {
-        ownWorkers_ = std::make_unique<RecorderWorkerFactory>();
+        ownWorkers_ = std::make_unique<RecorderWorkerFactory>(liveFrames_.get());
         workers_ = ownWorkers_.get();
     }
 
@@ -83,6 +87,7 @@ CMainDlg::CMainDlg(MainDlgEnvironment environment)
 
 CMainDlg::~CMainDlg()
 {
+    remoteAccess_.reset();
     CloseReviews();
     if (tray_) {
         tray_->RemoveFromTray();
@@ -98,6 +103,7 @@ CMainDlg::~CMainDlg()
     if (imageThread_ && imageThread_->isRunning() && hung) {
         (void)imageThread_.release();
         (void)setupWindow_.release();
+        (void)liveFrames_.release();
     }
     imageThread_.reset();
     setupWindow_.reset();
@@ -117,7 +123,9 @@ void CMainDlg::CreateMenu()
                           kSelectDeviceCommand);
     select->setShortcut(QKeySequence(Qt::Key_F2));
     select->setShortcutContext(Qt::WindowShortcut);
-    add(bar->addMenu(QStringLiteral("&Options")), QStringLiteral("&Multiplexing"), kMultiplexingCommand);
+    QMenu* options = bar->addMenu(QStringLiteral("&Options"));
+    add(options, QStringLiteral("&Multiplexing"), kMultiplexingCommand);
+    add(options, QStringLiteral("&Remote Access..."), kRemoteAccessCommand);
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
     auto* views = new QActionGroup(this);
     for (auto [text, id] : {std::pair{"&1 Camera", kView1Command}, std::pair{"&4 Cameras", kView4Command},
@@ -240,6 +248,16 @@ void CMainDlg::StartUp()
 
     LoadSettings();
 
+    RecorderWebBackend::Parts web;
+    web.display = display_.get();
+    web.live = liveFrames_.get();
+    web.settings = &settings_;
+    web.video = setupWindow_.get();
+    web.storeFolder = env_.lockDir.empty() ? InstanceLockDir() : env_.lockDir;
+    remoteAccess_ = std::make_unique<RemoteAccess>(std::move(web), WebExportFolder(instanceNumber_));
+    ShowToRemoteViewers();
+    remoteAccess_->Start(instanceNumber_);
+
     QString toolTip = QString::asprintf("Vistrel %d", instanceNumber_);
     {
         TimedLock lock(settings_.SettingsLock);
@@ -320,6 +338,9 @@ void CMainDlg::OnCommand(int commandId)
         break;
     case kMultiplexingCommand:
         OpenMultiplexer();
+        break;
+    case kRemoteAccessCommand:
+        OpenRemoteAccess();
         break;
     case kView1Command:
         LayoutPanes(1, 0);
@@ -405,6 +426,21 @@ void CMainDlg::LayoutPanes(int view, uint32_t frameSize)
 
     placement_.FitToLayout(layout.windowSize, extent);
     update();
+    shownCameras_ = layout.cameraCount;
+    ShowToRemoteViewers();
+}
+
+void CMainDlg::ShowToRemoteViewers()
+{
+    if (!remoteAccess_)
+        return;
+    std::string device;
+    {
+        TimedLock lock(settings_.SettingsLock);
+        if (lock)
+            device = settings_.DeviceName;
+    }
+    remoteAccess_->Backend().SetShown(instanceNumber_, shownCameras_, device);
 }
 
 void CMainDlg::CycleView()
@@ -438,6 +474,15 @@ void CMainDlg::OpenCameraOptions(int camera)
 void CMainDlg::OpenMultiplexer()
 {
     CMuxerDlg dialog(*this, settings_, this);
+    dialog.exec();
+}
+
+void CMainDlg::OpenRemoteAccess()
+{
+    if (exitStarted_ || !remoteAccess_)
+        return;
+    CRemoteAccessDlg dialog(*this, instanceNumber_, remoteAccess_->StoreFolder(), remoteAccess_->StateText(), this);
+    connect(&dialog, &CRemoteAccessDlg::settingsWritten, remoteAccess_.get(), &RemoteAccess::Reload);
     dialog.exec();
 }
 
@@ -539,6 +584,7 @@ void CMainDlg::OnExitTimer()
     if (CloseModalWindows())
         return;
     exitTimer_.stop();
+    remoteAccess_.reset();
     CloseReviews();
     if (setupWindow_) {
         SaveSettings();

@@ -33,6 +33,8 @@ namespace vistrel {
 class CModelessDlg;
 class ICaptureBackend;
 class IWorkerFactory;
+class LiveFrames;
+class RemoteAccess;
 class ReviewWindow;
 
 // What the main window takes from the process. Tests substitute any of it;
@@ -119,12 +121,15 @@ private:
     void ShowSetupWindow();
     void OpenCameraOptions(int camera);
     void OpenMultiplexer();
+    void OpenRemoteAccess();
     void OpenReview(int camera);
     void CloseReviews();
     void ShowAbout();
     void Restore();
     void SendToTray();
     void CycleView();
+    // Tells the web pages which cameras the window shows, and the device.
+    void ShowToRemoteViewers();
     void OnExitTimer();
     // Closes open popups, message boxes and dialogs; true when any was open.
     bool CloseModalWindows();
@@ -145,16 +150,21 @@ private:
     int singleWidth_ = 0;  // frame width + 2; 0 until a frame size is known
     int singleHeight_ = 0; // frame height + 2
     int rotationA_ = 0;    // camera A's rotation as last read
+    int shownCameras_ = 1; // cameras in the view laid out last
     std::vector<QAction*> viewActions_; // "&1 Camera" .. "&8 Cameras", checked by the view shown
     WindowPlacement placement_;
 
     std::array<CameraControls, kCameraCount> controls_{}; // children of the client area
     std::unique_ptr<WorkerDisplay> display_; // outlives the workers that write to it
+    // The image thread's pictures for remote viewers; outlives the image thread.
+    std::unique_ptr<LiveFrames> liveFrames_;
 
     std::unique_ptr<CModelessDlg> setupWindow_;
     std::unique_ptr<CWorkerThread> archiveThread_;
     std::unique_ptr<CWorkerThread> imageThread_;
     std::unique_ptr<CSystemTray> tray_;
+    // The web server and what it reads; gone before the workers and the display.
+    std::unique_ptr<RemoteAccess> remoteAccess_;
     // Top-level windows of their own, so they stay when this one goes to
     // the tray; closed (and their exports cancelled) at exit.
     std::vector<QPointer<ReviewWindow>> reviewWindows_;

@@ -7,6 +7,8 @@
 #include <QObject>
 
 #include <array>
+#include <functional>
+#include <mutex>
 #include <string>
 
 class QLabel;
@@ -23,6 +25,15 @@ struct CameraControls {
     CLabelProgressCtrl* motionMeter = nullptr;  // row 1
     QLabel* forecastLabel = nullptr;           // row 2
     CLabelProgressCtrl* archiveMeter = nullptr; // row 2
+};
+
+// What the window shows under one camera's pane, in words.
+struct CameraStatusTexts {
+    int motionLevel = 0;   // the motion meter's position
+    std::string frameRate; // row 1 label
+    std::string archive;   // row 2 meter's text
+    std::string forecast;  // row 2 label
+    std::string fault;     // why the camera's footage is not kept; empty while it is
 };
 
 // The main window's panes, meters and labels as the workers write to them,
@@ -44,6 +55,14 @@ public:
     // standard error says it once at each change. User-interface thread.
     void SetSettingsFault(const std::string& reason);
 
+    // The latest texts of every camera as the workers last set them, not as
+    // the user interface has shown them yet. Any thread; never waits on the
+    // user-interface thread.
+    std::array<CameraStatusTexts, kCameraCount> StatusTexts() const;
+    // Called on the workers' threads after any of those texts changed; it
+    // must only note the change. Set before the workers start.
+    void SetStatusChanged(std::function<void()> changed) { statusChanged_ = std::move(changed); }
+
     // IRecorderDisplay, from the worker threads.
     ICameraPane& Pane(int camera) override;
     void SetMeterRange(int camera, Meter meter, int lower, int upper) override;
@@ -62,11 +81,16 @@ private:
     void Flush();
     CLabelProgressCtrl* MeterControl(int camera, Meter meter) const;
     QLabel* LabelControl(int camera, Label label) const;
+    void NoteText(int camera, const std::function<void(CameraStatusTexts&)>& change);
 
     const std::array<CameraControls, kCameraCount> controls_;
     DisplayUpdateQueue updates_;
     RecordingFaults faults_;
     bool settingsFailing_ = false; // user-interface thread only
+
+    mutable std::mutex textsMutex_; // guards texts_
+    std::array<CameraStatusTexts, kCameraCount> texts_;
+    std::function<void()> statusChanged_;
 };
 
 } // namespace vistrel

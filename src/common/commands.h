@@ -7,6 +7,7 @@ namespace vistrel {
 inline constexpr int kExitCommand = 32772;         // "&File" / "&Exit"
 inline constexpr int kSelectDeviceCommand = 32774; // "&Device" / "&Select Device\tF2"
 inline constexpr int kMultiplexingCommand = 32775; // "&Options" / "&Multiplexing"
+inline constexpr int kRemoteAccessCommand = 32795; // "&Options" / "&Remote Access..."
 inline constexpr int kView1Command = 32776;        // "&View" / "&1 Camera"
 inline constexpr int kView4Command = 32777;        // "&View" / "&4 Cameras"
 inline constexpr int kView6Command = 32788;        // "&View" / "&6 Cameras"
