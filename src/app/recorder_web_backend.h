@@ -12,7 +12,7 @@
 namespace vistrel {
 
 class IVideoSource;
-class InstanceSettings;
+struct InstanceSettings;
 class LiveFrames;
 class WebExports;
 class WorkerDisplay;
