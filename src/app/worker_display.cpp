@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 namespace vistrel {
 
@@ -81,6 +82,24 @@ void WorkerDisplay::SetFault(int camera, Fault fault, const std::string& reason)
         std::fflush(stderr);
     }
     QueueFlush(updates_.SetFaultChanged(camera));
+    TellStatusChanged();
+}
+
+void WorkerDisplay::SetStatusChanged(std::function<void()> changed)
+{
+    std::function<void()> old;
+    {
+        std::lock_guard lock(statusChangedMutex_);
+        statusWatched_ = changed != nullptr;
+        old = std::exchange(statusChanged_, std::move(changed));
+    }
+}
+
+void WorkerDisplay::TellStatusChanged()
+{
+    if (!statusWatched_.load(std::memory_order_relaxed))
+        return;
+    std::lock_guard lock(statusChangedMutex_);
     if (statusChanged_)
         statusChanged_();
 }
@@ -106,8 +125,7 @@ void WorkerDisplay::NoteText(int camera, const std::function<void(CameraStatusTe
         std::lock_guard lock(textsMutex_);
         change(texts_[size_t(camera)]);
     }
-    if (statusChanged_)
-        statusChanged_();
+    TellStatusChanged();
 }
 
 // Called on the worker's thread: the first change since the last flush queues

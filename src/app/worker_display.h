@@ -7,6 +7,7 @@
 #include <QObject>
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -60,8 +61,9 @@ public:
     // user-interface thread.
     std::array<CameraStatusTexts, kCameraCount> StatusTexts() const;
     // Called on the workers' threads after any of those texts changed; it
-    // must only note the change. Set before the workers start.
-    void SetStatusChanged(std::function<void()> changed) { statusChanged_ = std::move(changed); }
+    // must only note the change. Once a call with nullptr has returned, the
+    // old one is not running and will not be called again.
+    void SetStatusChanged(std::function<void()> changed);
 
     // IRecorderDisplay, from the worker threads.
     ICameraPane& Pane(int camera) override;
@@ -82,6 +84,7 @@ private:
     CLabelProgressCtrl* MeterControl(int camera, Meter meter) const;
     QLabel* LabelControl(int camera, Label label) const;
     void NoteText(int camera, const std::function<void(CameraStatusTexts&)>& change);
+    void TellStatusChanged();
 
     const std::array<CameraControls, kCameraCount> controls_;
     DisplayUpdateQueue updates_;
@@ -90,7 +93,11 @@ private:
 
     mutable std::mutex textsMutex_; // guards texts_
     std::array<CameraStatusTexts, kCameraCount> texts_;
+
+    // Held while it runs, so clearing it waits for a call under way.
+    std::mutex statusChangedMutex_; // guards statusChanged_
     std::function<void()> statusChanged_;
+    std::atomic<bool> statusWatched_{false}; // statusChanged_ is set: the workers skip the lock otherwise
 };
 
 } // namespace vistrel
