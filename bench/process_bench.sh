@@ -10,6 +10,10 @@
 #      event log unusable) and all on (a hook run for every edge, MQTT to a
 #      mosquitto broker on loopback, the log), with the CPU per saved frame
 #      of both and their ratio
+#   w  scenario a with the web server on: the same run with 0, 1 and 20
+#      clients streaming camera A's MJPEG (bench/web_load.py), then the
+#      requests per second for latest.jpg (Debian's wrk, installed here when
+#      missing, with 8 connections for 10 s)
 #   v  scenario a on a real driver: the kernel's vivid in the virtual
 #      machine of scripts/vivid.sh, its webcam input in YUYV ("640x480 16
 #      bit"), against the test pattern in the same format and the road, all
@@ -133,6 +137,49 @@ report() { # label width height
       per, hot, (hot > 0 ? per / hot : 0), paced, (paced > 0 ? per / paced : 0) }'
 }
 
+# Scenario w: sets nothing; prints its own lines.
+run_web() {
+  local user=bench password="bench password" port viewers t0 n0 t1 n1 load per
+  recorder_sandbox
+  seed A 100 "640x480 24 bit"
+  printf '%s\n' "$password" | "$VISTREL_BIN" --web-password >/dev/null 2>&1 || { fail "--web-password failed"; return; }
+  port="$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+  local web='Software\Tallow Software\Vistrel\Camera1\Web' hash
+  hash="$(grep '^"PasswordHash"=' "$(reg_key_folder "$web")/values.reg")"
+  reg_write_key "$web" "$hash" '"Enable"=dword:00000001' "\"Port\"=dword:$(printf %08x "$port")" "\"User\"=\"$user\""
+  "$VISTREL_BIN" >>"$SANDBOX/recorder.log" 2>&1 &
+  RECORDER_PID=$!
+  WAIT_LIMIT=30 wait_until some_images || { fail "no image within 30 s (web)"; return; }
+  sleep "$WARMUP"
+  for viewers in 0 1 20; do
+    load=""
+    if [ "$viewers" -gt 0 ]; then
+      python3 "$here/web_load.py" "$port" "$user" "$password" streams "$viewers" $((SPAN + 2)) >"$SANDBOX/load.out" &
+      load=$!
+      sleep 1
+    fi
+    t0="$(proc_cpu_ticks "$RECORDER_PID")"; n0="$(images)"
+    sleep "$SPAN"
+    t1="$(proc_cpu_ticks "$RECORDER_PID")"; n1="$(images)"
+    [ -z "$load" ] || wait "$load" || fail "the load client failed ($viewers viewers)"
+    per="$(awk -v t=$((t1 - t0)) -v hz="$hz" -v n=$((n1 - n0)) 'BEGIN { printf "%.3f", (n > 0 ? t * 1000 / hz / n : 0) }')"
+    printf 'w (640x480, 100 ms, web on), %2d stream viewers: %d frames in %d s, %.3f ms CPU per saved frame%s\n' \
+      "$viewers" $((n1 - n0)) "$SPAN" "$per" "$([ -z "$load" ] || awk '{ printf ", each viewer got %d to %d pictures", $2, $3 }' "$SANDBOX/load.out")"
+  done
+  if command -v wrk >/dev/null; then
+    local cookie
+    cookie="$(python3 "$here/web_load.py" "$port" "$user" "$password" cookie)"
+    wrk -t2 -c8 -d10s -H "Cookie: $cookie" "http://127.0.0.1:$port/api/v1/cameras/A/latest.jpg" |
+      awk '/Requests\/sec/ { printf "w: latest.jpg, wrk with 8 connections: %s requests per second\n", $2 }'
+  else
+    python3 "$here/web_load.py" "$port" "$user" "$password" latest 8 10 |
+      awk '{ printf "w: latest.jpg, 8 Python connections: %s requests per second\n", $2 }'
+  fi
+  recorder_alive || fail "the recorder died (web)"
+  stop_recorder_cleanly
+  rm -rf "$SANDBOX"
+}
+
 trap 'kill_recorder; events_teardown; [ -n "${SANDBOX:-}" ] && rm -rf "$SANDBOX"; true' EXIT
 for s in "${scenarios[@]}"; do
   case "$s" in
@@ -150,6 +197,12 @@ for s in "${scenarios[@]}"; do
     awk -v c0="$off_cpu" -v n0="$off_frames" -v c1="$cpu_s" -v n1="$frames" 'BEGIN {
       a = (n0 > 0 ? c0 * 1000 / n0 : 0); b = (n1 > 0 ? c1 * 1000 / n1 : 0)
       printf "e: %.3f ms per saved frame with events on, %.3f off: %.3fx\n", b, a, (a > 0 ? b / a : 0) }'
+    ;;
+  w)
+    if ! command -v wrk >/dev/null; then
+      (source "$here/../scripts/common.sh"; VISTREL_PACKAGES=(wrk); vistrel_install_deps) || true
+    fi
+    run_web
     ;;
   v)
     out="$(VIVID_BENCH="$SPAN" VIVID_RECORDER="$VISTREL_BIN" VIVID_DEVICES="$(dirname "$VISTREL_BIN")/vistrel-devices" \

@@ -20,8 +20,8 @@ VISTREL_PACKAGES=(
 # archive and package tools, the benchmarks' ffmpeg baseline, the web
 # server's clients (Python's http.client and ssl), the network cameras'
 # stream servers (GStreamer's RTSP server through Debian's python3 with
-# H.264, H.265 and JPEG encoders), and a real MQTT broker and session bus for
-# the events.
+# H.264, H.265 and JPEG encoders), a real MQTT broker and session bus for
+# the events, and a real browser for the web pages.
 VISTREL_TEST_PACKAGES=(
   dpkg-dev fonts-dejavu-extra locales
   libfaketime
@@ -31,6 +31,7 @@ VISTREL_TEST_PACKAGES=(
   python3-gi gir1.2-gst-rtsp-server-1.0 gstreamer1.0-plugins-base
   gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad
   mosquitto mosquitto-clients dbus-daemon
+  chromium chromium-driver python3-selenium
 )
 
 vistrel_install_deps() {

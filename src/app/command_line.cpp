@@ -23,6 +23,8 @@ constexpr LongOption kLongOptions[] = {
      "be instance N (1 to 100) and no other; status 1 when it runs already"},
     {"seed-defaults", "", LongOptionAction::SeedDefaults,
      "write first-start settings for instance 1 (or N) when none exist, then exit"},
+    {"web-password", "", LongOptionAction::WebPassword,
+     "set the remote access password of instance 1 (or N) from the terminal or standard input, then exit"},
     {"help", "", LongOptionAction::Help, "show this help and exit"},
     {"version", "", LongOptionAction::Version, "show the version and exit"},
 };

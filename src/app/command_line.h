@@ -19,6 +19,7 @@ enum class LongOptionAction {
     Help,         // --help: usage on standard output, status 0
     Version,      // --version: the version on standard output, status 0
     SeedDefaults, // --seed-defaults: write first-start settings and exit
+    WebPassword,  // --web-password: store the remote access password's hash and exit
     Unknown,      // an option the program does not know: usage on standard error, status 2
     BadValue,     // an option's value that cannot be used: `error` and usage on standard error, status 2
 };

@@ -1,5 +1,6 @@
 #include "app/camera_app.h"
 #include "app/command_line.h"
+#include "app/web_password.h"
 
 #include <QApplication>
 
@@ -33,6 +34,8 @@ int main(int argc, char** argv)
         std::fprintf(ok ? stdout : stderr, "%s\n", message.c_str());
         return ok ? 0 : 1;
     }
+    case vistrel::LongOptionAction::WebPassword:
+        return vistrel::RunWebPasswordCommand(arguments);
     case vistrel::LongOptionAction::Run:
         break;
     }

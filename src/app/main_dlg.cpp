@@ -7,6 +7,7 @@
 #include "app/manual.h"
 #include "app/pane_layout.h"
 #include "app/recorder_events.h"
+#include "app/remote_access.h"
 #include "settings/settings_io.h"
 #include "app/setup_window.h"
 #include "app/stderr_reporter.h"
@@ -19,6 +20,8 @@
 #include "options/events_dlg.h"
 #include "options/muxer_dlg.h"
 #include "options/options_dlg.h"
+#include "options/remote_access_dlg.h"
+#include "pipeline/live_frames.h"
 #include "pipeline/transforms.h"
 #include "resources/resources.h"
 #include "review/review_window.h"
@@ -60,6 +63,7 @@ CMainDlg::CMainDlg(MainDlgEnvironment environment)
         reporter_ = ownReporter_.get();
     }
     workers_ = env_.workers; // the recorder's own are made with the events, at start-up
+    liveFrames_ = std::make_unique<LiveFrames>();
 
     setWindowTitle(QStringLiteral("Vistrel"));
     setWindowIcon(ApplicationIcon());
@@ -80,6 +84,7 @@ CMainDlg::CMainDlg(MainDlgEnvironment environment)
 
 CMainDlg::~CMainDlg()
 {
+    remoteAccess_.reset();
     CloseReviews();
     if (tray_) {
         tray_->RemoveFromTray();
@@ -99,6 +104,7 @@ CMainDlg::~CMainDlg()
         (void)imageThread_.release();
         (void)setupWindow_.release();
         leftRunning = true;
+        (void)liveFrames_.release();
     }
     imageThread_.reset();
     setupWindow_.reset();
@@ -125,6 +131,7 @@ void CMainDlg::CreateMenu()
     QMenu* options = bar->addMenu(QStringLiteral("&Options"));
     add(options, QStringLiteral("&Multiplexing"), kMultiplexingCommand);
     add(options, QStringLiteral("&Events..."), kEventsCommand);
+    add(options, QStringLiteral("&Remote Access..."), kRemoteAccessCommand);
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
     auto* views = new QActionGroup(this);
     for (auto [text, id] : {std::pair{"&1 Camera", kView1Command}, std::pair{"&4 Cameras", kView4Command},
@@ -244,7 +251,7 @@ void CMainDlg::StartUp()
     });
     display_->SetEventSink(&events_->Sink());
     if (!workers_) {
-        ownWorkers_ = std::make_unique<RecorderWorkerFactory>(&events_->Sink());
+        ownWorkers_ = std::make_unique<RecorderWorkerFactory>(&events_->Sink(), liveFrames_.get());
         workers_ = ownWorkers_.get();
     }
 
@@ -269,6 +276,16 @@ void CMainDlg::StartUp()
     // Once the settings gave the events their listeners, so the hook and the
     // broker hear of the start too.
     events_->PostRecorderEdge(EdgeKind::RecorderStart);
+
+    RecorderWebBackend::Parts web;
+    web.display = display_.get();
+    web.live = liveFrames_.get();
+    web.settings = &settings_;
+    web.video = setupWindow_.get();
+    web.storeFolder = env_.lockDir.empty() ? InstanceLockDir() : env_.lockDir;
+    remoteAccess_ = std::make_unique<RemoteAccess>(std::move(web), WebExportFolder(instanceNumber_));
+    ShowToRemoteViewers();
+    remoteAccess_->Start(instanceNumber_);
 
     QString toolTip = QString::asprintf("Vistrel %d", instanceNumber_);
     {
@@ -360,6 +377,9 @@ void CMainDlg::OnCommand(int commandId)
     case kEventsCommand:
         OpenEvents();
         break;
+    case kRemoteAccessCommand:
+        OpenRemoteAccess();
+        break;
     case kView1Command:
         LayoutPanes(1, 0);
         break;
@@ -444,6 +464,21 @@ void CMainDlg::LayoutPanes(int view, uint32_t frameSize)
 
     placement_.FitToLayout(layout.windowSize, extent);
     update();
+    shownCameras_ = layout.cameraCount;
+    ShowToRemoteViewers();
+}
+
+void CMainDlg::ShowToRemoteViewers()
+{
+    if (!remoteAccess_)
+        return;
+    std::string device;
+    {
+        TimedLock lock(settings_.SettingsLock);
+        if (lock)
+            device = settings_.DeviceName;
+    }
+    remoteAccess_->Backend().SetShown(instanceNumber_, shownCameras_, device);
 }
 
 void CMainDlg::CycleView()
@@ -477,6 +512,15 @@ void CMainDlg::OpenCameraOptions(int camera)
 void CMainDlg::OpenMultiplexer()
 {
     CMuxerDlg dialog(*this, settings_, this);
+    dialog.exec();
+}
+
+void CMainDlg::OpenRemoteAccess()
+{
+    if (exitStarted_ || !remoteAccess_)
+        return;
+    CRemoteAccessDlg dialog(*this, instanceNumber_, remoteAccess_->StoreFolder(), remoteAccess_->StateText(), this);
+    connect(&dialog, &CRemoteAccessDlg::settingsWritten, remoteAccess_.get(), &RemoteAccess::Reload);
     dialog.exec();
 }
 
@@ -591,6 +635,7 @@ void CMainDlg::OnExitTimer()
     if (CloseModalWindows())
         return;
     exitTimer_.stop();
+    remoteAccess_.reset();
     CloseReviews();
     if (events_)
         events_->PostRecorderEdge(EdgeKind::RecorderExit);

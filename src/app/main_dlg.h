@@ -34,6 +34,8 @@ class CModelessDlg;
 class ICaptureBackend;
 class IWorkerFactory;
 class RecorderEvents;
+class LiveFrames;
+class RemoteAccess;
 class ReviewWindow;
 
 // What the main window takes from the process. Tests substitute any of it;
@@ -122,6 +124,7 @@ private:
     void OpenCameraOptions(int camera);
     void OpenMultiplexer();
     void OpenEvents();
+    void OpenRemoteAccess();
     // The camera's review window, opened or brought to the front.
     ReviewWindow* OpenReview(int camera);
     // Reads the events settings again; the image thread reloads when a gap changed.
@@ -131,6 +134,8 @@ private:
     void Restore();
     void SendToTray();
     void CycleView();
+    // Tells the web pages which cameras the window shows, and the device.
+    void ShowToRemoteViewers();
     void OnExitTimer();
     // Closes open popups, message boxes and dialogs; true when any was open.
     bool CloseModalWindows();
@@ -151,6 +156,7 @@ private:
     int singleWidth_ = 0;  // frame width + 2; 0 until a frame size is known
     int singleHeight_ = 0; // frame height + 2
     int rotationA_ = 0;    // camera A's rotation as last read
+    int shownCameras_ = 1; // cameras in the view laid out last
     std::vector<QAction*> viewActions_; // "&1 Camera" .. "&8 Cameras", checked by the view shown
     WindowPlacement placement_;
 
@@ -159,11 +165,15 @@ private:
     // Made before the workers and the setup window, which post to it, and
     // destroyed after them.
     std::unique_ptr<RecorderEvents> events_;
+    // The image thread's pictures for remote viewers; outlives the image thread.
+    std::unique_ptr<LiveFrames> liveFrames_;
 
     std::unique_ptr<CModelessDlg> setupWindow_;
     std::unique_ptr<CWorkerThread> archiveThread_;
     std::unique_ptr<CWorkerThread> imageThread_;
     std::unique_ptr<CSystemTray> tray_;
+    // The web server and what it reads; gone before the workers and the display.
+    std::unique_ptr<RemoteAccess> remoteAccess_;
     // Top-level windows of their own, so they stay when this one goes to
     // the tray; closed (and their exports cancelled) at exit.
     std::vector<QPointer<ReviewWindow>> reviewWindows_;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 namespace vistrel {
 
@@ -47,11 +48,15 @@ void WorkerDisplay::SetMeterRange(int camera, Meter meter, int lower, int upper)
 
 void WorkerDisplay::SetMeterPos(int camera, Meter meter, int pos)
 {
+    if (meter == Meter::Motion)
+        NoteText(camera, [pos](CameraStatusTexts& texts) { texts.motionLevel = pos; });
     QueueFlush(updates_.SetMeterPos(camera, meter, pos));
 }
 
 void WorkerDisplay::SetMeterText(int camera, Meter meter, const std::string& text)
 {
+    if (meter == Meter::Archive)
+        NoteText(camera, [&text](CameraStatusTexts& texts) { texts.archive = text; });
     QueueFlush(updates_.SetMeterText(camera, meter, text));
 }
 
@@ -62,6 +67,9 @@ void WorkerDisplay::SetMeterBarColour(int camera, Meter meter, uint32_t colour)
 
 void WorkerDisplay::SetLabelText(int camera, Label label, const std::string& text)
 {
+    NoteText(camera, [label, &text](CameraStatusTexts& texts) {
+        (label == Label::FrameRate ? texts.frameRate : texts.forecast) = text;
+    });
     QueueFlush(updates_.SetLabelText(camera, label, text));
 }
 
@@ -74,6 +82,50 @@ void WorkerDisplay::SetFault(int camera, Fault fault, const std::string& reason)
         std::fflush(stderr);
     }
     QueueFlush(updates_.SetFaultChanged(camera));
+    TellStatusChanged();
+}
+
+void WorkerDisplay::SetStatusChanged(std::function<void()> changed)
+{
+    std::function<void()> old;
+    {
+        std::lock_guard lock(statusChangedMutex_);
+        statusWatched_ = changed != nullptr;
+        old = std::exchange(statusChanged_, std::move(changed));
+    }
+}
+
+void WorkerDisplay::TellStatusChanged()
+{
+    if (!statusWatched_.load(std::memory_order_relaxed))
+        return;
+    std::lock_guard lock(statusChangedMutex_);
+    if (statusChanged_)
+        statusChanged_();
+}
+
+std::array<CameraStatusTexts, kCameraCount> WorkerDisplay::StatusTexts() const
+{
+    std::array<CameraStatusTexts, kCameraCount> texts;
+    {
+        std::lock_guard lock(textsMutex_);
+        texts = texts_;
+    }
+    for (int camera = 0; camera < kCameraCount; ++camera)
+        texts[size_t(camera)].fault = faults_.MeterToolTip(camera);
+    return texts;
+}
+
+// On a worker's thread: the change is kept for StatusTexts and told, outside the lock.
+void WorkerDisplay::NoteText(int camera, const std::function<void(CameraStatusTexts&)>& change)
+{
+    if (camera < 0 || camera >= kCameraCount)
+        return;
+    {
+        std::lock_guard lock(textsMutex_);
+        change(texts_[size_t(camera)]);
+    }
+    TellStatusChanged();
 }
 
 // Called on the worker's thread: the first change since the last flush queues

@@ -7,6 +7,9 @@
 #include <QObject>
 
 #include <array>
+#include <atomic>
+#include <functional>
+#include <mutex>
 #include <string>
 
 class QLabel;
@@ -23,6 +26,15 @@ struct CameraControls {
     CLabelProgressCtrl* motionMeter = nullptr;  // row 1
     QLabel* forecastLabel = nullptr;           // row 2
     CLabelProgressCtrl* archiveMeter = nullptr; // row 2
+};
+
+// What the window shows under one camera's pane, in words.
+struct CameraStatusTexts {
+    int motionLevel = 0;   // the motion meter's position
+    std::string frameRate; // row 1 label
+    std::string archive;   // row 2 meter's text
+    std::string forecast;  // row 2 label
+    std::string fault;     // why the camera's footage is not kept; empty while it is
 };
 
 // The main window's panes, meters and labels as the workers write to them,
@@ -47,6 +59,15 @@ public:
     // standard error says it once at each change. User-interface thread.
     void SetSettingsFault(const std::string& reason);
 
+    // The latest texts of every camera as the workers last set them, not as
+    // the user interface has shown them yet. Any thread; never waits on the
+    // user-interface thread.
+    std::array<CameraStatusTexts, kCameraCount> StatusTexts() const;
+    // Called on the workers' threads after any of those texts changed; it
+    // must only note the change. Once a call with nullptr has returned, the
+    // old one is not running and will not be called again.
+    void SetStatusChanged(std::function<void()> changed);
+
     // IRecorderDisplay, from the worker threads.
     ICameraPane& Pane(int camera) override;
     void SetMeterRange(int camera, Meter meter, int lower, int upper) override;
@@ -65,11 +86,21 @@ private:
     void Flush();
     CLabelProgressCtrl* MeterControl(int camera, Meter meter) const;
     QLabel* LabelControl(int camera, Label label) const;
+    void NoteText(int camera, const std::function<void(CameraStatusTexts&)>& change);
+    void TellStatusChanged();
 
     const std::array<CameraControls, kCameraCount> controls_;
     DisplayUpdateQueue updates_;
     RecordingFaults faults_;
     bool settingsFailing_ = false; // user-interface thread only
+
+    mutable std::mutex textsMutex_; // guards texts_
+    std::array<CameraStatusTexts, kCameraCount> texts_;
+
+    // Held while it runs, so clearing it waits for a call under way.
+    std::mutex statusChangedMutex_; // guards statusChanged_
+    std::function<void()> statusChanged_;
+    std::atomic<bool> statusWatched_{false}; // statusChanged_ is set: the workers skip the lock otherwise
 };
 
 } // namespace vistrel

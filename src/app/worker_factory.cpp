@@ -16,7 +16,7 @@ std::unique_ptr<CWorkerThread> RecorderWorkerFactory::CreateImageThread(IRecorde
                                                                         InstanceSettings& settings,
                                                                         CThreadRegistry& registry)
 {
-    return std::make_unique<CImageThread>(display, video, settings, registry, ImageClock{}, events_);
+    return std::make_unique<CImageThread>(display, video, settings, registry, ImageClock{}, events_, live_);
 }
 
 } // namespace vistrel

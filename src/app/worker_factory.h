@@ -11,6 +11,8 @@
 
 namespace vistrel {
 
+class LiveFrames;
+
 // Makes the two worker threads, suspended. The program uses the recorder's
 // own archive and image threads; tests substitute workers that only record
 // how they were started and stopped. Called on the user-interface thread.
@@ -27,8 +29,9 @@ public:
 // to `events` (none: no events), which must outlive the thread.
 class RecorderWorkerFactory : public IWorkerFactory {
 public:
-    explicit RecorderWorkerFactory(IEventSink* events = nullptr)
+    explicit RecorderWorkerFactory(IEventSink* events = nullptr, LiveFrames* live = nullptr)
         : events_(events)
+        , live_(live)
     {
     }
 
@@ -39,6 +42,7 @@ public:
 
 private:
     IEventSink* const events_;
+    LiveFrames* const live_;
 };
 
 } // namespace vistrel

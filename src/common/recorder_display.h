@@ -49,6 +49,14 @@ public:
     // Writes the pane's current image as a baseline JPEG. Nothing to write
     // when the pane holds no image or one that cannot be encoded.
     virtual FileStatus SaveJpeg(const std::string& path, int quality) = 0;
+    // The current image as a JPEG of that quality: the bytes a save of it
+    // made, or, with `encode`, encoded now (and kept for a save that
+    // follows). Shared, never changed once made; null when there are none.
+    virtual std::shared_ptr<const std::vector<uint8_t>> Jpeg(int quality, bool encode)
+    {
+        (void)quality, (void)encode;
+        return nullptr;
+    }
 };
 
 // The two meters and two labels under each pane.

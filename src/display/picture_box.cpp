@@ -129,7 +129,7 @@ void CPictureBoxEx::DrawOverlay(Frame& frame, std::time_t now)
     overlay_.draw(frame, now);
 }
 
-FileStatus CPictureBoxEx::SaveJpeg(const std::string& path, int quality)
+std::shared_ptr<const CPictureBoxEx::Encoded> CPictureBoxEx::Encode(int quality, bool encode)
 {
     std::shared_ptr<const Frame> current;
     std::shared_ptr<const Encoded> kept;
@@ -139,27 +139,44 @@ FileStatus CPictureBoxEx::SaveJpeg(const std::string& path, int quality)
         kept = encoded_;
     }
     if (!current)
-        return FileStatus::NothingToWrite();
+        return nullptr;
+    if (kept && kept->image == current && kept->quality == quality)
+        return kept;
+    if (!encode)
+        return nullptr;
 
-    if (!kept || kept->image != current || kept->quality != quality) {
-        // The frame is never changed once handed over, so encoding it needs
-        // only a reference, not the lock.
-        auto fresh = std::make_shared<Encoded>();
-        fresh->image = current;
-        fresh->quality = quality;
-        if (!EncodeJpeg(*current, quality, fresh->bytes))
-            return FileStatus::NothingToWrite();
-        ++encodeCount_;
-        {
-            std::lock_guard lock(imageMutex_);
-            // Kept only if no newer image arrived while encoding.
-            if (image_ == current)
-                encoded_ = fresh;
-        }
-        kept = std::move(fresh);
+    // The frame is never changed once handed over, so encoding it needs
+    // only a reference, not the lock.
+    auto fresh = std::make_shared<Encoded>();
+    fresh->image = current;
+    fresh->quality = quality;
+    auto bytes = std::make_shared<std::vector<uint8_t>>();
+    if (!EncodeJpeg(*current, quality, *bytes))
+        return nullptr;
+    fresh->bytes = std::move(bytes);
+    ++encodeCount_;
+    {
+        std::lock_guard lock(imageMutex_);
+        // Kept only if no newer image arrived while encoding.
+        if (image_ == current)
+            encoded_ = fresh;
     }
+    return fresh;
+}
+
+FileStatus CPictureBoxEx::SaveJpeg(const std::string& path, int quality)
+{
+    const std::shared_ptr<const Encoded> kept = Encode(quality, true);
+    if (!kept)
+        return FileStatus::NothingToWrite();
     // A failed write keeps the bytes: the next save of this image may succeed.
-    return WriteFileAtomically(path, kept->bytes.data(), kept->bytes.size());
+    return WriteFileAtomically(path, kept->bytes->data(), kept->bytes->size());
+}
+
+std::shared_ptr<const std::vector<uint8_t>> CPictureBoxEx::Jpeg(int quality, bool encode)
+{
+    const std::shared_ptr<const Encoded> kept = Encode(quality, encode);
+    return kept ? kept->bytes : nullptr;
 }
 
 std::shared_ptr<const Frame> CPictureBoxEx::image() const

@@ -50,6 +50,8 @@ public:
     // quality: the static file and the archive image of one frame share the
     // bytes, and only the first save pays for the encoding.
     FileStatus SaveJpeg(const std::string& path, int quality) override;
+    // Called on the image thread only, as SaveJpeg.
+    std::shared_ptr<const std::vector<uint8_t>> Jpeg(int quality, bool encode) override;
 
     // The current image, shared with whoever paints or saves it.
     std::shared_ptr<const Frame> image() const;
@@ -79,8 +81,12 @@ private:
     struct Encoded {
         std::shared_ptr<const Frame> image;
         int quality = 0;
-        std::vector<uint8_t> bytes;
+        // Shared with remote viewers, who may hold them after a new image came.
+        std::shared_ptr<const std::vector<uint8_t>> bytes;
     };
+    // The kept encoding of the current image at that quality, made now when
+    // `encode` is set and there is none; null when none (or encoding failed).
+    std::shared_ptr<const Encoded> Encode(int quality, bool encode);
 
     mutable std::mutex imageMutex_; // guards image_, screenImage_, blocks_ and encoded_
     std::shared_ptr<const Frame> image_;

@@ -4,6 +4,7 @@
 #include "common/text_format.h"
 #include "common/timed_lock.h"
 #include "pipeline/jpeg.h"
+#include "pipeline/live_frames.h"
 #include "pipeline/transforms.h"
 
 #include <algorithm>
@@ -246,6 +247,16 @@ void ImageStepper::ProcessFrame(int k, std::unique_ptr<Frame> frame)
     // While nothing happens this is all an event costs: no clock, no post.
     if (events_ && (motion || motionEvents_[size_t(k)].Open()))
         PostMotionEdges(k, level, saved);
+    if (live_ && live_->Active())
+        PublishLive(k);
+}
+
+// The bytes a save of this frame made are handed on as they are; a frame that
+// was not saved is encoded only while someone watches the camera.
+void ImageStepper::PublishLive(int k)
+{
+    if (auto jpeg = display_.Pane(k).Jpeg(cameras_[size_t(k)].jpegQuality, live_->Watched(k)))
+        live_->Publish(k, std::move(jpeg));
 }
 
 void ImageStepper::PostMotionEdges(int k, int level, const std::string& savedImage)

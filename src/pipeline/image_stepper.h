@@ -20,6 +20,8 @@
 
 namespace vistrel {
 
+class LiveFrames;
+
 // The clocks the image thread reads: a monotonic one for pacing and the
 // seconds since 1970 for archive names. Tests substitute their own.
 struct ImageClock {
@@ -42,6 +44,10 @@ public:
     // `counterLockWait` bounds the waits for the archive counters' locks.
     ImageStepper(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings, ImageClock clock = {},
                  std::chrono::milliseconds counterLockWait = kLockWait, IEventSink* events = nullptr);
+
+    // Where the pictures for remote viewers go (none: nowhere); set before
+    // the thread starts. It must outlive the stepper.
+    void SetLiveFrames(LiveFrames* live) { live_ = live; }
 
     void RequestQuit() { quitRequested_ = true; }
     void RequestReload() { reloadRequested_ = true; }
@@ -95,6 +101,7 @@ private:
     // The archive image saved, if any.
     std::string SaveDecisions(int camera, bool motion);
     void PostMotionEdges(int camera, int level, const std::string& savedImage);
+    void PublishLive(int camera);
     bool SaveFile(int camera, const std::string& path, const std::string& folder, Fault fault);
     void ReportFault(int camera, Fault fault, const std::string& reason);
     int Finish(std::chrono::steady_clock::time_point start, int intervalMs, int camera, bool multiplexed);
@@ -108,6 +115,7 @@ private:
     // Counter updates whose lock was busy are made at the next tick.
     ArchiveCounters counters_;
     IEventSink* const events_;
+    LiveFrames* live_ = nullptr;
 
     int32_t tickCount_ = 0;
     int32_t ticksToWait_ = 1;

@@ -5,10 +5,11 @@
 namespace vistrel {
 
 CImageThread::CImageThread(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings,
-    CThreadRegistry& registry, ImageClock clock, IEventSink* events)
+    CThreadRegistry& registry, ImageClock clock, IEventSink* events, LiveFrames* live)
     : CWorkerThread(Group::Image, registry)
     , stepper_(display, source, settings, std::move(clock), kLockWait, events)
 {
+    stepper_.SetLiveFrames(live);
 }
 
 CImageThread::~CImageThread()

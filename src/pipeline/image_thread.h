@@ -12,10 +12,12 @@ namespace vistrel {
 class CImageThread : public CWorkerThread {
 public:
     // The program passes InstanceSettings::Instance(); the display, the
-    // source, the settings and the event sink (none: no motion events) must
-    // outlive the thread.
+    // source, the settings, the event sink (none: no motion events) and
+    // `live` (where pictures for remote viewers go, if anywhere) must outlive
+    // the thread.
     CImageThread(IRecorderDisplay& display, IVideoSource& source, InstanceSettings& settings,
-        CThreadRegistry& registry = CThreadRegistry::Instance(), ImageClock clock = {}, IEventSink* events = nullptr);
+        CThreadRegistry& registry = CThreadRegistry::Instance(), ImageClock clock = {}, IEventSink* events = nullptr,
+        LiveFrames* live = nullptr);
     // Stops a running thread before the stepper it uses goes away.
     ~CImageThread() override;
 

@@ -41,14 +41,16 @@ constexpr size_t kStreamBlockBytes = 32 * 1024;
 const char* const kBoundary = "vistrelframe";
 
 // Sent with every answer of ours: no inline script, no framing, no guessing of
-// types, no referrer leaving the server.
+// types, no referrer leaving the server. "same-origin", not "no-referrer":
+// under "no-referrer" browsers send "Origin: null" with our own pages' POSTs
+// (the login form, an export), which the Origin check must then refuse.
 const std::pair<const char*, const char*> kSecurityHeaders[] = {
     {"Content-Security-Policy",
      "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' blob:; connect-src 'self'; "
      "media-src 'self'; form-action 'self'; base-uri 'none'; frame-ancestors 'none'"},
     {"X-Content-Type-Options", "nosniff"},
     {"X-Frame-Options", "DENY"},
-    {"Referrer-Policy", "no-referrer"},
+    {"Referrer-Policy", "same-origin"},
     {"Cross-Origin-Resource-Policy", "same-origin"},
 };
 

@@ -9,8 +9,8 @@ class CRegistryKey;
 
 // The web server's settings of one instance, kept in the key
 // "Software\Tallow Software\Vistrel\Camera%d\Web". The key holds a secret (the
-// password hash), so only its dialog and the --web-password command write it,
-// with mode 0600; the recorder only reads it.
+// password hash), so only its dialog and the --web-password command write it;
+// the recorder only reads it.
 struct WebSettings {
     static constexpr int kBasePort = 8764; // plus the instance number
 
@@ -33,6 +33,11 @@ WebSettings DefaultWebSettings(int instance);
 // Fills the settings from the store; a value that is missing, or out of range,
 // keeps its default. Reads only: a missing key is not created.
 WebSettings ReadWebSettings(CRegistryKey& key, int instance);
+
+// Writes every value of the key, creating it; false when the store refused.
+// Only the Remote Access dialog calls it (and --web-password writes the hash
+// alone); the store writes this key, which holds a secret, with mode 0600.
+bool WriteWebSettings(CRegistryKey& key, int instance, const WebSettings& settings);
 
 // True for a numeric IPv4 address in 127.0.0.0/8 or the IPv6 address ::1.
 bool IsLoopbackAddress(const std::string& address);

@@ -102,7 +102,7 @@ void ExpectSecurityHeaders(const HttpResponse& response, const std::string& what
     EXPECT_EQ(policy.find("unsafe-inline"), std::string::npos) << what;
     EXPECT_NE(policy.find("frame-ancestors 'none'"), std::string::npos) << what;
     EXPECT_EQ(response.Header("X-Content-Type-Options"), "nosniff") << what;
-    EXPECT_EQ(response.Header("Referrer-Policy"), "no-referrer") << what;
+    EXPECT_EQ(response.Header("Referrer-Policy"), "same-origin") << what;
 }
 
 TEST_F(WebServerTest, EveryRouteButThePublicOnesNeedsASession)
