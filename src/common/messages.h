@@ -12,8 +12,10 @@ inline constexpr int WM_THREAD_STOP = 1225;
 inline constexpr int WM_THREAD_START = 1226;
 inline constexpr int WM_SETTINGS_CHANGED = 1227;
 inline constexpr int WM_RELAYOUT = 1228;
+// A save found its disk full: the archive thread makes room at once.
+inline constexpr int WM_ROOM_WANTED = 1229;
 
-static_assert(WM_THREAD_STOP >= QEvent::User && WM_RELAYOUT <= QEvent::MaxUser);
+static_assert(WM_THREAD_STOP >= QEvent::User && WM_ROOM_WANTED <= QEvent::MaxUser);
 
 // A posted thread or window message with its two parameters.
 class ThreadMessageEvent : public QEvent {

@@ -4,6 +4,7 @@
 #include "common/recorder_display.h"
 #include "common/timed_lock.h"
 #include "settings/archive_name.h" // ArchiveStamp, and ArchiveSuffix for those who name images
+#include "settings/storage_room.h"
 
 #include <array>
 #include <atomic>
@@ -43,6 +44,8 @@ struct InstanceSettings {
     // How often the image thread made a camera's missing archive folder
     // again: the folder the archive thread counted is gone. No lock.
     std::array<std::atomic<uint32_t>, kCameraCount> ArchiveFolderMade{};
+    // Room on a full disk, asked for by the image thread, made by the archive thread.
+    StorageRoom Room;
 
     TimedMutex SettingsLock; // guards every field below
 
@@ -60,6 +63,10 @@ struct InstanceSettings {
     std::string DeviceBusInfo;
     std::string DeviceLink;
     std::string VideoStandard = "Auto";
+    // The free space to keep on each file system holding an archive folder
+    // of this instance, in MB: kKeepFreeAutomatic works it out per file
+    // system, 0 keeps none (the oldest images then go by retention alone).
+    uint32_t KeepFreeMB = kKeepFreeAutomatic;
     std::array<std::string, kCameraCount> OverlayText;
     std::array<LOGFONTA, kCameraCount> OverlayFont;
     std::array<std::string, kCameraCount> HORZ;
@@ -89,6 +96,7 @@ struct InstanceSettings {
     // motion event ("EventGapS"). Not part of the settings save: the
     // application reads it with the events' settings, whose dialog writes it.
     std::array<int32_t, kCameraCount> EventGapS{10, 10, 10, 10, 10, 10, 10, 10};
+    std::array<uint32_t, kCameraCount> MaxArchiveMB{}; // a camera's archive at most this big; 0: no cap
 
     // The overlay settings of one camera as its pane keeps them (caller holds SettingsLock).
     OverlaySettings Overlay(int camera) const;

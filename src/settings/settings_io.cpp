@@ -52,6 +52,8 @@ const CameraValue kCameraValues[] = {
     {"Minutes", &InstanceSettings::Minutes},
     {"TriggerLevel", &InstanceSettings::TriggerLevel},
     {"SaveCount", &InstanceSettings::SaveCount},
+    // After the values older programs know, which ignore these.
+    {"MaxArchiveMB", &InstanceSettings::MaxArchiveMB},
 };
 
 std::string CamerasFolder()
@@ -155,6 +157,7 @@ void WriteEverySetting(InstanceSettings& s, CRegistryKey& key, int32_t camView, 
     key.WriteLongString("DeviceBusInfo", s.DeviceBusInfo);
     key.WriteLongString("DeviceLink", s.DeviceLink);
     key.WriteString("VideoStandard", s.VideoStandard);
+    key.WriteInt("KeepFreeMB", int32_t(s.KeepFreeMB));
 
     for (int camera = 0; camera < kCameraCount; ++camera) {
         key.SetKey(CameraKeyPath(s.InstanceNumber, camera), true);
@@ -205,6 +208,7 @@ bool LoadInstanceSettings(InstanceSettings& s, CRegistryKey& key, int32_t& camVi
     s.DeviceBusInfo = key.ReadLongString("DeviceBusInfo", s.DeviceBusInfo);
     s.DeviceLink = key.ReadLongString("DeviceLink", s.DeviceLink);
     s.VideoStandard = key.ReadString("VideoStandard", s.VideoStandard);
+    s.KeepFreeMB = uint32_t(key.ReadInt("KeepFreeMB", int32_t(s.KeepFreeMB)));
 
     for (int camera = 0; camera < kCameraCount; ++camera) {
         key.SetKey(CameraKeyPath(s.InstanceNumber, camera), true);

@@ -25,7 +25,7 @@ const char* const kCameraValueNames[] = {
     "LastArchiveSize", "MuxerInputs", "Rotation", "HorzFlip", "VertFlip", "HORZ", "VERT", "OverlayText",
     "TextColor", "BackgroundColor", "EnableOverlay", "OverlayEffect", "OverlayFont", "EnableStaticSave",
     "EnableStaticMotion", "EnableArchving", "EnableArchiveMotion", "StaticPathFile", "ArchivePath", "JpegQuality",
-    "Days", "Hours", "Minutes", "TriggerLevel", "SaveCount",
+    "Days", "Hours", "Minutes", "TriggerLevel", "SaveCount", "MaxArchiveMB",
 };
 
 std::string ReadFile(const fs::path& path)
@@ -155,7 +155,8 @@ TEST_F(SettingsIoTest, SavedKeysHoldEveryValueInOrderWithItsTypeAndBytes)
               "\"DeviceName\"=\"\"\n"
               "\"DeviceBusInfo\"=\"\"\n"
               "\"DeviceLink\"=\"\"\n"
-              "\"VideoStandard\"=\"Auto\"\n");
+              "\"VideoStandard\"=\"Auto\"\n"
+              "\"KeepFreeMB\"=hex:ff,ff,ff,ff\n");
 
     for (char letter = 'A'; letter <= 'H'; ++letter) {
         const std::string text = ReadFile(cameraFile(letter));
@@ -191,7 +192,9 @@ TEST_F(SettingsIoTest, EverySettingSurvivesASaveAndALoad)
     s.DeviceBusInfo = "usb-0000:00:14.0-2";
     s.DeviceLink = "/dev/v4l/by-id/usb-Grabber_123-video-index0";
     s.VideoStandard = "PAL";
+    s.KeepFreeMB = 2048;
     for (int c = 0; c < kCameraCount; ++c) {
+        s.MaxArchiveMB[c] = 100u * uint32_t(c);
         s.MuxerInputs[c] = c % 2;
         s.Rotation[c] = std::to_string(90 * (c % 4));
         s.HorzFlip[c] = 1;
@@ -247,6 +250,8 @@ TEST_F(SettingsIoTest, EverySettingSurvivesASaveAndALoad)
     EXPECT_EQ(again.DeviceName, r.DeviceName);
     EXPECT_EQ(again.DeviceLink, r.DeviceLink);
     EXPECT_EQ(r.VideoStandard, "PAL");
+    EXPECT_EQ(r.KeepFreeMB, 2048u);
+    EXPECT_EQ(r.MaxArchiveMB, s.MaxArchiveMB);
     EXPECT_EQ(r.MuxerInputs, s.MuxerInputs);
     EXPECT_EQ(r.Rotation, s.Rotation);
     EXPECT_EQ(r.HorzFlip, s.HorzFlip);
