@@ -17,6 +17,13 @@
 #                    images a power cut left empty or torn
 #   clock-1970       a clock that starts at 1970 (a board without a
 #                    real-time clock): times of fewer than ten digits
+#   floor-fill       a small tmpfs filled by another program while recording
+#                    with a floor: the oldest images make room, foreign files,
+#                    links, subfolders and kept images stay
+#   floor-none-left  the same with nothing of ours left to delete: the camera
+#                    is not recording until the other file goes
+#   floor-two-instances two recorders keeping their floor on one small tmpfs
+#   floor-cap        a camera's archive brought under its MaxArchiveMB
 # Every run passes when the recorder keeps running and keeps processing
 # frames (its static file keeps being rewritten, or, where it cannot be,
 # stays the last good picture), no partial JPEG exists
@@ -29,7 +36,7 @@
 # error and makes the exit status 1. Exit 77 means skipped.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
-NAME="${1:?usage: faults.sh full-disk|read-only|deleted-folder|missing-folder|outside-removal|garbled-settings|read-only-settings|clock-back-small|clock-back-large|full-disk-static|stray-entries|clock-1970}"
+NAME="${1:?usage: faults.sh full-disk|read-only|deleted-folder|missing-folder|outside-removal|garbled-settings|read-only-settings|clock-back-small|clock-back-large|full-disk-static|stray-entries|clock-1970|floor-fill|floor-none-left|floor-two-instances|floor-cap}"
 
 source "$here/lib/recorder.sh"
 recorder_binary
@@ -47,11 +54,13 @@ stop_filler() {
   wait "$FILLER" 2>/dev/null || true
   FILLER=""
 }
+SECOND_PID="" # a second instance (floor-two-instances)
 # Runs on every exit, a passed run's too: nothing here may fail the run.
 cleanup() {
   set +e
   stop_filler
   kill_recorder
+  if [ -n "$SECOND_PID" ]; then kill -KILL "$SECOND_PID" 2>/dev/null; wait "$SECOND_PID" 2>/dev/null; fi
   if [ -n "$MOUNTED" ]; then
     umount "$MOUNTED" 2>/dev/null || umount -l "$MOUNTED" 2>/dev/null
   fi
@@ -67,6 +76,35 @@ step() { echo "-- $*"; }
 
 # One camera at 100 ms (SaveEvery), archiving with one-minute retention.
 seed_one() { seed_recorder A 100 1; }
+
+# The free space to keep (KeepFreeMB), added to the seeded process key.
+seed_floor() { # MB
+  printf '"KeepFreeMB"=%s\n' "$(reg_le32 "$1")" >>"$(reg_key_folder "$SETTINGS_KEY")/values.reg"
+}
+
+# Mounts a tmpfs of that size over the cameras folder (static files and
+# archives), or skips the run where mounting is not allowed.
+mount_cameras() { # size
+  if ! mount -t tmpfs -o "size=$1,mode=0755" tmpfs "$HOME/Cameras" 2>/dev/null; then
+    echo "SKIPPED: mounting a tmpfs is not allowed here (needs root and mount rights)"
+    exit 77
+  fi
+  MOUNTED="$HOME/Cameras"
+}
+cameras_avail_kb() { df -k --output=avail "$HOME/Cameras" | tail -1 | tr -d ' '; }
+# Bytes of the camera's archive images.
+archive_bytes() { # letter [instance]
+  { find "$HOME/Cameras/Camera${2:-1}$1" -maxdepth 1 -type f -name "*-Cam${2:-1}$1.jpg" -printf '%s\n' 2>/dev/null || true; } |
+    awk '{ s += $1 } END { print s + 0 }'
+}
+# A small whole JPEG, of about $2 bytes.
+small_jpeg() { # file [bytes]
+  { printf '\xff\xd8'; head -c "${2:-2}" /dev/zero; printf '\xff\xd9'; } >"$1"
+}
+# Fills the cameras folder's filesystem with one file of another program.
+fill_with_outside() { # file
+  cat /dev/zero >"$1" 2>/dev/null || true
+}
 
 archive_at_least() { [ "$(archive_count A)" -ge "$1" ]; }
 archive_above() { [ "$(archive_count A)" -gt "$1" ]; }
@@ -203,6 +241,7 @@ full-disk)
   fi
   MOUNTED="$ARCHIVE"
   seed_one
+  seed_floor 0 # no floor: a full disk stops the archive until there is room
   start_recorder
   recorder_ready || true
   step "recording into a 64 kB archive filesystem"
@@ -534,6 +573,155 @@ clock-1970)
     if [ -n "${here[$name]:-}" ]; then seen=1; elif [ -n "$seen" ]; then fail "$name deleted before older images"; break; fi
   done
   still_processing "on a clock at 1970"
+  finish yes
+  ;;
+floor-fill)
+  mount_cameras 4m
+  seed_recorder A 100 10 # a retention that deletes nothing here: only the floor does
+  seed_floor 1
+  now="$(date +%s)"
+  # Files the recorder did not write, older than any image of its own: a
+  # link named like an image to a file outside, an image-named file in a
+  # subfolder, and a name of the pattern that the recorder never makes.
+  mkdir -p "$SANDBOX/outside" "$ARCHIVE/sub"
+  link_name="$((now - 5000))0-Cam1A.jpg"
+  small_jpeg "$SANDBOX/outside/target.jpg"
+  ln -s "$SANDBOX/outside/target.jpg" "$ARCHIVE/$link_name"
+  sub_name="$((now - 5001))0-Cam1A.jpg"
+  small_jpeg "$ARCHIVE/sub/$sub_name"
+  odd_name="0$((now - 5002))0-Cam1A.jpg"
+  small_jpeg "$ARCHIVE/$odd_name"
+  # 1.2 MB of older images, as an earlier run saved them.
+  for ((i = 0; i < 300; i++)); do small_jpeg "$ARCHIVE/$((now - 2000 + i))0-Cam1A.jpg" 4096; done
+  start_recorder
+  recorder_ready || true
+  started_recording || true
+  step "recording into a 4 MB filesystem with a floor of 1 MB"
+  WAIT_LIMIT=30 wait_until archive_at_least 330 || fail "the archive did not grow"
+  # The oldest image of ours is also kept (as the review window's Keep does).
+  mapfile -t before_fill < <(archive_names_oldest_first | grep -v -e "^$link_name\$" -e "^$odd_name\$")
+  mkdir -p "$ARCHIVE/Kept"
+  ln "$ARCHIVE/${before_fill[0]}" "$ARCHIVE/Kept/${before_fill[0]}"
+  images_before="$(archive_count A)"
+  step "another program fills the filesystem ($images_before images, $(archive_bytes A) bytes of archive)"
+  fill_with_outside "$HOME/Cameras/outside.bin"
+  outside_size="$(stat -c %s "$HOME/Cameras/outside.bin")"
+  filled_at="$(date +%s)"
+  # Room comes back as the oldest images go; then recording goes on.
+  room_again() { [ "$(cameras_avail_kb)" -ge 512 ]; }
+  WAIT_LIMIT=20 wait_until room_again || fail "no room was made: $(cameras_avail_kb) kB free"
+  newer_than_fill() { archive_names_oldest_first | awk -v t="$filled_at" '{ if (substr($0, 1, 10) + 0 > t + 1) n++ } END { exit !(n >= 30) }'; }
+  WAIT_LIMIT=30 wait_until newer_than_fill || fail "recording did not go on after the filesystem was filled"
+  images_after="$(archive_count A)"
+  echo "images kept: $images_before before the filesystem was filled, $images_after after"
+  # Oldest first: what went is the oldest part of what was there.
+  mapfile -t present < <(ls "$ARCHIVE")
+  declare -A here=()
+  for name in "${present[@]}"; do here["$name"]=1; done
+  seen="" went=0
+  for name in "${before_fill[@]}"; do
+    if [ -n "${here[$name]:-}" ]; then seen=1; elif [ -n "$seen" ]; then fail "$name deleted before older images"; break; else went=$((went + 1)); fi
+  done
+  [ "$went" -gt 0 ] || fail "no image was deleted to make room"
+  [ "$(stat -c %s "$HOME/Cameras/outside.bin")" = "$outside_size" ] || fail "the outside file changed"
+  [ -L "$ARCHIVE/$link_name" ] || fail "the link named like an image was deleted"
+  [ -e "$SANDBOX/outside/target.jpg" ] || fail "the link's target was deleted"
+  [ -e "$ARCHIVE/sub/$sub_name" ] || fail "the image-named file in a subfolder was deleted"
+  [ -e "$ARCHIVE/$odd_name" ] || fail "a name the recorder never makes was deleted"
+  [ -e "$ARCHIVE/Kept/${before_fill[0]}" ] || fail "the kept image was deleted"
+  [ "$(log_lines 'is not recording')" -eq 0 ] || fail "the camera stopped recording although room could be made"
+  [ "$(log_lines 'deleting archive images beyond their retention')" -eq 1 ] ||
+    fail "the floor deleting beyond the retention was not said once"
+  still_processing "after the filesystem was filled"
+  finish yes
+  ;;
+floor-none-left)
+  mount_cameras 4m
+  seed_one
+  seed_floor 3 # more than the recorder's images can ever give back
+  start_recorder
+  recorder_ready || true
+  started_recording || true
+  step "another program fills a 4 MB filesystem kept 3 MB free"
+  fill_with_outside "$HOME/Cameras/outside.bin"
+  WAIT_LIMIT=20 wait_until logged 'camera A is not recording: disk full: [0-9]* MB free, floor 3 MB' ||
+    fail "the camera was not said to stop recording with the disk full"
+  WAIT_LIMIT=20 wait_until test "$(archive_count A)" -eq 0 || fail "images of ours were left with the disk below its floor"
+  no_archive_growth_for 2
+  still_processing "nothing of ours left to delete"
+  step "the other program's file removed"
+  rm -f "$HOME/Cameras/outside.bin"
+  WAIT_LIMIT=10 wait_until archive_at_least 5 || fail "recording did not resume once there was room"
+  WAIT_LIMIT=10 wait_until logged 'camera A is recording again' || fail "recording again was not said"
+  finish yes
+  said_once_each "nothing left to delete"
+  ;;
+floor-two-instances)
+  mount_cameras 4m
+  seed_one
+  seed_floor 1
+  # Another program's 2 MB: what is left above the floor fills in seconds.
+  head -c $((2 * 1024 * 1024)) /dev/zero >"$HOME/Cameras/outside.bin"
+  # Instance 2: the same camera settings under its own keys and folders.
+  for key in Settings MuxedCamA; do
+    src="$(reg_key_folder "Software\\Tallow Software\\Vistrel\\Camera1\\$key")"
+    dst="$(reg_key_folder "Software\\Tallow Software\\Vistrel\\Camera2\\$key")"
+    mkdir -p "$dst"
+    sed -e 's/\\Camera1\\/\\Camera2\\/' -e 's/Camera1A/Camera2A/' -e 's/Cam1A/Cam2A/' "$src/values.reg" >"$dst/values.reg"
+  done
+  mkdir -p "$HOME/Cameras/Camera2A"
+  start_recorder
+  recorder_ready || true
+  FIRST_PID="$RECORDER_PID"
+  start_recorder
+  SECOND_PID="$RECORDER_PID"
+  RECORDER_PID="$FIRST_PID"
+  count2() { { find "$HOME/Cameras/Camera2A" -maxdepth 1 -type f -name '*-Cam2A.jpg' 2>/dev/null || true; } | wc -l; }
+  step "two instances on a 4 MB filesystem, each keeping 1 MB free"
+  below_floor_reached() { [ "$(cameras_avail_kb)" -le 1300 ]; }
+  WAIT_LIMIT=60 wait_until below_floor_reached || fail "the filesystem never came near the floor: $(cameras_avail_kb) kB free"
+  # Both keep recording at the floor for ten seconds, in which they write
+  # more than was left: new images keep coming for each, and the floor holds.
+  newest() { ls "$1" 2>/dev/null | grep -e "$2" | sort | tail -1; }
+  n1="$(newest "$ARCHIVE" -Cam1A.jpg)" n2="$(newest "$HOME/Cameras/Camera2A" -Cam2A.jpg)"
+  lowest="$(cameras_avail_kb)"
+  for ((i = 0; i < 100; i++)); do
+    avail="$(cameras_avail_kb)"
+    [ "$avail" -lt "$lowest" ] && lowest="$avail"
+    sleep 0.1
+  done
+  [ "$lowest" -ge 700 ] || fail "the floor of 1 MB did not hold: $lowest kB free at the lowest"
+  [ "$(newest "$ARCHIVE" -Cam1A.jpg)" \> "$n1" ] || fail "instance 1 stopped recording at the floor"
+  [ "$(newest "$HOME/Cameras/Camera2A" -Cam2A.jpg)" \> "$n2" ] || fail "instance 2 stopped recording at the floor"
+  echo "at the floor: $(archive_count A) images of instance 1, $(count2) of instance 2, $(cameras_avail_kb) kB free"
+  [ "$(count2)" -ge 20 ] && [ "$(archive_count A)" -ge 20 ] || fail "an instance kept almost nothing"
+  [ "$(log_lines 'is not recording')" -eq 0 ] || fail "a camera stopped recording"
+  kill -TERM "$SECOND_PID" 2>/dev/null
+  wait "$SECOND_PID" || fail "instance 2 exited with status $?"
+  SECOND_PID=""
+  finish yes
+  ;;
+floor-cap)
+  seed_one
+  printf '"MaxArchiveMB"=%s\n' "$(reg_le32 1)" >>"$(reg_key_folder "$(camera_key A)")/values.reg"
+  # 300 older images of 10 kB: 3 MB, three times the cap.
+  now="$(date +%s)"
+  for ((i = 0; i < 300; i++)); do small_jpeg "$ARCHIVE/$((now - 1000 + i))0-Cam1A.jpg" 10240; done
+  newest_old="$((now - 1000 + 299))0-Cam1A.jpg"
+  start_recorder
+  recorder_ready || true
+  step "a 3 MB archive capped at 1 MB"
+  under_cap() { [ "$(archive_bytes A)" -le $((1024 * 1024)) ]; }
+  WAIT_LIMIT=20 wait_until under_cap || fail "the archive was not brought under its cap: $(archive_bytes A) bytes"
+  [ -e "$ARCHIVE/$newest_old" ] || fail "the newest of the older images went before older ones"
+  started_recording || true
+  # Recording on, it stays under the cap, but for the images of the last tick.
+  for ((i = 0; i < 20; i++)); do
+    bytes="$(archive_bytes A)"
+    [ "$bytes" -le $((1024 * 1024 + 64 * 1024)) ] || { fail "the archive grew over its cap: $bytes bytes"; break; }
+    sleep 0.1
+  done
+  still_processing "under the cap"
   finish yes
   ;;
 *)

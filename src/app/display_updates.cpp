@@ -44,6 +44,16 @@ bool DisplayUpdateQueue::SetFaultChanged(int camera)
     return Update(camera, [&] { pending_.faults[camera] = true; });
 }
 
+bool DisplayUpdateQueue::SetForecastToolTip(int camera, std::string text)
+{
+    return Update(camera, [&] { pending_.forecastToolTips[camera] = std::move(text); });
+}
+
+bool DisplayUpdateQueue::SetStorageFloorChanged()
+{
+    return Update(0, [&] { pending_.storageFloorChanged = true; });
+}
+
 DisplayUpdateQueue::Pending DisplayUpdateQueue::Take()
 {
     std::lock_guard guard(mutex_);

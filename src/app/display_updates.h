@@ -27,6 +27,8 @@ public:
         std::array<std::array<MeterUpdate, 2>, kCameraCount> meters;               // [camera][Meter]
         std::array<std::array<std::optional<std::string>, 2>, kCameraCount> labels; // [camera][Label]
         std::array<bool, kCameraCount> faults{}; // the camera's faults changed
+        std::array<std::optional<std::string>, kCameraCount> forecastToolTips;
+        bool storageFloorChanged = false;
     };
 
     // Each returns true when the caller must post a flush: the first update
@@ -37,6 +39,8 @@ public:
     bool SetMeterBarColour(int camera, Meter meter, uint32_t colour);
     bool SetLabelText(int camera, Label label, std::string text);
     bool SetFaultChanged(int camera);
+    bool SetForecastToolTip(int camera, std::string text);
+    bool SetStorageFloorChanged();
 
     // Everything set since the last call; afterwards the next update asks for a new flush.
     Pending Take();

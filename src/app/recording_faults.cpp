@@ -24,13 +24,15 @@ FaultTexts TextsOf(Fault fault)
         return {"is not recording: ", "is recording again", "Not recording: "};
     case Fault::ArchiveDelete:
         return {"cannot delete old archive images: ", "deletes old archive images again", "Old images not deleted: "};
+    case Fault::DiskFull:
+        return {"is not recording: ", "is recording again", "Not recording: "};
     }
     return {"", "", ""};
 }
 
 bool Valid(int camera, Fault fault)
 {
-    return camera >= 0 && camera < kCameraCount && int(fault) >= 0 && int(fault) < 3;
+    return camera >= 0 && camera < kCameraCount && int(fault) >= 0 && int(fault) < kFaultCount;
 }
 
 } // namespace
@@ -102,7 +104,7 @@ std::string RecordingFaults::MeterToolTip(int camera) const
 {
     std::lock_guard guard(mutex_);
     std::string tip;
-    for (int fault : {1, 0, 2}) { // the archive first: it is the footage
+    for (int fault : {3, 1, 0, 2}) { // the archive first: it is the footage
         const std::string& reason = reasons_[size_t(camera)][size_t(fault)];
         if (reason.empty())
             continue;
@@ -122,7 +124,8 @@ std::string RecordingFaults::TrayToolTip() const
     int count = 0;
     for (int camera = 0; camera < kCameraCount; ++camera) {
         const auto& reasons = reasons_[size_t(camera)];
-        if (reasons[size_t(Fault::ArchiveSave)].empty() && reasons[size_t(Fault::StaticSave)].empty())
+        if (reasons[size_t(Fault::ArchiveSave)].empty() && reasons[size_t(Fault::StaticSave)].empty()
+            && reasons[size_t(Fault::DiskFull)].empty())
             continue;
         cameras += (count++ ? ", " : "");
         cameras += CameraLetter(camera);
@@ -132,7 +135,20 @@ std::string RecordingFaults::TrayToolTip() const
         tip += (count == 1 ? " - camera " : " - cameras ") + cameras + " not recording";
     if (!settingsReason_.empty())
         tip += " - settings not saved";
+    if (floorDeleting_)
+        tip += " - deleting old images beyond their retention to keep disk space free";
     return tip;
+}
+
+std::optional<std::string> RecordingFaults::SetStorageFloor(bool deleting, const std::string& detail)
+{
+    std::lock_guard guard(mutex_);
+    if (deleting == floorDeleting_)
+        return std::nullopt;
+    floorDeleting_ = deleting;
+    const std::string start = "Vistrel " + std::to_string(instance_) + ": ";
+    return deleting ? start + "deleting archive images beyond their retention, " + detail
+                    : start + "no longer deleting archive images beyond their retention";
 }
 
 } // namespace vistrel

@@ -33,22 +33,27 @@ public:
     // Settings not saved are every camera's: each archive meter shows it.
     std::optional<std::string> SetSettingsFault(const std::string& reason);
 
+    // The storage floor started or stopped deleting archive images beyond
+    // their retention: the line for standard error when that changes.
+    std::optional<std::string> SetStorageFloor(bool deleting, const std::string& detail);
+
     bool Failing(int camera) const;
     // One line for each of the camera's faults; empty when nothing fails.
     std::string MeterToolTip(int camera) const;
-    // "Vistrel %d", followed by the cameras that are not recording and by
-    // "settings not saved".
+    // "Vistrel %d", followed by the cameras that are not recording, by
+    // "settings not saved" and by the storage floor deleting beyond the retention.
     std::string TrayToolTip() const;
 
 private:
-    // Guards instance_, reasons_, settingsReason_ and events_; held while
-    // posting an edge (which never blocks), so a camera's starts and ends
-    // reach the sink in the order they happened.
+    // Guards instance_, reasons_, settingsReason_, floorDeleting_ and
+    // events_; held while posting an edge (which never blocks), so a camera's
+    // starts and ends reach the sink in the order they happened.
     mutable std::mutex mutex_;
     int instance_;
-    std::array<std::array<std::string, 3>, kCameraCount> reasons_; // [camera][Fault]
+    std::array<std::array<std::string, kFaultCount>, kCameraCount> reasons_; // [camera][Fault]
     std::string settingsReason_; // why the last settings save failed, or ""
     IEventSink* events_ = nullptr;
+    bool floorDeleting_ = false;
 };
 
 } // namespace vistrel

@@ -137,7 +137,7 @@ ArchiveDeletion DeleteArchiveFile(const std::string& folder, const std::string& 
     // unlink never removes a folder, even one that took the file's place since lstat.
     if (unlink(path.c_str()) != 0)
         return failure(errno);
-    return {DeleteResult::Deleted, {}, int64_t(st.st_size)};
+    return {DeleteResult::Deleted, {}, int64_t(st.st_size), st.st_nlink <= 1};
 }
 
 } // namespace vistrel

@@ -101,6 +101,7 @@ struct ArchiveDeletion {
     DeleteResult result = DeleteResult::Deleted;
     FileStatus status;  // why it failed, for Failed and FolderRefused
     int64_t bytes = 0;  // the size of the file deleted
+    bool lastLink = true; // no other name (a kept copy) holds its data: its bytes are free now
 };
 
 // Deletes folder/name when it is a regular file.

@@ -2,6 +2,7 @@
 
 #include "archive/archive_folder.h"
 #include "archive/archive_log.h"
+#include "archive/free_space.h"
 #include "common/text_format.h"
 
 #include <algorithm>
@@ -82,6 +83,12 @@ bool ArchiveKeeper::TakeSettingsSnapshot()
         days = settings_.Days;
         hours = settings_.Hours;
         minutes = settings_.Minutes;
+        keepFreeMB_ = settings_.KeepFreeMB;
+        maxArchiveMB_ = settings_.MaxArchiveMB;
+        for (int i = 0; i < kCameraCount; ++i) {
+            const std::string& file = settings_.StaticPathFile[i];
+            staticFolder_[i] = file.substr(0, file.rfind('/') + 1);
+        }
     }
 
     const auto inputsInUse = std::count_if(muxInputs_.begin(), muxInputs_.end(), [](int32_t v) { return v != 0; });
@@ -182,6 +189,7 @@ size_t ArchiveKeeper::NamesToHold(int32_t count, int32_t surplus)
 ArchiveKeeper::Listing ArchiveKeeper::ListFolder(int camera, Purpose purpose, size_t names)
 {
     const bool sizes = purpose != Purpose::Refill;
+    bytesSeenValid_[camera] = false; // the listing corrects the bytes: no write of the image thread
     // Where the counters stand as the listing starts, with the archive
     // thread's own subtractions settled.
     int32_t countAtStart = 0;
@@ -303,6 +311,7 @@ bool ArchiveKeeper::ReadCounters(int camera, Counters& counters)
 void ArchiveKeeper::SubtractDeleted(int camera, int64_t bytes)
 {
     counters_.Add(camera, -1, -bytes);
+    bytesSeen_[camera] -= bytes;
 }
 
 void ArchiveKeeper::ShowArchive(int camera, const Counters& counters)
@@ -362,7 +371,7 @@ ArchiveKeeper::Pass ArchiveKeeper::PruneArchives()
             return Pass::Quit;
         ReportDeleteFault(i, failure);
     }
-    return Pass::Done;
+    return KeepStorage();
 }
 
 void ArchiveKeeper::ReportDeleteFault(int camera, const std::string& reason)
@@ -426,6 +435,7 @@ ArchiveKeeper::Pass ArchiveKeeper::DeleteSurplus(int camera, int32_t surplus, bo
             deletedSinceListing = true;
             fresh_[camera] = false;
             SubtractDeleted(camera, deletion.bytes);
+            NoteFreed(camera, deletion);
             break;
         case DeleteResult::Vanished:
         case DeleteResult::NotAFile:

@@ -10,7 +10,9 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace vistrel {
 
@@ -54,8 +56,17 @@ public:
     // being counted was stored.
     Pass CountArchives();
     // Shows each handled camera's bar and forecast and deletes its surplus,
-    // oldest first. Quit: a stop arrived in mid-pass.
+    // oldest first, then keeps the caps and the storage floor
+    // (KeepStorage). Quit: a stop arrived in mid-pass.
     Pass PruneArchives();
+    // Brings each camera over its MaxArchiveMB under it, and keeps KeepFreeMB
+    // free on every file system this instance records to, deleting the
+    // instance's oldest images there first (of every letter whose folder is
+    // on it), and makes the room the image thread asked for. Where nothing of
+    // ours is left to delete and the disk stays below its floor, the cameras
+    // recording there are held (not recording, said as DiskFull) until a
+    // look at the disk finds room again.
+    Pass KeepStorage();
 
     // What the last snapshot made of the settings.
     int32_t IntervalMs() const { return intervalMs_; }
@@ -94,6 +105,12 @@ public:
     // power cut, images renamed into place before their data reached the
     // disk are empty or torn, and are removed.
     static constexpr size_t kNewestChecked = 10;
+    // The file systems are looked at (statfs) at most this often; between
+    // looks their free space is worked out from what was written and deleted.
+    static constexpr std::chrono::milliseconds kSpaceReadEvery{1000};
+    // The floor is said to stop deleting beyond the retention once it has
+    // deleted nothing for this long.
+    static constexpr std::chrono::seconds kFloorQuiet{10};
 
 private:
     enum class Listing { Stored, Quit, Restart, Skipped };
@@ -121,6 +138,44 @@ private:
     Pass DeleteSurplus(int camera, int32_t surplus, bool resize, std::string& failure);
     void ReportDeleteFault(int camera, const std::string& reason);
 
+    // One file system this instance records to, and what the storage floor
+    // knows of it.
+    struct SpaceGroup {
+        std::string folder;            // an archive folder on it, for statfs
+        std::vector<int> letters;      // every letter whose archive folder is on it
+        bool recorded = false;         // a handled camera records there
+        uint64_t totalBytes = 0;
+        uint64_t floorBytes = 0;
+        uint64_t freeAtRead = 0;       // at the last statfs
+        int64_t writtenSinceRead = 0;  // archive bytes the image thread added since
+        int64_t freedSinceRead = 0;    // bytes our deletions gave back since
+        std::chrono::steady_clock::time_point readAt;
+        int64_t roomWanted = 0;        // bytes the image thread's failed saves need
+        bool held = false;
+        // The write rate over the last minute or so.
+        int64_t windowBytes = 0;
+        std::chrono::steady_clock::time_point windowStart;
+        double bytesPerSecond = 0;
+        bool seen = false;             // found at the last refresh
+
+        int64_t FreeNow() const { return int64_t(freeAtRead) - writtenSinceRead + freedSinceRead; }
+    };
+    using Groups = std::map<uint64_t, SpaceGroup>; // by device
+    // Reads every file system again (statfs) when `force` or a second has passed.
+    void RefreshSpace(bool force);
+    void ReadSpace(SpaceGroup& group);
+    void NoteWritten();
+    void NoteFreed(int camera, const ArchiveDeletion& deletion);
+    // Deletes one image the floor or a cap chose; false when it would not go.
+    bool DeleteChosen(int camera, const OldestImages::Image& image);
+    // The camera of the oldest image of ours among `letters`, or -1 when none is left.
+    int OldestAmong(const std::vector<int>& letters, std::array<bool, kCameraCount>& listed,
+                    std::vector<std::pair<int, OldestImages::Image>>& passedOver, bool& restart);
+    Pass KeepCaps();
+    Pass KeepFloor(SpaceGroup& group, bool& deleted);
+    void Hold(int camera, const std::string& reason);
+    void ShowSpace();
+
     InstanceSettings& settings_;
     IRecorderDisplay& display_;
     const std::function<void()> dispatch_;
@@ -145,6 +200,9 @@ private:
     std::array<int64_t, kCameraCount> periodSeconds_{};
     std::array<std::string, kCameraCount> archivePath_;
     std::array<std::string, kCameraCount> suffix_;
+    uint32_t keepFreeMB_ = 0;
+    std::array<uint32_t, kCameraCount> maxArchiveMB_{};
+    std::array<std::string, kCameraCount> staticFolder_;
 
     std::array<bool, kCameraCount> counted_{};
     // The oldest names of the last listing, to delete without listing again.
@@ -165,6 +223,17 @@ private:
     // Why the last pass could not delete a camera's surplus; empty when it could.
     std::array<std::string, kCameraCount> deleteFault_;
     int64_t listings_ = 0;
+
+    // The storage floor.
+    Groups groups_;
+    std::array<uint64_t, kCameraCount> letterDevice_{}; // 0: folder not found
+    std::array<int64_t, kCameraCount> bytesSeen_{};     // ArchiveBytes at the last look
+    std::array<bool, kCameraCount> bytesSeenValid_{};   // false: a listing has set them since
+    std::array<std::string, kCameraCount> diskFull_;    // the DiskFull reason shown; empty when none
+    std::array<std::string, kCameraCount> spaceShown_;  // the forecast tooltip shown
+    std::chrono::steady_clock::time_point spaceReadAt_;
+    bool floorDeleting_ = false;
+    std::chrono::steady_clock::time_point floorDeletedAt_;
 };
 
 } // namespace vistrel

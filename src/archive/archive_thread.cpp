@@ -5,11 +5,16 @@ namespace vistrel {
 CArchiveThread::CArchiveThread(IRecorderDisplay& display, InstanceSettings& settings, CThreadRegistry& registry)
     : CWorkerThread(Group::Archive, registry)
     , keeper_(settings, display, [this] { DispatchPendingMessages(); })
+    , settings_(settings)
 {
+    // Messages posted before the thread runs wait in its queue.
+    settings_.Room.archiveThread.store(threadId());
 }
 
 CArchiveThread::~CArchiveThread()
 {
+    uint32_t own = threadId();
+    settings_.Room.archiveThread.compare_exchange_strong(own, 0);
     // The keeper goes before the base class stops the thread: stop it here.
     StopAndWait();
 }
@@ -31,6 +36,8 @@ void CArchiveThread::OnThreadMessage(int message, quintptr, qintptr)
         keeper_.RequestQuit();
     else if (message == WM_SETTINGS_CHANGED)
         keeper_.NotifySettingsChanged();
+    else if (message == WM_ROOM_WANTED && TimerPending())
+        SetTimer(0); // between passes: make room now; in a pass, the next tick comes at once
 }
 
 void CArchiveThread::OnTimer()
@@ -52,7 +59,7 @@ void CArchiveThread::OnTimer()
         PostQuit();
         return; // not re-armed: the thread is ending
     }
-    SetTimer(kTickMs);
+    SetTimer(settings_.Room.wanted.load() != 0 ? 0 : kTickMs);
 }
 
 } // namespace vistrel

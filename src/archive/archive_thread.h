@@ -10,7 +10,8 @@ namespace vistrel {
 // The process's archive worker: counts each camera's archive when it starts
 // and after settings changes, and prunes every 200 ms. Created, resumed and
 // destroyed on the user-interface thread; the handlers run on the worker
-// thread; other threads only post WM_SETTINGS_CHANGED and WM_THREAD_STOP.
+// thread; other threads only post WM_SETTINGS_CHANGED, WM_THREAD_STOP and
+// (the image thread, when a save finds its disk full) WM_ROOM_WANTED.
 class CArchiveThread : public CWorkerThread {
     Q_OBJECT
 public:
@@ -28,6 +29,7 @@ protected:
 
 private:
     ArchiveKeeper keeper_; // used on the worker thread only
+    InstanceSettings& settings_;
 };
 
 } // namespace vistrel

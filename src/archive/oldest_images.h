@@ -61,6 +61,7 @@ public:
 
     bool Empty() const { return kept_.empty(); }
     size_t Size() const { return kept_.size(); }
+    const Image& PeekOldest() const { return kept_.back(); }
     Image TakeOldest()
     {
         Image oldest = std::move(kept_.back());

@@ -63,8 +63,10 @@ public:
 enum class Meter { Motion, Archive };   // row-1 meter (1033+k), row-2 meter (1052+k)
 enum class Label { FrameRate, Forecast }; // row-1 label (1025+k), row-2 label (1060+k)
 
-// What can keep a camera from keeping its footage.
-enum class Fault { StaticSave, ArchiveSave, ArchiveDelete };
+// What can keep a camera from keeping its footage. DiskFull: the archive's
+// disk is below its floor with nothing of ours left to delete.
+enum class Fault { StaticSave, ArchiveSave, ArchiveDelete, DiskFull };
+inline constexpr int kFaultCount = 4;
 
 // The main window as the worker threads see it. Implemented by CMainDlg;
 // called from the image and archive threads. Every update is queued to the
@@ -86,6 +88,17 @@ public:
     {
         (void)camera, (void)fault, (void)reason;
     }
+    // The tooltip of a label (the forecast line: the free space, the floor
+    // and how long the disk lasts). Displays without tooltips need not override it.
+    virtual void SetLabelToolTip(int camera, Label label, const std::string& text)
+    {
+        (void)camera, (void)label, (void)text;
+    }
+    // The storage floor started deleting archive images beyond their
+    // retention (`detail` says where and why), or stopped (an empty detail).
+    // Called when that changes: the storage_floor event's floor-start and
+    // floor-end edges.
+    virtual void SetStorageFloor(bool deleting, const std::string& detail) { (void)deleting, (void)detail; }
 };
 
 } // namespace vistrel

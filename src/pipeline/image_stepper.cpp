@@ -1,6 +1,7 @@
 #include "pipeline/image_stepper.h"
 
 #include "common/make_path.h"
+#include "common/worker_thread.h"
 #include "common/text_format.h"
 #include "common/timed_lock.h"
 #include "pipeline/jpeg.h"
@@ -61,6 +62,7 @@ std::optional<int> ImageStepper::Tick()
         CloseMotionEvents();
         return std::nullopt;
     }
+    RetrySaves();
     if (muxOffPending_)
         StoreMuxOff();
     // Counter updates that found their lock busy wait no longer than a tick,
@@ -88,6 +90,7 @@ bool ImageStepper::ReloadSettings()
         muxerSpeed_ = FrameIntervalMs(settings_.MuxerSpeed);
         saveEvery_ = FrameIntervalMs(settings_.SaveEvery);
         instanceNumber_ = settings_.InstanceNumber;
+        floorOn_ = settings_.KeepFreeMB != 0;
         enabledInputCount_ = 0;
         for (size_t k = 0; k < kCameraCount; ++k) {
             Camera& camera = cameras_[k];
@@ -313,6 +316,10 @@ std::string ImageStepper::SaveDecisions(int k, bool motion)
 std::string ImageStepper::WriteArchiveImage(int k)
 {
     const Camera& camera = cameras_[size_t(k)];
+    // Its disk is below the floor with nothing of ours left to delete: the
+    // archive thread shows the camera as not recording until there is room.
+    if (settings_.Room.archiveHeld[size_t(k)].load())
+        return {};
     const uint32_t time = clock_.unixTime();
     uint32_t number = 0;
     std::string name = ArchiveName(camera.archivePath, time, number, instanceNumber_, k);
@@ -327,21 +334,28 @@ std::string ImageStepper::WriteArchiveImage(int k)
     settings_.ArchiveLastSavedStamp[size_t(k)].store(key);
 
     // Only an image that was written whole is counted.
+    Retry& retry = retries_[size_t(k)][1];
+    retry.key = key;
     if (!SaveFile(k, name, camera.archivePath, Fault::ArchiveSave))
         return {};
+    CountArchiveImage(k, name, key);
+    return name;
+}
+
+void ImageStepper::CountArchiveImage(int k, const std::string& name, ArchiveStamp key)
+{
     std::error_code error;
     const uintmax_t size = std::filesystem::file_size(name, error);
     if (error)
-        return {};
+        return;
 
     counters_.Add(k, 1, int64_t(size), key);
     counters_.SetLastImageBytes(k, uint32_t(size));
-    return name;
 }
 
 // A folder that is missing (deleted, or never made because the settings were
 // written by hand or by a script) is made again, and the save tried once more.
-bool ImageStepper::SaveFile(int k, const std::string& path, const std::string& folder, Fault fault)
+bool ImageStepper::SaveFile(int k, const std::string& path, const std::string& folder, Fault fault, bool retry)
 {
     ICameraPane& pane = display_.Pane(k);
     const int quality = cameras_[size_t(k)].jpegQuality;
@@ -356,12 +370,47 @@ bool ImageStepper::SaveFile(int k, const std::string& path, const std::string& f
             reason = "cannot make the folder " + folder + ": " + made.Reason();
         }
     }
+    if (saved.error() == -ENOSPC && floorOn_) {
+        RequestRoom(k, fault);
+        Retry& again = retries_[size_t(k)][fault == Fault::StaticSave ? 0 : 1];
+        if (!retry) {
+            again.due = true;
+            again.path = path;
+            again.folder = folder;
+            return false;
+        }
+        // Room for archive images is the archive thread's to make; where it
+        // can make none, it says the disk is full.
+        if (fault == Fault::ArchiveSave)
+            return false;
+    }
     if (!saved && reason.empty()) {
         const std::string what = fault == Fault::ArchiveSave ? "archive images in " + folder : path;
         reason = saved.error() != 0 ? "cannot save " + what + ": " + saved.Reason() : "the picture cannot be encoded";
     }
     ReportFault(k, fault, saved ? std::string() : reason);
     return saved.ok();
+}
+
+void ImageStepper::RequestRoom(int k, Fault fault)
+{
+    settings_.Room.wanted.fetch_or(fault == Fault::StaticSave ? StorageRoom::StaticBit(k) : StorageRoom::ArchiveBit(k));
+    if (const uint32_t archiveThread = settings_.Room.archiveThread.load())
+        PostThreadMessage(archiveThread, WM_ROOM_WANTED, 0, 0);
+}
+
+void ImageStepper::RetrySaves()
+{
+    for (int k = 0; k < kCameraCount; ++k) {
+        for (Fault fault : {Fault::StaticSave, Fault::ArchiveSave}) {
+            Retry& retry = retries_[size_t(k)][fault == Fault::StaticSave ? 0 : 1];
+            if (!retry.due)
+                continue;
+            retry.due = false;
+            if (SaveFile(k, retry.path, retry.folder, fault, true) && fault == Fault::ArchiveSave)
+                CountArchiveImage(k, retry.path, retry.key);
+        }
+    }
 }
 
 void ImageStepper::ReportFault(int k, Fault fault, const std::string& reason)

@@ -102,7 +102,15 @@ private:
     std::string SaveDecisions(int camera, bool motion);
     void PostMotionEdges(int camera, int level, const std::string& savedImage);
     void PublishLive(int camera);
-    bool SaveFile(int camera, const std::string& path, const std::string& folder, Fault fault);
+    // A save that finds its disk full while the storage floor is on asks the
+    // archive thread for room (RequestRoom) and is tried once more at the
+    // next tick (`retry`), from the same picture: the pane keeps it until the
+    // camera's next frame, which comes after that tick. The image thread
+    // never waits for the archive thread.
+    bool SaveFile(int camera, const std::string& path, const std::string& folder, Fault fault, bool retry = false);
+    void RequestRoom(int camera, Fault fault);
+    void RetrySaves();
+    void CountArchiveImage(int camera, const std::string& name, ArchiveStamp key);
     void ReportFault(int camera, Fault fault, const std::string& reason);
     int Finish(std::chrono::steady_clock::time_point start, int intervalMs, int camera, bool multiplexed);
     // Clears EnableMux in the settings; retried at later ticks if the lock is busy.
@@ -137,6 +145,15 @@ private:
     // Why the static file and the archive images of each camera last failed
     // to save; empty while saving works. The display hears of changes only.
     std::array<std::array<std::string, 2>, kCameraCount> faults_;
+    // A save that found the disk full, to try once more at the next tick.
+    struct Retry {
+        bool due = false;
+        std::string path;
+        std::string folder;
+        ArchiveStamp key; // of an archive image
+    };
+    std::array<std::array<Retry, 2>, kCameraCount> retries_{}; // [camera][static, archive]
+    bool floorOn_ = true; // KeepFreeMB is not 0
     // The static files whose folder was cleaned of an earlier run's temporaries.
     std::array<std::string, kCameraCount> cleanedStatic_;
 };
