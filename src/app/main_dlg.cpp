@@ -22,6 +22,7 @@
 #include "options/options_dlg.h"
 #include "options/remote_access_dlg.h"
 #include "pipeline/live_frames.h"
+#include "options/storage_dlg.h"
 #include "pipeline/transforms.h"
 #include "resources/resources.h"
 #include "review/review_window.h"
@@ -132,6 +133,7 @@ void CMainDlg::CreateMenu()
     add(options, QStringLiteral("&Multiplexing"), kMultiplexingCommand);
     add(options, QStringLiteral("&Events..."), kEventsCommand);
     add(options, QStringLiteral("&Remote Access..."), kRemoteAccessCommand);
+    add(options, QStringLiteral("&Storage..."), kStorageCommand);
     QMenu* view = bar->addMenu(QStringLiteral("&View"));
     auto* views = new QActionGroup(this);
     for (auto [text, id] : {std::pair{"&1 Camera", kView1Command}, std::pair{"&4 Cameras", kView4Command},
@@ -380,6 +382,9 @@ void CMainDlg::OnCommand(int commandId)
     case kRemoteAccessCommand:
         OpenRemoteAccess();
         break;
+    case kStorageCommand:
+        OpenStorage();
+        break;
     case kView1Command:
         LayoutPanes(1, 0);
         break;
@@ -512,6 +517,22 @@ void CMainDlg::OpenCameraOptions(int camera)
 void CMainDlg::OpenMultiplexer()
 {
     CMuxerDlg dialog(*this, settings_, this);
+    dialog.exec();
+}
+
+void CMainDlg::OpenStorage()
+{
+    if (exitStarted_)
+        return;
+    CStorageDlg dialog(*this, settings_, this);
+    // What the archive thread last said of each camera's disk.
+    std::string space;
+    for (int camera = 0; camera < kCameraCount; ++camera) {
+        const QString tip = controls_[size_t(camera)].forecastLabel->toolTip();
+        if (!tip.isEmpty())
+            space += std::string(space.empty() ? "" : "\n") + "Camera " + CameraLetter(camera) + ": " + tip.toStdString();
+    }
+    dialog.SetSpaceText(space);
     dialog.exec();
 }
 

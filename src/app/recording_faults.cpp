@@ -146,6 +146,14 @@ std::optional<std::string> RecordingFaults::SetStorageFloor(bool deleting, const
     if (deleting == floorDeleting_)
         return std::nullopt;
     floorDeleting_ = deleting;
+    if (events_) {
+        // The floor is the instance's, of no one camera.
+        EventEdge edge;
+        edge.kind = deleting ? EdgeKind::FloorStart : EdgeKind::FloorEnd;
+        edge.time = int64_t(std::time(nullptr));
+        edge.reason = detail;
+        events_->Post(std::move(edge));
+    }
     const std::string start = "Vistrel " + std::to_string(instance_) + ": ";
     return deleting ? start + "deleting archive images beyond their retention, " + detail
                     : start + "no longer deleting archive images beyond their retention";

@@ -85,6 +85,21 @@ void WorkerDisplay::SetFault(int camera, Fault fault, const std::string& reason)
     TellStatusChanged();
 }
 
+void WorkerDisplay::SetLabelToolTip(int camera, Label label, const std::string& text)
+{
+    if (label == Label::Forecast)
+        QueueFlush(updates_.SetForecastToolTip(camera, text));
+}
+
+void WorkerDisplay::SetStorageFloor(bool deleting, const std::string& detail)
+{
+    if (const std::optional<std::string> line = faults_.SetStorageFloor(deleting, detail)) {
+        std::fprintf(stderr, "%s\n", line->c_str());
+        std::fflush(stderr);
+    }
+    QueueFlush(updates_.SetStorageFloorChanged());
+}
+
 void WorkerDisplay::SetStatusChanged(std::function<void()> changed)
 {
     std::function<void()> old;
@@ -157,6 +172,8 @@ void WorkerDisplay::Flush()
             if (const auto& text = pending.labels[camera][int(which)])
                 LabelControl(camera, which)->setText(QString::fromStdString(*text));
         }
+        if (const auto& tip = pending.forecastToolTips[camera])
+            controls_[camera].forecastLabel->setToolTip(QString::fromStdString(*tip));
         if (pending.faults[camera]) {
             // Red while the camera's footage is not kept, the reasons on hover.
             const bool failing = faults_.Failing(camera);
@@ -167,7 +184,7 @@ void WorkerDisplay::Flush()
             faultsChanged = true;
         }
     }
-    if (faultsChanged)
+    if (faultsChanged || pending.storageFloorChanged)
         Q_EMIT trayToolTipChanged(QString::fromStdString(faults_.TrayToolTip()));
 }
 

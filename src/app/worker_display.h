@@ -76,6 +76,8 @@ public:
     void SetMeterBarColour(int camera, Meter meter, uint32_t colour) override;
     void SetLabelText(int camera, Label label, const std::string& text) override;
     void SetFault(int camera, Fault fault, const std::string& reason) override;
+    void SetLabelToolTip(int camera, Label label, const std::string& text) override;
+    void SetStorageFloor(bool deleting, const std::string& detail) override;
 
 Q_SIGNALS:
     // The faults changed: the notification area's tooltip to show now.

@@ -9,6 +9,7 @@ inline constexpr int kSelectDeviceCommand = 32774; // "&Device" / "&Select Devic
 inline constexpr int kMultiplexingCommand = 32775; // "&Options" / "&Multiplexing"
 inline constexpr int kEventsCommand = 32794;       // "&Options" / "&Events..."
 inline constexpr int kRemoteAccessCommand = 32795; // "&Options" / "&Remote Access..."
+inline constexpr int kStorageCommand = 32790;      // "&Options" / "&Storage..."
 inline constexpr int kView1Command = 32776;        // "&View" / "&1 Camera"
 inline constexpr int kView4Command = 32777;        // "&View" / "&4 Cameras"
 inline constexpr int kView6Command = 32788;        // "&View" / "&6 Cameras"

@@ -172,7 +172,7 @@ TEST_F(MainDlgTest, MenuCarriesItsTextsAndCommandIds)
     EXPECT_EQ(menus, QStringList({"&File", "&Device", "&Options", "&View", "&Help"}));
     const std::vector<std::pair<QString, int>> expected = {
         {"&Exit", 32772},     {"&Select Device\tF2", 32774}, {"&Multiplexing", 32775}, {"&Events...", 32794},
-        {"&Remote Access...", 32795},
+        {"&Remote Access...", 32795}, {"&Storage...", 32790},
         {"&1 Camera", 32776},
         {"&4 Cameras", 32777}, {"&6 Cameras", 32788},        {"&8 Cameras", 32778},    {"", 0},
         {"&Review Archive", 32789}, {"&About...", 32773},    {"&Manual", 32787}};
