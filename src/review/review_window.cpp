@@ -7,6 +7,7 @@
 #include "review/export_panel.h"
 #include "review/image_loader.h"
 #include "review/image_pane.h"
+#include "review/kept_images.h"
 #include "review/timeline_widget.h"
 #include "settings/instance_settings.h"
 #include "settings/registry_store.h"
@@ -231,6 +232,9 @@ void ReviewWindow::BuildControls()
     fitBox_->setChecked(true);
     connect(fitBox_, &QCheckBox::toggled, this, &ReviewWindow::SetFitted);
     transport->addWidget(fitBox_);
+    keptBox_ = new QCheckBox(QStringLiteral("Show ke&pt images"), this);
+    connect(keptBox_, &QCheckBox::toggled, this, &ReviewWindow::SetShowKept);
+    transport->addWidget(keptBox_);
     transport->addStretch();
 
     auto* selectionRow = new QHBoxLayout;
@@ -257,6 +261,9 @@ void ReviewWindow::BuildControls()
     selectionRow->addWidget(selectionLabel_, 1);
     exportMp4Button_ = addSelectionButton(QStringLiteral("Export &MP4..."), [this] { ChooseAndExport(ExportFormat::Mp4); });
     exportZipButton_ = addSelectionButton(QStringLiteral("Export &ZIP..."), [this] { ChooseAndExport(ExportFormat::Zip); });
+    keepButton_ = addSelectionButton(QStringLiteral("&Keep"), [this] { KeepSelection(); });
+    keepButton_->setToolTip(QStringLiteral("Keep the selected images in the camera's Kept folder, which neither the "
+                                           "retention nor the storage floor deletes"));
 
     exportPanel_ = new ExportPanel(this);
     connect(exportPanel_, &ExportPanel::finished, this, [this] {
@@ -296,6 +303,8 @@ void ReviewWindow::SetCamera(int camera)
             folder_ = settings_.ArchivePath[size_t(camera_)];
         }
     }
+    if (showKept_)
+        folder_ = KeptFolder(settings_.ArchivePath[size_t(camera_)]);
     suffix_ = ArchiveSuffix(instance_, camera_);
     cameraBox_->setCurrentIndex(camera_);
     setWindowTitle(QStringLiteral("Review Archive - Camera %1%2").arg(instance_).arg(QChar(CameraLetter(camera_))));
@@ -656,6 +665,7 @@ void ReviewWindow::UpdateSelectionLabel()
     const bool canExport = selected && !exporting();
     exportMp4Button_->setEnabled(canExport);
     exportZipButton_->setEnabled(canExport);
+    keepButton_->setEnabled(selected && !showKept_);
     if (!selection_) {
         selectionLabel_->setText(QStringLiteral("No range selected: Shift and drag on the timeline, or Set Start and Set End at the cursor."));
         return;
@@ -667,6 +677,31 @@ void ReviewWindow::UpdateSelectionLabel()
     }
     const ArchiveIndex::Totals totals = index_->Sum(selected->first, selected->second);
     selectionLabel_->setText(text + QStringLiteral("%L1 images, %2").arg(qulonglong(totals.images)).arg(Bytes(totals.bytes)));
+}
+
+void ReviewWindow::KeepSelection()
+{
+    const auto selected = SelectedImages();
+    if (!selected || showKept_)
+        return;
+    std::vector<std::string> names;
+    for (size_t i = selected->first; i < selected->second; ++i)
+        names.push_back(ArchiveImageName(index_->images()[i].key, suffix_));
+    // Links: a few metadata writes an image, short enough for this thread.
+    const KeepResult result = KeepImages(folder_, names);
+    QString text = QStringLiteral("Kept %L1 images in %2").arg(qulonglong(result.kept)).arg(QString::fromStdString(KeptFolder(folder_)));
+    if (result.failed > 0)
+        text += QStringLiteral("; %L1 could not be kept: %2").arg(qulonglong(result.failed)).arg(QString::fromStdString(result.firstFailure.Reason()));
+    exportPanel_->label()->setText(text);
+}
+
+void ReviewWindow::SetShowKept(bool kept)
+{
+    if (kept == showKept_)
+        return;
+    showKept_ = kept;
+    keptBox_->setChecked(kept);
+    SetCamera(camera_);
 }
 
 void ReviewWindow::ChooseAndExport(ExportFormat format)

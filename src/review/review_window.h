@@ -98,6 +98,13 @@ public:
     void ClearSelection();
     // Exports the selected range to `path` while the window goes on.
     void StartExport(ExportFormat format, const QString& path);
+    // Keeps the selected images in the camera's kept folder, where neither
+    // the retention nor the storage floor deletes them; the outcome is said
+    // under the export line.
+    void KeepSelection();
+    // Shows the kept images instead of the archive (or the archive again).
+    void SetShowKept(bool kept);
+    bool showingKept() const { return showKept_; }
 
     QLabel* timeLabel() const { return timeLabel_; }
     QLabel* viewLabel() const { return viewLabel_; }
@@ -135,6 +142,7 @@ private:
     int instance_ = 1;
     std::string folder_;
     std::string suffix_;
+    bool showKept_ = false;
 
     std::unique_ptr<ArchiveWatcher> watcher_;
     std::atomic<bool> archiveNewsQueued_{false}; // a snapshot notice is on its way to this thread
@@ -176,6 +184,8 @@ private:
     QPushButton* exportMp4Button_ = nullptr;
     QPushButton* exportZipButton_ = nullptr;
     ExportPanel* exportPanel_ = nullptr;
+    QPushButton* keepButton_ = nullptr;
+    QCheckBox* keptBox_ = nullptr;
 };
 
 } // namespace vistrel

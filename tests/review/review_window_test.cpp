@@ -292,3 +292,44 @@ TEST_F(ReviewWindowTest, FollowsItsPathToAnotherFolderAndImagesLinkedIn)
 
 } // namespace
 } // namespace vistrel
+
+namespace vistrel {
+namespace {
+
+// Keep links the selected images, and only those, into the camera's Kept
+// folder (the same files: no space taken twice), keeps them when the archive
+// copy goes, and the window shows them.
+TEST_F(ReviewWindowTest, KeepLinksTheSelectionIntoTheKeptFolder)
+{
+    auto window = Open();
+    ASSERT_TRUE(waitFor([&] { return Listed(*window, keys.size()); }));
+    const ArchiveIndex& index = *window->index();
+    window->SetSelection(index.TimeMs(6), index.TimeMs(7) + 1); // images 6 and 7
+    window->KeepSelection();
+    EXPECT_TRUE(window->exportLabel()->text().startsWith("Kept 2 images")) << window->exportLabel()->text().toStdString();
+    const std::string kept = archive.path() + "/Kept/";
+    for (size_t i = 0; i < keys.size(); ++i) {
+        const std::string name = ArchiveImageName(keys[i], archive.suffix());
+        struct stat original, copy;
+        const bool keptHere = ::stat((kept + name).c_str(), &copy) == 0;
+        EXPECT_EQ(keptHere, i == 6 || i == 7) << i;
+        if (keptHere) {
+            ASSERT_EQ(::stat(archive.file(keys[i]).c_str(), &original), 0);
+            EXPECT_EQ(copy.st_ino, original.st_ino) << i;
+        }
+    }
+    // Keeping again changes nothing; the archive's copy may go.
+    window->KeepSelection();
+    EXPECT_TRUE(window->exportLabel()->text().startsWith("Kept 2 images"));
+    archive.Remove(keys[6]);
+
+    window->SetShowKept(true);
+    ASSERT_TRUE(waitFor([&] { return Listed(*window, 2); }));
+    EXPECT_EQ(window->index()->images()[0].key, keys[6]);
+    EXPECT_TRUE(waitFor([&] { return Shows(*window, Colour(7)); }));
+    window->SetShowKept(false);
+    EXPECT_TRUE(waitFor([&] { return Listed(*window, keys.size() - 1); }));
+}
+
+} // namespace
+} // namespace vistrel
