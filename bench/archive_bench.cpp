@@ -141,6 +141,38 @@ void BM_PruneOneSurplusImage(benchmark::State& state)
 }
 BENCHMARK(BM_PruneOneSurplusImage)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
+// The same steady state with the storage floor on (automatic: the disk is
+// above it, so the floor only keeps its figures, and reads the disk at most
+// once a second) against off (KeepFreeMB 0), in one run: what the floor
+// costs each save.
+void BM_SaveAndTickFloor(benchmark::State& state)
+{
+    const bool floorOn = state.range(0) != 0;
+    static std::unique_ptr<SteadyArchive> archives[2];
+    std::unique_ptr<SteadyArchive>& archive = archives[floorOn ? 1 : 0];
+    if (!archive) {
+        archive = std::make_unique<SteadyArchive>();
+        archive->settings.KeepFreeMB = floorOn ? kKeepFreeAutomatic : 0;
+        archive->keeper.NotifySettingsChanged();
+        archive->keeper.TakeSettingsSnapshot();
+    }
+    for (auto _ : state) {
+        folder->AddNewest();
+        const std::string oldest = folder->TakeOldest();
+        TimeEach(state, [&] {
+            archive->settings.ArchiveCount[0] += 1;
+            archive->settings.ArchiveBytes[0] += 1;
+            archive->keeper.PruneArchives();
+        });
+        if (::access(oldest.c_str(), F_OK) == 0) {
+            state.SkipWithError("the oldest image was not deleted");
+            break;
+        }
+    }
+    state.SetLabel(floorOn ? "floor on" : "floor off");
+}
+BENCHMARK(BM_SaveAndTickFloor)->Arg(0)->Arg(1)->UseManualTime()->Unit(benchmark::kMicrosecond);
+
 // Baseline: the same step with a bare unlink of the oldest image.
 void BM_BareUnlink(benchmark::State& state)
 {
