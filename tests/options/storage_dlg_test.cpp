@@ -1,7 +1,7 @@
 #include "options/storage_dlg.h"
 
 #include "settings/instance_settings.h"
-#include "fake_dialog_host.h"
+#include "support/fake_dialog_host.h"
 
 #include <gtest/gtest.h>
 
@@ -53,10 +53,10 @@ TEST(StorageDlgTest, RefusesWhatIsNotWholeMegabytesAndCommitsTheRest)
         dialog.capsTable()->item(2, 0)->setText(c.capOfC);
         dialog.OnOK();
         if (c.message) {
-            ASSERT_EQ(host.messages.size(), 1u) << c.keepFree << " " << c.capOfC;
-            EXPECT_EQ(host.messages[0].text, c.message);
-            EXPECT_EQ(host.messages[0].caption, "Invalid Value");
-            EXPECT_EQ(host.messages[0].icon, MessageIcon::Exclamation);
+            ASSERT_EQ(host.reporter.messages().size(), 1u) << c.keepFree << " " << c.capOfC;
+            EXPECT_EQ(host.reporter.messages()[0].text, c.message);
+            EXPECT_EQ(host.reporter.messages()[0].caption, "Invalid Value");
+            EXPECT_EQ(host.reporter.messages()[0].icon, MessageIcon::Exclamation);
             EXPECT_NE(dialog.result(), QDialog::Accepted);
             EXPECT_EQ(settings.KeepFreeMB, 77u);
             EXPECT_EQ(settings.MaxArchiveMB[2], 9u);
@@ -64,7 +64,7 @@ TEST(StorageDlgTest, RefusesWhatIsNotWholeMegabytesAndCommitsTheRest)
             EXPECT_TRUE(host.posts.empty());
             continue;
         }
-        EXPECT_TRUE(host.messages.empty()) << c.keepFree << " " << c.capOfC;
+        EXPECT_TRUE(host.reporter.messages().empty()) << c.keepFree << " " << c.capOfC;
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
         EXPECT_EQ(settings.KeepFreeMB, c.automatic ? kKeepFreeAutomatic : uint32_t(std::stoul(c.keepFree)));
         EXPECT_EQ(settings.MaxArchiveMB[2], uint32_t(std::stoul(c.capOfC)));
