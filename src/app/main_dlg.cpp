@@ -17,12 +17,13 @@
 #include "common/label_progress_ctrl.h"
 #include "common/timed_lock.h"
 #include "display/picture_box.h"
+#include "events/event_listener.h"
 #include "options/events_dlg.h"
 #include "options/muxer_dlg.h"
 #include "options/options_dlg.h"
 #include "options/remote_access_dlg.h"
-#include "pipeline/live_frames.h"
 #include "options/storage_dlg.h"
+#include "pipeline/live_frames.h"
 #include "pipeline/transforms.h"
 #include "resources/resources.h"
 #include "review/review_window.h"
@@ -42,6 +43,23 @@
 #include <optional>
 
 namespace vistrel {
+
+namespace {
+
+// The event hub's edges, passed on to the web server's event pages.
+class WebEventForwarder : public IEventListener {
+public:
+    explicit WebEventForwarder(RecorderWebBackend& backend)
+        : backend_(backend)
+    {
+    }
+    void OnEdge(const EventEdge&, const Event& event) override { backend_.EventLogged(event); }
+
+private:
+    RecorderWebBackend& backend_;
+};
+
+} // namespace
 
 namespace {
 
@@ -85,7 +103,7 @@ CMainDlg::CMainDlg(MainDlgEnvironment environment)
 
 CMainDlg::~CMainDlg()
 {
-    remoteAccess_.reset();
+    StopRemoteAccess();
     CloseReviews();
     if (tray_) {
         tray_->RemoveFromTray();
@@ -288,6 +306,7 @@ void CMainDlg::StartUp()
     remoteAccess_ = std::make_unique<RemoteAccess>(std::move(web), WebExportFolder(instanceNumber_));
     ShowToRemoteViewers();
     remoteAccess_->Start(instanceNumber_);
+    events_->SetWebListener(std::make_unique<WebEventForwarder>(remoteAccess_->Backend()));
 
     QString toolTip = QString::asprintf("Vistrel %d", instanceNumber_);
     {
@@ -536,6 +555,14 @@ void CMainDlg::OpenStorage()
     dialog.exec();
 }
 
+// The hub lets go of the backend before the backend goes.
+void CMainDlg::StopRemoteAccess()
+{
+    if (events_)
+        events_->SetWebListener(nullptr);
+    remoteAccess_.reset();
+}
+
 void CMainDlg::OpenRemoteAccess()
 {
     if (exitStarted_ || !remoteAccess_)
@@ -656,7 +683,7 @@ void CMainDlg::OnExitTimer()
     if (CloseModalWindows())
         return;
     exitTimer_.stop();
-    remoteAccess_.reset();
+    StopRemoteAccess();
     CloseReviews();
     if (events_)
         events_->PostRecorderEdge(EdgeKind::RecorderExit);

@@ -125,6 +125,7 @@ private:
     void OpenMultiplexer();
     void OpenEvents();
     void OpenRemoteAccess();
+    void StopRemoteAccess();
     void OpenStorage();
     // The camera's review window, opened or brought to the front.
     ReviewWindow* OpenReview(int camera);

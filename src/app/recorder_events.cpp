@@ -100,6 +100,12 @@ void RecorderEvents::WatchKeys()
         watcher_.addPaths(folders);
 }
 
+void RecorderEvents::SetWebListener(std::unique_ptr<IEventListener> listener)
+{
+    if (hub_)
+        hub_->SetListener(EventHub::Listener::Web, std::move(listener));
+}
+
 bool RecorderEvents::Reload()
 {
     CRegistryKey key(storeFolder_);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/event.h"
+#include "events/event_listener.h"
 #include "events/events_settings.h"
 
 #include <QFileSystemWatcher>
@@ -42,6 +43,10 @@ public:
     // Reads the settings again and applies what changed. True when a
     // camera's "EventGapS" changed, which the image thread reads on reload.
     bool Reload();
+
+    // What the web server's pages hear of each edge (none: nothing); replaced
+    // or removed only once the hub no longer calls the old one.
+    void SetWebListener(std::unique_ptr<IEventListener> listener);
 
     const std::filesystem::path& logPath() const { return logPath_; }
 

@@ -43,8 +43,7 @@ public:
     void SetShown(int instance, int cameraCount, const std::string& device);
 
     // A new event as the log has it, from the event hub's thread: pushed to
-    // the pages that follow the events. Nothing calls it until the hub is
-    // wired into the recorder; Events() reads the log itself meanwhile.
+    // the pages that follow the events.
     void EventLogged(const Event& event);
 
     WebRecorderStatus Status() override;

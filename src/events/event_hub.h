@@ -30,7 +30,7 @@ namespace vistrel {
 // Post, SetListener and SetRetention may be called from any thread.
 class EventHub : public IEventSink {
 public:
-    enum class Listener { Hook, Mqtt, Desktop };
+    enum class Listener { Hook, Mqtt, Desktop, Web };
 
     struct Options {
         std::filesystem::path logPath; // empty: no log
@@ -90,7 +90,7 @@ private:
     bool trimRequested_ = false;
 
     std::mutex listenersMutex_; // guards listeners_; held only while calling them, never across I/O waits
-    std::array<std::unique_ptr<IEventListener>, 3> listeners_;
+    std::array<std::unique_ptr<IEventListener>, 4> listeners_;
 
     std::thread thread_; // last: starts once everything above is ready
 };
