@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/task.h"
 
 #include <QThread>
@@ -11,6 +12,11 @@ Task::Task(TaskJob job, QObject* parent)
 }
 
 Task::~Task()
+{
+    CancelAndWait();
+}
+
+void Task::CancelAndWait()
 {
     // The job may still post notices until it returns; they are dropped with
     // this object once the thread has ended.

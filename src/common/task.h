@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <QObject>
@@ -44,6 +45,11 @@ public:
 Q_SIGNALS:
     void progress(qint64 done, qint64 total);
     void finished();
+
+protected:
+    // Cancels the job and waits for its thread to end. A subclass whose
+    // members the job uses calls it in its own destructor, before they go.
+    void CancelAndWait();
 
 private:
     // On the job's thread: keeps the latest count and posts one notice at a time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "review/export_task.h"
 
 namespace vistrel {
@@ -9,6 +10,11 @@ ExportTask::ExportTask(ExportJob job, QObject* parent)
            parent)
     , job_(std::move(job))
 {
+}
+
+ExportTask::~ExportTask()
+{
+    CancelAndWait();
 }
 
 } // namespace vistrel

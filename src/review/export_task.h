@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "common/task.h"
@@ -13,6 +14,8 @@ class ExportTask : public Task {
     Q_OBJECT
 public:
     explicit ExportTask(ExportJob job, QObject* parent = nullptr);
+    // The job writes result_ and reads job_: it ends before they go.
+    ~ExportTask() override;
 
     const ExportJob& job() const { return job_; }
     // The outcome, once `finished` has come.
