@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The archive thread's passes on a folder of 100,000 images against the bare
 // file-system calls they cannot avoid.
 #include "archive/archive_folder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Capture costs against bare baselines in the same run:
 //  - GrabFrame (a new copy of the latest frame) against a plain memcpy of its bytes;
 //  - YUYV to bottom-up BGR / RGB555 against libyuv's own whole-frame conversion

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The overlay and the pane's painting against bare baselines in the same run:
 // DrawOverlay against a memcpy and a JPEG save of the same 1920x1080 frame,
 // and the pane's mirrored stretch against flipping the frame first.

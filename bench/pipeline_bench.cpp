@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frame pipeline against bare baselines over the same bytes: motion
 // measurement against one vectorised read pass, the transforms against a
 // memcpy of the frame, SaveJpeg against a plain libjpeg-turbo encode.

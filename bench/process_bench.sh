@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The whole recorder process against the road of its frames, in one run.
 # Runs the built recorder on the offscreen platform with the test-pattern
 # device, in a private sandbox, for SPAN seconds (default 40) per scenario,

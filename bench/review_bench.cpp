@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The review window opening on a million archive images against a bare
 // listing of their names, and the export of an hour at one image a second
 // against ffmpeg's own image2 reader into the same encoder (MP4) and against

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole road of a frame on the image thread against one bare libjpeg-turbo
 // encode of the same kind of frame, in the same run:
 //  - BM_BareEncode: a frame grabbed once from the test-pattern device, encoded

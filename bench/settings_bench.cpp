@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings store against the bare work it cannot avoid: reading a key's
 // text line by line, and writing the nine key files of an instance with the
 // same temporary-file, fsync and rename steps.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A network camera's cost: CPU seconds per second of a 1920x1080 H.264
 // RTSP stream at 25 frames a second with a key frame every second (High
 // profile, 4 Mbit/s, one slice a picture, as cameras send it; encoded live

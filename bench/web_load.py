@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A small load client for the recorder's web server, for process_bench.sh.
 
 usage: web_load.py PORT USER PASSWORD cookie

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Every dependency names the Debian package that provides it, so a failed
 # configure says exactly what to install.
 find_package(PkgConfig QUIET)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Wraps the manual's HTML and its picture into one MHTML document
 # (multipart/related), the form the program opens as vistrel.mht. Both parts
 # travel as 8bit text, so their lines must stay under 998 bytes (the tests

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The recorder on a real X desktop: Xvfb, the openbox window manager and the
 # trayer notification area, driven as a user would with xdotool and wmctrl.
 #   - started with -m, the window stays hidden and the tray icon is there;

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fault runs of the built recorder: scripts/faults.sh NAME, with NAME one of
 #   full-disk        the archive folder on a full filesystem (a small tmpfs;
 #                    skipped where mounting is not allowed), then enlarged

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the built program into a temporary prefix and checks that every
 # file lands in its usual place and that the installed program runs: it
 # seeds its settings, records, finds its manual and stops cleanly on SIGTERM,

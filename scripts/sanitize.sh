@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds everything with clang under AddressSanitizer and
 # UndefinedBehaviorSanitizer, runs every test, and runs each libFuzzer
 # harness for a bounded time (VISTREL_FUZZ_SECONDS, default 20) from its

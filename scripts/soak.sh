@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the built recorder for DURATION seconds (default 60) on the offscreen
 # platform, in its own temporary settings, home and runtime folders, on the
 # test-pattern device: four multiplexed cameras A to D at 100 ms, overlay,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The capture code on a real V4L2 driver: boots Debian's own kernel in a
 # small QEMU machine (TCG: KVM cannot boot it on these machines), loads the
 # kernel's virtual video driver vivid with a webcam, a TV tuner, an S-Video

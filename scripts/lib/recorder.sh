@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # shellcheck shell=bash
 # Helpers for scripts that run the built recorder in a private sandbox of
 # folders: seeding settings, starting and stopping it, and checking files.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/camera_app.h"
 
 #include "app/exit_signals.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/camera_archives.h"
 
 #include "review/archive_watcher.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/network_cameras_dlg.h"
 
 #include "capture/network_camera_store.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/recorder_web_backend.h"
 
 #include "app/web_exports.h"

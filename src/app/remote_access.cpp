@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/remote_access.h"
 
 #include "app/web_exports.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/web_exports.h"
 
 #include "common/task.h"

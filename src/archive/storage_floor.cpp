@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The part of ArchiveKeeper that keeps the caps and the storage floor.
 #include "archive/archive_keeper.h"
 

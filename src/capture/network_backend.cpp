@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/network_backend.h"
 
 #include "capture/capture_log.h"

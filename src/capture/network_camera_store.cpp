@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/network_camera_store.h"
 
 #include "settings/reg_file.h"

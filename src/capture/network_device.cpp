@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/network_device.h"
 
 #include "capture/capture_log.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/network_input.h"
 
 #include "capture/libav_log.h"

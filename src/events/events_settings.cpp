@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "events/events_settings.h"
 
 #include "events/hook_runner.h"

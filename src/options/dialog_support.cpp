@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "options/dialog_support.h"
 
 #include "common/worker_thread.h"

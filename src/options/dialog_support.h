@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include "common/control_id.h" // FindControl, for the dialogs and their tests

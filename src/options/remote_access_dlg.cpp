@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "options/remote_access_dlg.h"
 
 #include "options/dialog_host.h"

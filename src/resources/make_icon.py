@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws the program icon (a camera with a red recording light) as
 vistrel.svg and, rasterised from the same shapes, as vistrel.png.
 Run it again only when the drawing changes; both files are committed."""

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "review/image_pane.h"
 
 #include <QPainter>

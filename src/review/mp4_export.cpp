@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MP4 writer: JPEG images decoded by libjpeg-turbo, encoded as H.264 and
 // muxed by libavformat, each image at its own presentation time.
 #include "review/export_steps.h"

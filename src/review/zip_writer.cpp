@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "review/zip_writer.h"
 
 #include "common/write_all.h"

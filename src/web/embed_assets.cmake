@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Writes the files given in FILES (a ;-list) into one C++ source as string
 # literals, for src/web's asset table.
 # Usage: cmake -DOUTPUT=web_assets_data.cpp -DFILES="a.css;b.js" -P embed_assets.cmake

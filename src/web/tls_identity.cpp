@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "web/tls_identity.h"
 
 #include "common/text_format.h"

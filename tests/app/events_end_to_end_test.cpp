@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The built recorder's events against real parts the test starts and stops:
 // a mosquitto broker on loopback read with mosquitto_sub, and a hook program
 // that writes down its arguments.

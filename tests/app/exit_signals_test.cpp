@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/exit_signals.h"
 
 #include "support/temp_env.h"

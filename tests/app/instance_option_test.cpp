@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "--instance N" on the built program: exactly that number or none.
 #include "settings/registry_key.h"
 #include "settings/settings_io.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Network Cameras" dialog, driven as a user would, on the offscreen platform.
 #include "app/network_cameras_dlg.h"
 

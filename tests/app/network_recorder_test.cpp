@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The built recorder on network cameras (offscreen, hidden, one instance a
 // camera), its settings seeded by a shell script as a user's would be, the
 // cameras real stream servers on loopback that the test kills and starts.

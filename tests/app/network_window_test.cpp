@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Network cameras in the Video Device Setup window, against real stream
 // servers on loopback: choosing one never waits on the network, a lost one
 // comes back by itself, a new picture size restarts capture in it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A capture device that vanishes while running and comes back: the setup
 // window's watchdog notices, retries quietly and resumes the same capture.
 

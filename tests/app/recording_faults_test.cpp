@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Saving and deleting that fail are shown: once on standard error when they
 // start and when they end, on the camera's archive meter and in the tray.
 #include "app/recording_faults.h"

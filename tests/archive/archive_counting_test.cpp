@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The archive thread counting a folder while the image thread saves into it:
 // every file is counted exactly once, whenever its save falls.
 #include "archive/archive_keeper.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CDXVideo's own rules (format texts, lists, crossbar routing, start
 // failures) against a scripted backend.
 #include "capture/dxvideo.h"

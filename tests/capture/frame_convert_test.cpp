@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every listed device format converted to its delivered layout: the
 // picture must come out upright (rows bottom-up), unmirrored and in its colours.
 #include "capture/frame_convert.h"

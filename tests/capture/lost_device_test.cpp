@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bringing back a lost device: finding it again by name and restarting it
 // without giving up the lost capture until the new one runs.
 #include "capture/dxvideo.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Network camera configuration: what is accepted, what identifies a camera,
 // and what of its credentials is ever shown. No network involved.
 #include "capture/network_backend.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Network cameras as the program's devices: read from the settings store as
 // it is at each enumeration, numbered after the local devices, and found
 // again by their identity. No network involved.

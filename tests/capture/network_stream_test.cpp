@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Network cameras against real servers on loopback (tests/support/
 // stream_servers.py): GStreamer's RTSP server, HTTP multipart MJPEG and
 // snapshot servers, and servers that misbehave.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole road of a frame through CDXVideo on the built-in test-pattern
 // device, including every failure its fault switches can cause.
 #include "capture/capture_preview.h"

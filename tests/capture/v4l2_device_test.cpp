@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The V4L2 backend on this machine's device nodes (where there are any) and
 // on a folder of impostor nodes.
 #include "capture/capture_backend.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The V4L2 answers of a device, recorded as filled structures, and the
 // format and input lists made of them.
 #include "capture/v4l2_mapping.h"

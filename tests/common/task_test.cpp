@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/task.h"
 
 #include "support/temp_env.h"

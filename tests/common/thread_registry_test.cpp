@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/thread_registry.h"
 #include "common/worker_thread.h"
 

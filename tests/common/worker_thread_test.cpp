@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/worker_thread.h"
 
 #include "support/temp_env.h"

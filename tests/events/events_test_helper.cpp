@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A child process for the event tests, in one of these modes:
 //   args OUT ARG...        a hook: writes its arguments to OUT, each ended by a
 //                          zero byte, and to OUT.proc its pid, what its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "options/events_dlg.h"
 
 #include "events/events_settings.h"

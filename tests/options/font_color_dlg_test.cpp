@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "options/font_color_dlg.h"
 
 #include "common/recorder_display.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "options/options_dlg.h"
 
 #include "settings/instance_settings.h"

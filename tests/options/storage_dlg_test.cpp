@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "options/storage_dlg.h"
 
 #include "settings/instance_settings.h"

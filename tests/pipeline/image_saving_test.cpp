@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image thread's saving: pacing from the stored intervals, archive
 // counters, missing folders and failures shown on the display.
 #include "pipeline/image_stepper.h"

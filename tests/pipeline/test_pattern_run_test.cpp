@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole road of a frame in one process: the test-pattern device, the
 // image thread and real picture panes, with the JPEG files on disk.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libav has one message handler for the whole process: an export that runs
 // after a network camera connected must not put back one that shows
 // credentials or request headers.

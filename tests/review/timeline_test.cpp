@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "review/archive_index.h"
 #include "review/playback.h"
 #include "review/timeline.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The store's keys as a whole: which hold secrets and how their files are
 // made, and listing and removing keys.
 #include "settings/registry_store.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs a test binary as a user that file modes bind. As root, the binary is
 # copied into a private folder that user can enter (the build folder may sit
 # under a home that is closed to others) and runs there as uid and gid 65534

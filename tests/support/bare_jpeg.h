@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libjpeg-turbo driven through its plain calls with nothing of ours in
 // between: the reference our writer is compared with, the baseline the
 // benchmarks measure it against, and the maker of sample JPEGs for decoders.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Folder dependencies point one way: common <- settings <- capture, pipeline,
 # display, archive, events <- options, tray, review, web, resources <- app. Fails when a source
 # folder includes a header of a folder to its right, or of a folder this

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the locales the tests switch to (a decimal comma, other names of
 # days and a 24-hour clock) from the system's locale sources into $1, so
 # they exist whatever the machine has generated. Tests find them through

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A real MQTT broker and subscriber for the tests: Debian's mosquitto and

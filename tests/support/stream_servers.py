@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Camera-like stream servers on loopback, for the network camera tests and
 benchmarks. Started by a test, killed by it; nothing here outlives it.
 

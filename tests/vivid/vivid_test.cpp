@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture code against the kernel's virtual video driver, vivid, loaded
 // with a webcam, a TV tuner, an S-Video and an HDMI input on /dev/video0.
 // Runs inside the small virtual machine of scripts/vivid.sh, never on a

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """The web pages in a real browser against the built recorder.
 
 Runs the recorder as a user would (offscreen, the test-pattern device on its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The web server inside the built recorder: the program run as a user runs
 // it (offscreen, test-pattern device, private store and home), its password
 // set by `vistrel --web-password`, and clients on loopback.

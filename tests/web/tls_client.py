@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """A script client of the web server over TLS that trusts one certificate by
 its SHA-256 fingerprint (as a user who read it in the dialog would), never a
 certificate authority. Prints one line per check; exits non-zero when the

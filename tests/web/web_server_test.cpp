@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "web/password_hash.h"
 #include "web/tls_identity.h"
 #include "web/web_server.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prints what the Video Device Setup window would offer, one item a line:
 // each device with its formats (the default choice marked) and, where the
 // device starts at that format, its video inputs and, for analog inputs,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vistrel-events: the events of a recorder instance's log, one line each,
 // or one JSON object a line, for scripts and headless machines. Exit status
 // 0 when the list is whole (a log not made yet is an empty list), 1 when the

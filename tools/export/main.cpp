@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // vistrel-export: one camera's archive images between two local times as an
 // MP4 video or a ZIP of the JPEGs, for headless machines and scripts.
 // Exit status 0 only when the output file is whole; 1 for anything that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 'use strict';
 // A camera's archive by day: a timeline of the day with the images (bars), the
 // gaps (empty) and the events (red marks); the image at the cursor; play and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 'use strict';
 // Shared by the pages: JSON requests that go back to the login when the
 // session has ended, and times shown in the browser's local time.

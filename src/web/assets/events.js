@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 'use strict';
 // The event log of one day, newest first; today's list grows as events come
 // (Server-Sent Events).

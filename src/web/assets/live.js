@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 'use strict';
 // All cameras live. The status comes as Server-Sent Events (at most twice a
 // second); each one also refreshes the pictures, one request per camera at a

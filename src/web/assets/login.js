@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 'use strict';
 // Says why the last login failed: the server answers a wrong password with a
 // redirect to /login?failed=1.
