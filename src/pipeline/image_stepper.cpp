@@ -408,6 +408,10 @@ void ImageStepper::RetrySaves()
             if (!retry.due)
                 continue;
             retry.due = false;
+            // A camera held for want of room saves no archive image, not even
+            // one it tried before the hold.
+            if (fault == Fault::ArchiveSave && settings_.Room.archiveHeld[size_t(k)].load())
+                continue;
             if (SaveFile(k, retry.path, retry.folder, fault, true) && fault == Fault::ArchiveSave)
                 CountArchiveImage(k, retry.path, retry.key);
         }
