@@ -22,11 +22,7 @@ class EndToEnd : public testing::Test {
 protected:
     QProcessEnvironment environment() const
     {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert("QT_QPA_PLATFORM", "offscreen");
-        e.insert("VISTREL_NO_V4L2", "1");
-        e.insert("VISTREL_REGISTRY", env.registryDir());
-        e.insert("HOME", env.homeDir());
+        QProcessEnvironment e = env.RecorderEnvironment();
         return e;
     }
 

@@ -77,11 +77,7 @@ protected:
 
     std::unique_ptr<QProcess> Start()
     {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert("QT_QPA_PLATFORM", "offscreen");
-        e.insert("VISTREL_NO_V4L2", "1");
-        e.insert("VISTREL_REGISTRY", env.registryDir());
-        e.insert("HOME", env.homeDir());
+        QProcessEnvironment e = env.RecorderEnvironment();
         auto process = std::make_unique<QProcess>();
         process->setProcessEnvironment(e);
         process->setProcessChannelMode(QProcess::ForwardedChannels);

@@ -37,11 +37,7 @@ class NetworkRecorder : public testing::Test {
 protected:
     QProcessEnvironment environment() const
     {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert("QT_QPA_PLATFORM", "offscreen");
-        e.insert("VISTREL_NO_V4L2", "1");
-        e.insert("VISTREL_REGISTRY", env.registryDir());
-        e.insert("HOME", env.homeDir());
+        QProcessEnvironment e = env.RecorderEnvironment();
         // Every developer log on: not one line of it may hold a password.
         e.insert("QT_LOGGING_RULES", "vistrel.*.debug=true;qt.*=false");
         return e;

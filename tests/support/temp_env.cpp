@@ -40,4 +40,14 @@ bool waitFor(const std::function<bool()>& pred, std::chrono::milliseconds deadli
     return true;
 }
 
+QProcessEnvironment TempEnvironment::RecorderEnvironment() const
+{
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    e.insert("QT_QPA_PLATFORM", "offscreen");
+    e.insert("VISTREL_NO_V4L2", "1");
+    e.insert("VISTREL_REGISTRY", registryDir());
+    e.insert("HOME", homeDir());
+    return e;
+}
+
 } // namespace vistrel::test

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -22,6 +23,9 @@ public:
     QString registryDir() const { return dir_.path() + "/registry"; }
     QString runtimeDir() const { return dir_.path() + "/runtime"; }
     QString homeDir() const { return dir_.path() + "/home"; }
+    // For running the built recorder: this process's environment on the
+    // offscreen platform, without V4L2 devices, with this store and home.
+    QProcessEnvironment RecorderEnvironment() const;
 
 private:
     QTemporaryDir dir_;

@@ -47,11 +47,7 @@ protected:
 
     QProcessEnvironment Environment() const
     {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert("QT_QPA_PLATFORM", "offscreen");
-        e.insert("VISTREL_NO_V4L2", "1");
-        e.insert("VISTREL_REGISTRY", env_.registryDir());
-        e.insert("HOME", env_.homeDir());
+        QProcessEnvironment e = env_.RecorderEnvironment();
         return e;
     }
 
